@@ -1,0 +1,351 @@
+#include "Bus.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace zi {
+
+namespace {
+constexpr size_t kJournalLimit = 200000; // oldest half dropped past this
+}
+
+Bus& Bus::instance()
+{
+    static Bus* bus = new Bus(); // never destroyed: callbacks may outlive static teardown
+    return *bus;
+}
+
+Bus::~Bus() = default;
+
+void Bus::journal(std::string line)
+{
+    std::lock_guard lock(mutex);
+    if (mJournal.size() >= kJournalLimit)
+        mJournal.erase(mJournal.begin(), mJournal.begin() + static_cast<std::ptrdiff_t>(kJournalLimit / 2));
+    mJournal.push_back(std::move(line));
+}
+
+uint32_t Bus::journalCount()
+{
+    std::lock_guard lock(mutex);
+    return static_cast<uint32_t>(mJournal.size());
+}
+
+std::optional<std::string> Bus::journalLine(uint32_t index)
+{
+    std::lock_guard lock(mutex);
+    if (index >= mJournal.size()) return std::nullopt;
+    return mJournal[index];
+}
+
+void Bus::journalClear()
+{
+    std::lock_guard lock(mutex);
+    mJournal.clear();
+}
+
+std::optional<int32_t> Bus::injected(const char* function)
+{
+    std::lock_guard lock(mutex);
+    auto it = injections.find(function);
+    if (it == injections.end()) return std::nullopt;
+    const int32_t result = it->second.first;
+    if (--it->second.second == 0) injections.erase(it);
+    return result;
+}
+
+int64_t Bus::now()
+{
+    {
+        std::lock_guard lock(mutex);
+        if (manualClock) return manualNow;
+    }
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+int32_t Bus::init(bool video)
+{
+    bool plugDefaults = false;
+    {
+        std::lock_guard lock(mutex);
+        (video ? mVideoInits : mAudioInits)++;
+        plugDefaults = builtInsEnabled && !everPlugged;
+        startEventThreadLocked();
+    }
+    if (plugDefaults) plugBuiltIns();
+    return ZI_OK;
+}
+
+int32_t Bus::cleanup(bool video)
+{
+    std::unique_lock lock(mutex);
+    int& count = video ? mVideoInits : mAudioInits;
+    if (count == 0) return ZI_ERR_NOT_INITIALIZED;
+    --count;
+    if (count == 0) {
+        // Library-wide subscriptions of this side end with it.
+        for (auto& sub : mSubscriptions) {
+            const bool videoEvent = sub->video != nullptr;
+            if (sub->handle == nullptr && videoEvent == video) sub->active = false;
+        }
+        std::erase_if(mSubscriptions, [](const auto& s) { return !s->active; });
+    }
+    if (mVideoInits == 0 && mAudioInits == 0) stopEventThread(lock);
+    return ZI_OK;
+}
+
+bool Bus::initialised(bool video)
+{
+    std::lock_guard lock(mutex);
+    return (video ? mVideoInits : mAudioInits) > 0;
+}
+
+std::shared_ptr<Device> Bus::findDevice(const std::string& path)
+{
+    for (auto& d : mDevices)
+        if (d->path == path) return d;
+    return nullptr;
+}
+
+std::vector<std::shared_ptr<Device>> Bus::devicesOfType(uint32_t type)
+{
+    std::vector<std::shared_ptr<Device>> out;
+    for (auto& d : mDevices)
+        if (d->type == type) out.push_back(d);
+    return out;
+}
+
+int32_t Bus::plug(const ZISimDeviceDesc& desc, bool builtIn)
+{
+    if ((desc.type != ZISIM_CAMERA && desc.type != ZISIM_MICROPHONE) || desc.path == nullptr || desc.path[0] == 0)
+        return ZI_ERR_INVALID_ARG;
+    std::unique_lock lock(mutex);
+    if (findDevice(desc.path)) return builtIn ? ZI_OK : ZI_ERR_INVALID_ARG;
+    auto device = std::make_shared<Device>();
+    device->type = desc.type;
+    device->path = desc.path;
+    device->name = desc.name ? desc.name : "";
+    device->vendorID = desc.vendorID;
+    device->productID = desc.productID;
+    device->revision = desc.revision;
+    if (desc.rawPath)
+        std::memcpy(device->rawPath.data(), desc.rawPath, sizeof(uint16_t) * ZI_DEVICE_TEXT_UNITS);
+    else
+        utf8ToUtf16Field(device->path, device->rawPath.data(), ZI_DEVICE_TEXT_UNITS);
+    if (desc.rawName)
+        std::memcpy(device->rawName.data(), desc.rawName, sizeof(uint16_t) * ZI_DEVICE_TEXT_UNITS);
+    else
+        utf8ToUtf16Field(device->name, device->rawName.data(), ZI_DEVICE_TEXT_UNITS);
+    if (desc.withDefaultDescription) {
+        if (desc.type == ZISIM_CAMERA)
+            describeDefaultCamera(*device);
+        else
+            describeDefaultMicrophone(*device);
+    }
+    mDevices.push_back(device);
+    everPlugged = true;
+    lock.unlock();
+    postDeviceEvent(desc.type == ZISIM_CAMERA ? VCI_EVENT_DEVICE_ARRIVED : ACI_EVENT_DEVICE_ARRIVED);
+    return ZI_OK;
+}
+
+int32_t Bus::unplug(const std::string& path)
+{
+    std::unique_lock lock(mutex);
+    auto it = std::find_if(mDevices.begin(), mDevices.end(), [&](const auto& d) { return d->path == path; });
+    if (it == mDevices.end()) return ZI_ERR_NO_DEVICE;
+    (*it)->plugged = false;
+    const uint32_t type = (*it)->type;
+    mDevices.erase(it);
+    lock.unlock();
+    postDeviceEvent(type == ZISIM_CAMERA ? VCI_EVENT_DEVICE_REMOVED : ACI_EVENT_DEVICE_REMOVED);
+    return ZI_OK;
+}
+
+void* Bus::openHandle(const std::shared_ptr<Device>& device)
+{
+    auto h = std::make_shared<Handle>();
+    h->id = mNextHandleID++;
+    h->device = device;
+    void* key = h.get();
+    mHandles[key] = std::move(h);
+    return key;
+}
+
+std::shared_ptr<Handle> Bus::handle(void* h)
+{
+    auto it = mHandles.find(h);
+    return it == mHandles.end() ? nullptr : it->second;
+}
+
+std::string Bus::handleName(void* h)
+{
+    if (h == nullptr) return "null";
+    auto it = mHandles.find(h);
+    return it == mHandles.end() ? "invalid" : "h" + std::to_string(it->second->id);
+}
+
+int32_t Bus::closeHandle(void* h)
+{
+    auto it = mHandles.find(h);
+    if (it == mHandles.end()) return ZI_ERR_INVALID_HANDLE;
+    for (auto& sub : mSubscriptions)
+        if (sub->handle == h) sub->active = false;
+    std::erase_if(mSubscriptions, [](const auto& s) { return !s->active; });
+    mHandles.erase(it);
+    return ZI_OK;
+}
+
+int32_t Bus::subscribe(void* handle, uint32_t event, VCI_EVENT_CALLBACK video, ACI_EVENT_CALLBACK audio, void* context)
+{
+    std::lock_guard lock(mutex);
+    if (video == nullptr && audio == nullptr) return ZI_ERR_INVALID_ARG;
+    if (handle != nullptr && !mHandles.count(handle)) return ZI_ERR_INVALID_HANDLE;
+    const bool videoSide = video != nullptr;
+    if (handle == nullptr && !(videoSide ? mVideoInits : mAudioInits)) return ZI_ERR_NOT_INITIALIZED;
+    auto sub = std::make_shared<Subscription>();
+    sub->id = mNextSubscriptionID++;
+    sub->handle = handle;
+    sub->event = event;
+    sub->video = video;
+    sub->audio = audio;
+    sub->context = context;
+    mSubscriptions.push_back(std::move(sub));
+    return ZI_OK;
+}
+
+int32_t Bus::unsubscribe(void* handle, uint32_t event)
+{
+    std::unique_lock lock(mutex);
+    if (handle != nullptr && !mHandles.count(handle)) return ZI_ERR_INVALID_HANDLE;
+    std::vector<std::shared_ptr<Subscription>> removed;
+    for (auto& sub : mSubscriptions)
+        if (sub->handle == handle && sub->event == event) {
+            sub->active = false;
+            removed.push_back(sub);
+        }
+    if (removed.empty()) return ZI_ERR_INVALID_ARG;
+    std::erase_if(mSubscriptions, [](const auto& s) { return !s->active; });
+    const auto self = std::this_thread::get_id();
+    changed.wait(lock, [&] {
+        return std::all_of(removed.begin(), removed.end(),
+                           [&](const auto& s) { return s->inFlight == 0 || s->callingThread == self; });
+    });
+    return ZI_OK;
+}
+
+void Bus::postDeviceEvent(uint32_t event)
+{
+    std::lock_guard lock(mutex);
+    const bool wanted = std::any_of(mSubscriptions.begin(), mSubscriptions.end(),
+                                    [&](const auto& s) { return s->handle == nullptr && s->event == event; });
+    if (!wanted || !mEventThread.joinable()) return;
+    mEvents.push_back(event);
+    changed.notify_all();
+}
+
+void Bus::waitIdle()
+{
+    std::unique_lock lock(mutex);
+    if (mEventThread.joinable() && mEventThread.get_id() == std::this_thread::get_id()) return;
+    changed.wait(lock, [&] { return mEvents.empty() && !mDelivering; });
+}
+
+void Bus::startEventThreadLocked()
+{
+    if (mEventThread.joinable()) return;
+    mStopEvents = false;
+    ++mEventGeneration;
+    mEventThread = std::thread([this] { eventLoop(); });
+}
+
+void Bus::stopEventThread(std::unique_lock<std::mutex>& lock)
+{
+    if (!mEventThread.joinable()) return;
+    mStopEvents = true;
+    changed.notify_all();
+    std::thread thread = std::move(mEventThread);
+    lock.unlock();
+    if (thread.get_id() == std::this_thread::get_id())
+        thread.detach(); // cleanup from inside a callback: the loop ends on its own
+    else
+        thread.join();
+    lock.lock();
+    mEvents.clear();
+    changed.notify_all();
+}
+
+void Bus::eventLoop()
+{
+    std::unique_lock lock(mutex);
+    const uint64_t generation = mEventGeneration;
+    for (;;) {
+        changed.wait(lock, [&] { return mStopEvents || generation != mEventGeneration || !mEvents.empty(); });
+        if (mStopEvents || generation != mEventGeneration) return;
+        const uint32_t event = mEvents.front();
+        mEvents.pop_front();
+        mDelivering = true;
+        lock.unlock();
+        deliver(event);
+        lock.lock();
+        mDelivering = false;
+        changed.notify_all();
+    }
+}
+
+void Bus::deliver(uint32_t event)
+{
+    std::vector<std::shared_ptr<Subscription>> targets;
+    {
+        std::lock_guard lock(mutex);
+        for (auto& s : mSubscriptions)
+            if (s->handle == nullptr && s->event == event) targets.push_back(s);
+    }
+    for (auto& sub : targets) {
+        {
+            std::lock_guard lock(mutex);
+            if (!sub->active) continue;
+            sub->inFlight++;
+            sub->callingThread = std::this_thread::get_id();
+        }
+        if (sub->video) {
+            _VCI_EVENT_INFO info{};
+            info.event = event;
+            info.context = sub->context;
+            sub->video(nullptr, &info);
+        } else {
+            _ACI_EVENT_INFO info{};
+            info.event = event;
+            info.context = sub->context;
+            sub->audio(nullptr, &info);
+        }
+        std::lock_guard lock(mutex);
+        sub->inFlight--;
+        changed.notify_all();
+    }
+}
+
+void Bus::reset()
+{
+    std::unique_lock lock(mutex);
+    stopEventThread(lock);
+    for (auto& d : mDevices) d->plugged = false;
+    mDevices.clear();
+    mHandles.clear();
+    for (auto& s : mSubscriptions) s->active = false;
+    mSubscriptions.clear();
+    mVideoInits = mAudioInits = 0;
+    mJournal.clear();
+    injections.clear();
+    manualClock = false;
+    manualNow = 0;
+    builtInsEnabled = true;
+    everPlugged = false;
+    mNextHandleID = 1;
+}
+
+} // namespace zi

@@ -1,0 +1,178 @@
+// The simulated device bus: devices, handles, subscriptions, the event thread, fault
+// injection, the call journal and the clock. One process-wide instance; every member
+// function is thread-safe. Callbacks are never called with the bus mutex held.
+#pragma once
+
+#include "zedederadIvo.h"
+#include "zedederadIvoSim.h"
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace zi {
+
+struct Property {
+    uint32_t width = 0;
+    std::vector<uint8_t> cur, def, min, max;
+};
+
+struct PropertySetDesc {
+    std::array<uint8_t, 16> uuid{};
+    std::map<uint32_t, Property> items; // ordered by id
+    std::vector<uint32_t> order;        // listing order of ids
+};
+
+struct VideoFormat {
+    uint32_t fourcc = 0;
+    uint32_t width = 0, height = 0;
+    std::vector<uint32_t> intervals;
+};
+
+struct Device {
+    uint32_t type = ZISIM_CAMERA;
+    std::string path, name;
+    std::array<uint16_t, ZI_DEVICE_TEXT_UNITS> rawPath{}, rawName{};
+    uint16_t vendorID = 0, productID = 0, revision = 0;
+    bool plugged = true;
+    std::vector<VideoFormat> videoFormats;
+    std::vector<PropertySetDesc> propertySets;
+    std::vector<_ACI_WAVE_FORMAT> waveFormats;
+    uint8_t mute = 0;
+    uint8_t volume = 200;
+    std::optional<_VCI_CAPTURE_PARAMETERS> captureParameters;
+    std::optional<_ACI_WAVE_FORMAT> waveFormat;
+};
+
+struct Handle {
+    uint32_t id = 0;
+    std::shared_ptr<Device> device;
+};
+
+struct Subscription {
+    uint64_t id = 0;
+    void* handle = nullptr; // null: library-wide
+    uint32_t event = 0;
+    VCI_EVENT_CALLBACK video = nullptr;
+    ACI_EVENT_CALLBACK audio = nullptr;
+    void* context = nullptr;
+    bool active = true;
+    int inFlight = 0;
+    std::thread::id callingThread;
+};
+
+class Bus {
+public:
+    static Bus& instance();
+
+    std::mutex mutex; // guards everything below
+    std::condition_variable changed;
+
+    // Journal and faults. Both take the mutex themselves.
+    void journal(std::string line);
+    uint32_t journalCount();
+    std::optional<std::string> journalLine(uint32_t index);
+    void journalClear();
+    std::optional<int32_t> injected(const char* function);
+
+    // Clock.
+    int64_t now();
+
+    // Init counts; starting the built-in devices and the event thread.
+    int32_t init(bool video);
+    int32_t cleanup(bool video);
+    bool initialised(bool video);
+
+    // Devices (call with mutex held).
+    std::shared_ptr<Device> findDevice(const std::string& path);
+    std::vector<std::shared_ptr<Device>> devicesOfType(uint32_t type);
+    int32_t plug(const ZISimDeviceDesc& desc, bool builtIn);
+    int32_t unplug(const std::string& path);
+    void plugBuiltIns(); // takes the mutex
+
+    // Handles (mutex held).
+    void* openHandle(const std::shared_ptr<Device>& device);
+    std::shared_ptr<Handle> handle(void* h);
+    std::string handleName(void* h);
+    int32_t closeHandle(void* h);
+
+    // Subscriptions. subscribe/unsubscribe take the mutex; unsubscribe waits for a
+    // callback of that subscription running on another thread.
+    int32_t subscribe(void* handle, uint32_t event, VCI_EVENT_CALLBACK video, ACI_EVENT_CALLBACK audio, void* context);
+    int32_t unsubscribe(void* handle, uint32_t event);
+    // Queue a library-wide event for delivery on the event thread.
+    void postDeviceEvent(uint32_t event);
+    void waitIdle();
+
+    void reset();
+
+    // Fault injection and clock state (mutex held).
+    std::map<std::string, std::pair<int32_t, uint32_t>> injections;
+    bool manualClock = false;
+    int64_t manualNow = 0;
+    bool builtInsEnabled = true;
+    bool everPlugged = false;
+
+private:
+    Bus() = default;
+    ~Bus();
+    void startEventThreadLocked();
+    void stopEventThread(std::unique_lock<std::mutex>& lock);
+    void eventLoop();
+    void deliver(uint32_t event);
+
+    std::vector<std::shared_ptr<Device>> mDevices;
+    std::unordered_map<void*, std::shared_ptr<Handle>> mHandles;
+    uint32_t mNextHandleID = 1;
+    std::vector<std::shared_ptr<Subscription>> mSubscriptions;
+    uint64_t mNextSubscriptionID = 1;
+    int mVideoInits = 0, mAudioInits = 0;
+
+    std::vector<std::string> mJournal;
+    std::deque<uint32_t> mEvents;
+    bool mDelivering = false;
+    bool mStopEvents = false;
+    uint64_t mEventGeneration = 0;
+    std::thread mEventThread;
+
+};
+
+// Helpers for the ABI files.
+std::string utf16ToUtf8(const uint16_t* text, size_t maxUnits);
+void utf8ToUtf16Field(const std::string& text, uint16_t* field, size_t units);
+std::string ptrArg(const void* p);
+std::string fourccText(uint32_t code);
+uint32_t fourccFromPixelFormat(const _VCI_PIXEL_FORMAT& format);
+std::string uuidText(const uint8_t* bytes);
+
+// Standard descriptions of the built-in devices.
+void describeDefaultCamera(Device& device);
+void describeDefaultMicrophone(Device& device);
+
+// The listing protocol over a vector of fixed-size records.
+template <typename Record>
+int32_t listRecords(const std::vector<Record>& records, Record* buffer, uint32_t* size, uint32_t* count)
+{
+    if (size == nullptr || count == nullptr) return ZI_ERR_INVALID_ARG;
+    const auto n = static_cast<uint32_t>(records.size());
+    if (buffer == nullptr) {
+        *count = n;
+        *size = n * static_cast<uint32_t>(sizeof(Record));
+        return n == 0 ? ZI_OK : ZI_MORE_DATA;
+    }
+    if (*count != n || *size < n * sizeof(Record)) return ZI_ERR_BUFFER_SIZE;
+    for (uint32_t i = 0; i < n; ++i) buffer[i] = records[i];
+    return ZI_OK;
+}
+
+} // namespace zi

@@ -1,0 +1,202 @@
+// The simulator's control API.
+#include "Bus.h"
+
+#include <cstring>
+
+using namespace zi;
+
+namespace {
+
+template <typename Body>
+int32_t onDevice(const char* path, uint32_t type, Body body)
+{
+    if (path == nullptr) return ZI_ERR_INVALID_ARG;
+    auto& bus = Bus::instance();
+    std::lock_guard lock(bus.mutex);
+    auto d = bus.findDevice(path);
+    if (!d) return ZI_ERR_NO_DEVICE;
+    if (d->type != type) return ZI_ERR_INVALID_ARG;
+    return body(*d);
+}
+
+} // namespace
+
+extern "C" {
+
+void ZISim_Reset(void)
+{
+    Bus::instance().reset();
+}
+
+void ZISim_SetBuiltInDevices(int32_t enabled)
+{
+    auto& bus = Bus::instance();
+    std::lock_guard lock(bus.mutex);
+    bus.builtInsEnabled = enabled != 0;
+}
+
+void ZISim_PlugBuiltInDevices(void)
+{
+    Bus::instance().plugBuiltIns();
+}
+
+int32_t ZISim_Plug(const ZISimDeviceDesc* desc)
+{
+    if (desc == nullptr) return ZI_ERR_INVALID_ARG;
+    return Bus::instance().plug(*desc, false);
+}
+
+int32_t ZISim_Unplug(const char* path)
+{
+    if (path == nullptr) return ZI_ERR_INVALID_ARG;
+    return Bus::instance().unplug(path);
+}
+
+uint32_t ZISim_DeviceCount(uint32_t type)
+{
+    auto& bus = Bus::instance();
+    std::lock_guard lock(bus.mutex);
+    return static_cast<uint32_t>(bus.devicesOfType(type).size());
+}
+
+void ZISim_WaitIdle(void)
+{
+    Bus::instance().waitIdle();
+}
+
+int32_t ZISim_AddVideoFormat(const char* path, uint32_t fourcc, uint32_t width, uint32_t height,
+                             const uint32_t* intervals, uint32_t intervalCount)
+{
+    return onDevice(path, ZISIM_CAMERA, [&](Device& d) {
+        VideoFormat f;
+        f.fourcc = fourcc;
+        f.width = width;
+        f.height = height;
+        if (intervals) f.intervals.assign(intervals, intervals + intervalCount);
+        d.videoFormats.push_back(std::move(f));
+        return int32_t{ZI_OK};
+    });
+}
+
+int32_t ZISim_AddPropertySet(const char* path, const uint8_t uuid[16])
+{
+    if (uuid == nullptr) return ZI_ERR_INVALID_ARG;
+    return onDevice(path, ZISIM_CAMERA, [&](Device& d) {
+        for (auto& s : d.propertySets)
+            if (std::memcmp(s.uuid.data(), uuid, 16) == 0) return int32_t{ZI_OK};
+        PropertySetDesc s;
+        std::memcpy(s.uuid.data(), uuid, 16);
+        d.propertySets.push_back(std::move(s));
+        return int32_t{ZI_OK};
+    });
+}
+
+int32_t ZISim_SetProperty(const char* path, const uint8_t uuid[16], uint32_t propertyID, uint32_t width,
+                          const void* cur, const void* def, const void* min, const void* max)
+{
+    if (uuid == nullptr || width == 0 || width > 4096) return ZI_ERR_INVALID_ARG;
+    if (int32_t r = ZISim_AddPropertySet(path, uuid); r != ZI_OK) return r;
+    return onDevice(path, ZISIM_CAMERA, [&](Device& d) {
+        for (auto& s : d.propertySets) {
+            if (std::memcmp(s.uuid.data(), uuid, 16) != 0) continue;
+            Property p;
+            p.width = width;
+            auto fill = [&](std::vector<uint8_t>& v, const void* src) {
+                v.assign(width, 0);
+                if (src) std::memcpy(v.data(), src, width);
+            };
+            fill(p.cur, cur);
+            fill(p.def, def);
+            fill(p.min, min);
+            fill(p.max, max);
+            if (!s.items.count(propertyID)) s.order.push_back(propertyID);
+            s.items[propertyID] = std::move(p);
+        }
+        return int32_t{ZI_OK};
+    });
+}
+
+int32_t ZISim_GetPropertyCurrent(const char* path, const uint8_t uuid[16], uint32_t propertyID, void* value,
+                                 uint32_t width)
+{
+    if (uuid == nullptr || value == nullptr) return ZI_ERR_INVALID_ARG;
+    return onDevice(path, ZISIM_CAMERA, [&](Device& d) {
+        for (auto& s : d.propertySets) {
+            if (std::memcmp(s.uuid.data(), uuid, 16) != 0) continue;
+            auto it = s.items.find(propertyID);
+            if (it == s.items.end()) break;
+            std::memcpy(value, it->second.cur.data(), std::min(width, it->second.width));
+            return int32_t{ZI_OK};
+        }
+        return int32_t{ZI_ERR_NO_PROPERTY};
+    });
+}
+
+int32_t ZISim_AddWaveFormat(const char* path, uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits)
+{
+    return onDevice(path, ZISIM_MICROPHONE, [&](Device& d) {
+        d.waveFormats.push_back({tag, channels, rate, bits, 0});
+        return int32_t{ZI_OK};
+    });
+}
+
+void ZISim_InjectResult(const char* function, int32_t result, uint32_t times)
+{
+    if (function == nullptr) return;
+    auto& bus = Bus::instance();
+    std::lock_guard lock(bus.mutex);
+    if (times == 0)
+        bus.injections.erase(function);
+    else
+        bus.injections[function] = {result, times};
+}
+
+void ZISim_ClearInjections(void)
+{
+    auto& bus = Bus::instance();
+    std::lock_guard lock(bus.mutex);
+    bus.injections.clear();
+}
+
+uint32_t ZISim_JournalCount(void)
+{
+    return Bus::instance().journalCount();
+}
+
+int32_t ZISim_JournalLine(uint32_t index, char* buffer, uint32_t capacity)
+{
+    auto line = Bus::instance().journalLine(index);
+    if (!line) return -1;
+    if (buffer && capacity > 0) {
+        const size_t n = std::min<size_t>(line->size(), capacity - 1);
+        std::memcpy(buffer, line->data(), n);
+        buffer[n] = 0;
+    }
+    return static_cast<int32_t>(line->size());
+}
+
+void ZISim_JournalClear(void)
+{
+    Bus::instance().journalClear();
+}
+
+void ZISim_UseManualClock(int32_t manual)
+{
+    auto& bus = Bus::instance();
+    std::lock_guard lock(bus.mutex);
+    bus.manualClock = manual != 0;
+}
+
+void ZISim_SetClock(int64_t microseconds)
+{
+    auto& bus = Bus::instance();
+    std::lock_guard lock(bus.mutex);
+    bus.manualNow = microseconds;
+}
+
+int64_t ZISim_Now(void)
+{
+    return Bus::instance().now();
+}
+
+} // extern "C"

@@ -1,0 +1,218 @@
+// Camera functions: formats, capture parameters, capture, properties.
+#include "Call.h"
+
+#include <algorithm>
+#include <cstring>
+
+using namespace zi;
+
+namespace {
+
+std::string formatArg(const _VCI_PIXEL_FORMAT* format)
+{
+    return format ? "'" + fourccText(fourccFromPixelFormat(*format)) + "'" : "null";
+}
+
+std::string sizeArg(const _VCI_FRAME_SIZE* size)
+{
+    return size ? std::to_string(size->width) + "x" + std::to_string(size->height) : "null";
+}
+
+std::string tripleArgs(const void* buffer, const uint32_t* size, const uint32_t* count)
+{
+    return "buffer=" + ptrArg(buffer) + ", size=" + u32Arg(size) + ", count=" + u32Arg(count);
+}
+
+std::string bytesArg(const void* value, const uint32_t* size)
+{
+    if (value == nullptr || size == nullptr) return "null";
+    std::string s;
+    const auto* b = static_cast<const uint8_t*>(value);
+    static const char* hex = "0123456789ABCDEF";
+    for (uint32_t i = 0; i < std::min<uint32_t>(*size, 64); ++i) {
+        s += hex[b[i] >> 4];
+        s += hex[b[i] & 15];
+    }
+    return s;
+}
+
+PropertySetDesc* findSet(Device& d, const PropertySet* set)
+{
+    if (set == nullptr) return nullptr;
+    for (auto& s : d.propertySets)
+        if (std::memcmp(s.uuid.data(), set->uuid, 16) == 0) return &s;
+    return nullptr;
+}
+
+} // namespace
+
+extern "C" {
+
+int32_t VCI_Enum_Pixel_Formats(VCI_HANDLE handle, _VCI_PIXEL_FORMAT* formats, uint32_t* size, uint32_t* count)
+{
+    Call call("VCI_Enum_Pixel_Formats", "handle=" + handleArg(handle) + ", " + tripleArgs(formats, size, count));
+    if (auto r = call.injected()) return call.result(*r);
+    return call.result(withDevice(handle, ZISIM_CAMERA, [&](Device& d) {
+        std::vector<_VCI_PIXEL_FORMAT> records;
+        std::vector<uint32_t> seen;
+        for (auto& f : d.videoFormats) {
+            if (std::find(seen.begin(), seen.end(), f.fourcc) != seen.end()) continue;
+            seen.push_back(f.fourcc);
+            _VCI_PIXEL_FORMAT p{};
+            for (int i = 0; i < 4; ++i) p.fourcc[i] = static_cast<uint16_t>((f.fourcc >> (24 - 8 * i)) & 0xFF);
+            records.push_back(p);
+        }
+        return listRecords(records, formats, size, count);
+    }));
+}
+
+int32_t VCI_Enum_Frame_Sizes(VCI_HANDLE handle, const _VCI_PIXEL_FORMAT* format, _VCI_FRAME_SIZE* sizes,
+                             uint32_t* size, uint32_t* count)
+{
+    Call call("VCI_Enum_Frame_Sizes",
+              "handle=" + handleArg(handle) + ", format=" + formatArg(format) + ", " + tripleArgs(sizes, size, count));
+    if (auto r = call.injected()) return call.result(*r);
+    if (format == nullptr) return call.result(ZI_ERR_INVALID_ARG);
+    return call.result(withDevice(handle, ZISIM_CAMERA, [&](Device& d) {
+        std::vector<_VCI_FRAME_SIZE> records;
+        const uint32_t code = fourccFromPixelFormat(*format);
+        for (auto& f : d.videoFormats)
+            if (f.fourcc == code) records.push_back({f.width, f.height});
+        return listRecords(records, sizes, size, count);
+    }));
+}
+
+int32_t VCI_Enum_Frame_Intervals(VCI_HANDLE handle, const _VCI_PIXEL_FORMAT* format, const _VCI_FRAME_SIZE* frameSize,
+                                 _VCI_FRAME_INTERVAL* intervals, uint32_t* size, uint32_t* count)
+{
+    Call call("VCI_Enum_Frame_Intervals", "handle=" + handleArg(handle) + ", format=" + formatArg(format) +
+                                              ", frameSize=" + sizeArg(frameSize) + ", " +
+                                              tripleArgs(intervals, size, count));
+    if (auto r = call.injected()) return call.result(*r);
+    if (format == nullptr || frameSize == nullptr) return call.result(ZI_ERR_INVALID_ARG);
+    return call.result(withDevice(handle, ZISIM_CAMERA, [&](Device& d) {
+        std::vector<_VCI_FRAME_INTERVAL> records;
+        const uint32_t code = fourccFromPixelFormat(*format);
+        for (auto& f : d.videoFormats)
+            if (f.fourcc == code && f.width == frameSize->width && f.height == frameSize->height)
+                for (uint32_t i : f.intervals) records.push_back({i, 0});
+        return listRecords(records, intervals, size, count);
+    }));
+}
+
+int32_t VCI_Set_Capture_Parameters(VCI_HANDLE handle, const _VCI_CAPTURE_PARAMETERS* p)
+{
+    std::string args = "handle=" + handleArg(handle);
+    if (p)
+        args += ", h264=" + std::to_string(p->isH264) + ", format=" + formatArg(&p->pixelFormat) +
+                ", size=" + std::to_string(p->width) + "x" + std::to_string(p->height) +
+                ", interval=" + std::to_string(p->frameInterval) + "/" + std::to_string(p->intervalUnitsPerSecond) +
+                ", bitRate=" + std::to_string(p->bitRate) + ", setting=" + std::to_string(p->h264Setting);
+    else
+        args += ", parameters=null";
+    Call call("VCI_Set_Capture_Parameters", args);
+    if (auto r = call.injected()) return call.result(*r);
+    if (p == nullptr) return call.result(ZI_ERR_INVALID_ARG);
+    return call.result(withDevice(handle, ZISIM_CAMERA, [&](Device& d) {
+        const uint32_t code = fourccFromPixelFormat(p->pixelFormat);
+        const bool known = std::any_of(d.videoFormats.begin(), d.videoFormats.end(), [&](const VideoFormat& f) {
+            return f.fourcc == code && f.width == p->width && f.height == p->height;
+        });
+        if (!known || p->intervalUnitsPerSecond == 0 || p->frameInterval == 0) return int32_t{ZI_ERR_INVALID_ARG};
+        d.captureParameters = *p;
+        return int32_t{ZI_OK};
+    }));
+}
+
+int32_t VCI_Start_Capture(VCI_HANDLE handle, uint32_t substream)
+{
+    Call call("VCI_Start_Capture", "handle=" + handleArg(handle) + ", substream=" + std::to_string(substream));
+    if (auto r = call.injected()) return call.result(*r);
+    return call.result(withDevice(handle, ZISIM_CAMERA, [](Device&) { return int32_t{ZI_ERR_NOT_SUPPORTED}; }));
+}
+
+int32_t VCI_Stop_Capture(VCI_HANDLE handle, uint32_t substream)
+{
+    Call call("VCI_Stop_Capture", "handle=" + handleArg(handle) + ", substream=" + std::to_string(substream));
+    if (auto r = call.injected()) return call.result(*r);
+    return call.result(withDevice(handle, ZISIM_CAMERA, [](Device&) { return int32_t{ZI_ERR_NOT_SUPPORTED}; }));
+}
+
+int32_t VCI_Get_Property(VCI_HANDLE handle, PropertyQuery query, const PropertySet* set, const uint32_t* propertyID,
+                         void* value, uint32_t* size, uint32_t reserved1, uint32_t reserved2)
+{
+    Call call("VCI_Get_Property", "handle=" + handleArg(handle) + ", query=" + std::to_string(query) +
+                                      ", set=" + (set ? uuidText(set->uuid) : "null") + ", id=" + u32Arg(propertyID) +
+                                      ", size=" + u32Arg(size) + ", " + std::to_string(reserved1) + ", " +
+                                      std::to_string(reserved2));
+    if (auto r = call.injected()) return call.result(*r);
+    if (set == nullptr || propertyID == nullptr || value == nullptr || size == nullptr || query > 3)
+        return call.result(ZI_ERR_INVALID_ARG);
+    return call.result(withDevice(handle, ZISIM_CAMERA, [&](Device& d) {
+        auto* s = findSet(d, set);
+        if (!s) return int32_t{ZI_ERR_NO_PROPERTY};
+        auto it = s->items.find(*propertyID);
+        if (it == s->items.end()) return int32_t{ZI_ERR_NO_PROPERTY};
+        const Property& p = it->second;
+        if (*size < p.width) return int32_t{ZI_ERR_INVALID_ARG};
+        const std::vector<uint8_t>* bytes[] = {&p.cur, &p.def, &p.min, &p.max};
+        std::memcpy(value, bytes[query]->data(), p.width);
+        *size = p.width;
+        return int32_t{ZI_OK};
+    }));
+}
+
+int32_t VCI_Set_Property(VCI_HANDLE handle, const PropertySet* set, const uint32_t* propertyID, const void* value,
+                         uint32_t* size, uint32_t reserved1, uint32_t reserved2)
+{
+    Call call("VCI_Set_Property", "handle=" + handleArg(handle) + ", set=" + (set ? uuidText(set->uuid) : "null") +
+                                      ", id=" + u32Arg(propertyID) + ", value=" + bytesArg(value, size) +
+                                      ", size=" + u32Arg(size) + ", " + std::to_string(reserved1) + ", " +
+                                      std::to_string(reserved2));
+    if (auto r = call.injected()) return call.result(*r);
+    if (set == nullptr || propertyID == nullptr || value == nullptr || size == nullptr)
+        return call.result(ZI_ERR_INVALID_ARG);
+    return call.result(withDevice(handle, ZISIM_CAMERA, [&](Device& d) {
+        auto* s = findSet(d, set);
+        if (!s) return int32_t{ZI_ERR_NO_PROPERTY};
+        auto it = s->items.find(*propertyID);
+        if (it == s->items.end()) return int32_t{ZI_ERR_NO_PROPERTY};
+        Property& p = it->second;
+        if (*size != p.width) return int32_t{ZI_ERR_INVALID_ARG};
+        std::memcpy(p.cur.data(), value, p.width);
+        return int32_t{ZI_OK};
+    }));
+}
+
+int32_t VCI_Enum_Property_Sets(VCI_HANDLE handle, PropertySet* sets, uint32_t* size, uint32_t* count)
+{
+    Call call("VCI_Enum_Property_Sets", "handle=" + handleArg(handle) + ", " + tripleArgs(sets, size, count));
+    if (auto r = call.injected()) return call.result(*r);
+    return call.result(withDevice(handle, ZISIM_CAMERA, [&](Device& d) {
+        std::vector<PropertySet> records;
+        for (auto& s : d.propertySets) {
+            PropertySet p{};
+            std::memcpy(p.uuid, s.uuid.data(), 16);
+            p.kind = 2;
+            records.push_back(p);
+        }
+        return listRecords(records, sets, size, count);
+    }));
+}
+
+int32_t VCI_Enum_Property_Items(VCI_HANDLE handle, const PropertySet* set, uint32_t* ids, uint32_t* size,
+                                uint32_t* count)
+{
+    Call call("VCI_Enum_Property_Items", "handle=" + handleArg(handle) + ", set=" +
+                                             (set ? uuidText(set->uuid) : "null") + ", " +
+                                             tripleArgs(ids, size, count));
+    if (auto r = call.injected()) return call.result(*r);
+    if (set == nullptr) return call.result(ZI_ERR_INVALID_ARG);
+    return call.result(withDevice(handle, ZISIM_CAMERA, [&](Device& d) {
+        auto* s = findSet(d, set);
+        if (!s) return int32_t{ZI_ERR_NO_PROPERTY};
+        return listRecords(s->order, ids, size, count);
+    }));
+}
+
+} // extern "C"

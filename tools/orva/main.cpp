@@ -1,0 +1,49 @@
+// orva: the command-line host of the Orva webcam component.
+#include "Cli.h"
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+namespace {
+
+struct Command {
+    int (*run)(cli::Args&);
+    const char* usage;
+};
+
+const std::map<std::string, Command>& commands()
+{
+    static const std::map<std::string, Command> table = {
+        {"devices", {cli::runDevices,
+                     "devices [--watch [--seconds N] [--simulate-hotplug SECONDS]]\n"
+                     "      list cameras and microphones; --watch prints arrivals and removals until\n"
+                     "      interrupted (or for N seconds); --simulate-hotplug plugs and unplugs a\n"
+                     "      second virtual camera and microphone every SECONDS"}},
+    };
+    return table;
+}
+
+void usage(FILE* out)
+{
+    std::fprintf(out, "usage: orva COMMAND [OPTIONS]\n\ncommands:\n");
+    for (auto& [name, command] : commands()) std::fprintf(out, "  %s\n\n", command.usage);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
+        usage(argc < 2 ? stderr : stdout);
+        return argc < 2 ? 2 : 0;
+    }
+    auto it = commands().find(argv[1]);
+    if (it == commands().end()) {
+        std::fprintf(stderr, "orva: unknown command \"%s\"\n\n", argv[1]);
+        usage(stderr);
+        return 2;
+    }
+    cli::Args args(std::vector<std::string>(argv + 2, argv + argc));
+    return it->second.run(args);
+}
