@@ -4,7 +4,8 @@
 // numeric fields are plain and written by one thread at a time.
 #pragma once
 
-#include <atomic>
+#include "Utilities/SharedSlot.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -42,8 +43,8 @@ public:
     [[nodiscard]] bool isEqualToDevice(const OrvaDeviceInfo& other) const;
 
 private:
-    std::atomic<std::shared_ptr<const std::string>> mName;
-    std::atomic<std::shared_ptr<const std::string>> mPath;
+    SharedSlot<const std::string> mName;
+    SharedSlot<const std::string> mPath;
     uint16_t mProductID = 0;
     uint16_t mVendorID = 0;
     int32_t mDeviceType = 0;

@@ -113,14 +113,11 @@ std::shared_ptr<const OrvaDeviceManager::DeviceList> OrvaDeviceManager::enumarat
 }
 
 std::shared_ptr<const OrvaDeviceManager::DeviceList>
-OrvaDeviceManager::keptList(std::atomic<std::shared_ptr<const DeviceList>>& kept, bool video)
+OrvaDeviceManager::keptList(SharedSlot<const DeviceList>& kept, bool video)
 {
     if (auto list = kept.load()) return list;
-    auto fresh = enumerate(video);
-    std::shared_ptr<const DeviceList> expected;
     // An update that kept a list meanwhile wins: it is the newer one.
-    if (kept.compare_exchange_strong(expected, fresh)) return fresh;
-    return expected;
+    return kept.storeIfEmpty(enumerate(video));
 }
 
 std::shared_ptr<const OrvaDeviceManager::DeviceList> OrvaDeviceManager::getVideoDeviceList()
@@ -133,7 +130,7 @@ std::shared_ptr<const OrvaDeviceManager::DeviceList> OrvaDeviceManager::getAudio
     return keptList(mAudioDevices, false);
 }
 
-void OrvaDeviceManager::update(std::atomic<std::shared_ptr<const DeviceList>>& kept, bool video)
+void OrvaDeviceManager::update(SharedSlot<const DeviceList>& kept, bool video)
 {
     auto fresh = enumerate(video);
     auto old = kept.load();

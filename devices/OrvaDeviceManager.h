@@ -9,9 +9,9 @@
 // synchronously there, after the kept list has been replaced.
 #pragma once
 
+#include "Utilities/SharedSlot.h"
 #include "devices/OrvaDeviceInfo.h"
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -61,11 +61,11 @@ public:
 private:
     OrvaDeviceManager();
     std::shared_ptr<const DeviceList> enumerate(bool video);
-    std::shared_ptr<const DeviceList> keptList(std::atomic<std::shared_ptr<const DeviceList>>& kept, bool video);
-    void update(std::atomic<std::shared_ptr<const DeviceList>>& kept, bool video);
+    std::shared_ptr<const DeviceList> keptList(SharedSlot<const DeviceList>& kept, bool video);
+    void update(SharedSlot<const DeviceList>& kept, bool video);
 
-    std::atomic<std::shared_ptr<const DeviceList>> mVideoDevices;
-    std::atomic<std::shared_ptr<const DeviceList>> mAudioDevices;
+    SharedSlot<const DeviceList> mVideoDevices;
+    SharedSlot<const DeviceList> mAudioDevices;
 };
 
 // The capture library's plug-and-play callbacks; the manager is the event's context.

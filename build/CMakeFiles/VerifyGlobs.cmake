@@ -73,6 +73,20 @@ if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
   file(TOUCH_NOCREATE "/work/main/build/CMakeFiles/cmake.verify_globs")
 endif()
 
+# ORVA_TEST_SOURCES at tests/CMakeLists.txt:2 (file)
+file(GLOB NEW_GLOB LIST_DIRECTORIES true "/work/main/tests/*.cpp")
+set(OLD_GLOB
+  "/work/main/tests/DeviceManagerTest.cpp"
+  "/work/main/tests/DeviceModelTest.cpp"
+  "/work/main/tests/FoundationTest.cpp"
+  "/work/main/tests/SimBus.cpp"
+  "/work/main/tests/UnistrTest.cpp"
+  )
+if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
+  message("-- GLOB mismatch!")
+  file(TOUCH_NOCREATE "/work/main/build/CMakeFiles/cmake.verify_globs")
+endif()
+
 # ORVA_CLI_SOURCES at tools/orva/CMakeLists.txt:1 (file)
 file(GLOB NEW_GLOB LIST_DIRECTORIES true "/work/main/tools/orva/*.cpp")
 set(OLD_GLOB

@@ -57,6 +57,9 @@ ZI_EXPORT int32_t ZISim_Unplug(const char* path);
 ZI_EXPORT uint32_t ZISim_DeviceCount(uint32_t type);
 /* Wait until every event queued so far has been delivered. */
 ZI_EXPORT void ZISim_WaitIdle(void);
+/* While held, plug-and-play events queue up undelivered; releasing delivers them.
+ * Lets a test change several devices between two events. */
+ZI_EXPORT void ZISim_HoldEvents(int32_t hold);
 
 /* Describing a plugged camera. */
 ZI_EXPORT int32_t ZISim_AddVideoFormat(const char* path, uint32_t fourcc, uint32_t width, uint32_t height,
@@ -77,6 +80,9 @@ ZI_EXPORT int32_t ZISim_AddWaveFormat(const char* path, uint16_t tag, uint16_t c
  * "VCI_Start_Capture") answer `result` without doing anything. For functions that
  * answer a handle, any non-zero result makes them answer null. times 0 clears. */
 ZI_EXPORT void ZISim_InjectResult(const char* function, int32_t result, uint32_t times);
+/* The same, after letting the next `skip` calls run normally (e.g. skip 1 to fail the
+ * second call of a listing). */
+ZI_EXPORT void ZISim_InjectResultAfter(const char* function, uint32_t skip, int32_t result, uint32_t times);
 ZI_EXPORT void ZISim_ClearInjections(void);
 
 /* Journal of every library call, one line each: name(arguments) -> result.

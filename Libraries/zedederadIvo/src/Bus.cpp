@@ -51,8 +51,12 @@ std::optional<int32_t> Bus::injected(const char* function)
     std::lock_guard lock(mutex);
     auto it = injections.find(function);
     if (it == injections.end()) return std::nullopt;
-    const int32_t result = it->second.first;
-    if (--it->second.second == 0) injections.erase(it);
+    if (it->second.skip > 0) {
+        --it->second.skip;
+        return std::nullopt;
+    }
+    const int32_t result = it->second.result;
+    if (--it->second.times == 0) injections.erase(it);
     return result;
 }
 
@@ -252,7 +256,7 @@ void Bus::waitIdle()
 {
     std::unique_lock lock(mutex);
     if (mEventThread.joinable() && mEventThread.get_id() == std::this_thread::get_id()) return;
-    changed.wait(lock, [&] { return mEvents.empty() && !mDelivering; });
+    changed.wait(lock, [&] { return (mEvents.empty() || holdEvents) && !mDelivering; });
 }
 
 void Bus::startEventThreadLocked()
@@ -284,7 +288,9 @@ void Bus::eventLoop()
     std::unique_lock lock(mutex);
     const uint64_t generation = mEventGeneration;
     for (;;) {
-        changed.wait(lock, [&] { return mStopEvents || generation != mEventGeneration || !mEvents.empty(); });
+        changed.wait(lock, [&] {
+            return mStopEvents || generation != mEventGeneration || (!mEvents.empty() && !holdEvents);
+        });
         if (mStopEvents || generation != mEventGeneration) return;
         const uint32_t event = mEvents.front();
         mEvents.pop_front();
@@ -341,6 +347,7 @@ void Bus::reset()
     mVideoInits = mAudioInits = 0;
     mJournal.clear();
     injections.clear();
+    holdEvents = false;
     manualClock = false;
     manualNow = 0;
     builtInsEnabled = true;

@@ -117,7 +117,13 @@ public:
     void reset();
 
     // Fault injection and clock state (mutex held).
-    std::map<std::string, std::pair<int32_t, uint32_t>> injections;
+    struct Injection {
+        uint32_t skip = 0;
+        int32_t result = 0;
+        uint32_t times = 0;
+    };
+    std::map<std::string, Injection> injections;
+    bool holdEvents = false;
     bool manualClock = false;
     int64_t manualNow = 0;
     bool builtInsEnabled = true;

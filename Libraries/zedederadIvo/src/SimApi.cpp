@@ -142,13 +142,26 @@ int32_t ZISim_AddWaveFormat(const char* path, uint16_t tag, uint16_t channels, u
 
 void ZISim_InjectResult(const char* function, int32_t result, uint32_t times)
 {
+    ZISim_InjectResultAfter(function, 0, result, times);
+}
+
+void ZISim_InjectResultAfter(const char* function, uint32_t skip, int32_t result, uint32_t times)
+{
     if (function == nullptr) return;
     auto& bus = Bus::instance();
     std::lock_guard lock(bus.mutex);
     if (times == 0)
         bus.injections.erase(function);
     else
-        bus.injections[function] = {result, times};
+        bus.injections[function] = {skip, result, times};
+}
+
+void ZISim_HoldEvents(int32_t hold)
+{
+    auto& bus = Bus::instance();
+    std::lock_guard lock(bus.mutex);
+    bus.holdEvents = hold != 0;
+    bus.changed.notify_all();
 }
 
 void ZISim_ClearInjections(void)

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Runs the whole test suite: the normal build, then the same tests under
+# AddressSanitizer+UndefinedBehaviorSanitizer, then the threaded tests under
+# ThreadSanitizer. `./test.sh quick` runs the normal build only.
+set -euo pipefail
+cd "$(dirname "$0")"
+./setup.sh
+
+mode=${1:-all}
+jobs=$(nproc)
+
+echo "== tests (RelWithDebInfo)"
+ctest --test-dir build --output-on-failure -j "$jobs"
+[ "$mode" = quick ] && exit 0
+
+# The threaded tests: those that run library, queue or notification threads at once.
+threaded='DeviceManager.*:DispatchQueue.*:NotificationCenter.*:RunLoop.*'
+
+echo "== tests under AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVA_WERROR=ON \
+  -DORVA_SANITIZE=address,undefined >/dev/null
+cmake --build build-asan -- --quiet
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+echo "== threaded tests under ThreadSanitizer"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVA_WERROR=ON \
+  -DORVA_SANITIZE=thread >/dev/null
+cmake --build build-tsan --target orva_tests -- --quiet
+TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" \
+  ./build-tsan/tests/orva_tests --gtest_filter="$threaded" --gtest_brief=1
+echo "all test runs passed"

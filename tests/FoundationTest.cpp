@@ -1,0 +1,201 @@
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Number.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UUID.h"
+#include "platform/foundation/Value.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+using namespace orva;
+
+TEST(Number, KindsAndConversionRules)
+{
+    EXPECT_EQ(Number::numberWithInteger(40000).shortValue(), -25536);
+    EXPECT_EQ(Number::numberWithInteger(70000).unsignedShortValue(), 0x1170);
+    EXPECT_EQ(Number::numberWithInteger(-1).unsignedShortValue(), 0xFFFF);
+    EXPECT_EQ(Number::numberWithInteger(0x100000001LL).intValue(), 1);
+    EXPECT_EQ(Number::numberWithShort(-5).integerValue(), -5);
+    EXPECT_EQ(Number::numberWithShort(-5).kind(), Number::Kind::Int16);
+    EXPECT_EQ(Number::numberWithUnsignedInt(0xFFFFFFFFu).integerValue(), 0xFFFFFFFFLL);
+    EXPECT_EQ(Number::numberWithDouble(-2.9).integerValue(), -2) << "truncates toward zero";
+    EXPECT_EQ(Number::numberWithDouble(1e300).integerValue(), INT64_MAX);
+    EXPECT_EQ(Number::numberWithDouble(std::nan("")).integerValue(), 0);
+    EXPECT_TRUE(Number::numberWithUnsignedChar(2).boolValue());
+    EXPECT_TRUE(Number::numberWithDouble(0.5).boolValue());
+    EXPECT_FALSE(Number::numberWithInt(0).boolValue());
+    EXPECT_EQ(Number::numberWithBool(true).kind(), Number::Kind::Bool);
+    EXPECT_EQ(Number::numberWithBool(true).integerValue(), 1);
+    EXPECT_EQ(Number::numberWithShort(5), Number::numberWithInt(5));
+    EXPECT_FALSE(Number::numberWithInt(-1) == Number::numberWithUnsignedLongLong(UINT64_MAX));
+    EXPECT_EQ(Number::numberWithUnsignedChar(200).description(), "200");
+}
+
+TEST(Value, TablesAndListsAreShared)
+{
+    Value root = Value::makeTable();
+    Value list = Value::makeList();
+    root.set("items", list);
+    Value copy = root;
+    list.append(Value("one"));
+    copy.get("items").append(Number::numberWithInt(2));
+    EXPECT_EQ(root.get("items").count(), 2u);
+    EXPECT_EQ(*root.get("items").at(0).text(), "one");
+    EXPECT_EQ(root.get("items").at(1).number()->intValue(), 2);
+    EXPECT_TRUE(root.get("items").at(5).isNull());
+    EXPECT_TRUE(root.get("missing").isNull());
+    EXPECT_TRUE(Value("x").get("k").isNull());
+    EXPECT_TRUE(copy.isSameAs(root));
+    EXPECT_FALSE(Value::makeTable().isSameAs(Value::makeTable()));
+}
+
+TEST(NotificationCenter, PostsSynchronouslyToMatchingObserversUntilRemoved)
+{
+    auto& center = NotificationCenter::defaultCenter();
+    std::vector<std::string> heard;
+    const auto named = center.addObserver("ping", [&](const Notification& n) { heard.push_back("named:" + n.name); });
+    const auto all = center.addObserver("", [&](const Notification& n) { heard.push_back("all:" + n.name); });
+    center.postNotificationName("ping", nullptr, {{"k", std::any(1)}});
+    center.postNotificationName("other", nullptr, {});
+    center.removeObserver(named);
+    center.postNotificationName("ping", nullptr, {});
+    center.removeObserver(all);
+    center.postNotificationName("ping", nullptr, {});
+    EXPECT_EQ(heard, (std::vector<std::string>{"named:ping", "all:ping", "all:other", "all:ping"}));
+
+    // An observer may remove itself while it runs.
+    NotificationCenter::Token self = 0;
+    int calls = 0;
+    self = center.addObserver("once", [&](const Notification&) {
+        ++calls;
+        center.removeObserver(self);
+    });
+    center.postNotificationName("once", nullptr, {});
+    center.postNotificationName("once", nullptr, {});
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(RunLoop, TimersAndMainQueueTasksRunWhileTheLoopTurns)
+{
+    auto& loop = RunLoop::current();
+    int ticks = 0;
+    auto timer = loop.scheduledTimer(0.01, true, [&](Timer& t) {
+        if (++ticks == 3) t.invalidate();
+    });
+    std::atomic<bool> ranOnMain{false};
+    std::thread([&] { RunLoop::dispatchToMain([&] { ranOnMain = true; }); }).join();
+    EXPECT_FALSE(ranOnMain) << "main-queue tasks wait for the loop";
+    loop.runUntilDate(0.2);
+    EXPECT_EQ(ticks, 3);
+    EXPECT_FALSE(timer->isValid());
+    EXPECT_TRUE(ranOnMain);
+
+    // A thread of its own has a loop of its own.
+    int otherTicks = 0;
+    std::thread([&] {
+        auto& mine = RunLoop::current();
+        EXPECT_NE(&mine, &RunLoop::main());
+        auto t = mine.scheduledTimer(0.01, false, [&](Timer&) { ++otherTicks; });
+        mine.runUntilDate(0.1);
+    }).join();
+    EXPECT_EQ(otherTicks, 1);
+}
+
+TEST(DispatchQueue, SerialQueueRunsInOrderAndOutlivesItsLastReference)
+{
+    auto queue = DispatchQueue::create("test.serial");
+    std::vector<int> order;
+    std::mutex m;
+    for (int i = 0; i < 50; ++i)
+        queue->async([&, i] {
+            std::lock_guard lock(m);
+            order.push_back(i);
+        });
+    bool inline_ = false;
+    queue->sync([&] { queue->sync([&] { inline_ = queue->isCurrent(); }); });
+    EXPECT_TRUE(inline_);
+    {
+        std::lock_guard lock(m);
+        ASSERT_EQ(order.size(), 50u);
+        for (int i = 0; i < 50; ++i) EXPECT_EQ(order[static_cast<size_t>(i)], i);
+    }
+
+    std::atomic<bool> ran{false};
+    queue->async([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ran = true;
+    });
+    queue.reset();
+    for (int i = 0; i < 200 && !ran; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(ran) << "tasks submitted before the release still run";
+}
+
+TEST(PropertyList, ReadsXmlAndBinaryAndRejectsGarbage)
+{
+    Value table = Value::makeTable();
+    table.set("name", Value("Cam"));
+    table.set("count", Number::numberWithInt(3));
+    table.set("on", Number::numberWithBool(true));
+    const std::string xml = PropertyList::toXML(table);
+    auto back = PropertyList::fromData(xml);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(*back->get("name").text(), "Cam");
+    EXPECT_EQ(back->get("count").number()->intValue(), 3);
+    EXPECT_EQ(back->get("on").number()->kind(), Number::Kind::Bool);
+
+    // A binary list: {"1234": "Front"}.
+    const unsigned char binary[] = {0x62, 0x70, 0x6c, 0x69, 0x73, 0x74, 0x30, 0x30, 0xd1, 0x01, 0x02, 0x54, 0x31, 0x32,
+                                    0x33, 0x34, 0x55, 0x46, 0x72, 0x6f, 0x6e, 0x74, 0x08, 0x0b, 0x10, 0x00, 0x00, 0x00,
+                                    0x00, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0x00,
+                                    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                    0x16};
+    auto fromBinary = PropertyList::fromData(std::string(reinterpret_cast<const char*>(binary), sizeof binary));
+    ASSERT_TRUE(fromBinary);
+    EXPECT_EQ(*fromBinary->get("1234").text(), "Front");
+
+    for (const char* bad : {"", "<plist><dict><key>a</key>", "bplist00\xff\xff", "not a plist"})
+        EXPECT_FALSE(PropertyList::fromData(bad)) << bad;
+    EXPECT_FALSE(PropertyList::readFile("/nonexistent/DeviceNames.plist"));
+}
+
+TEST(UUID, ParsesCanonicalTextInTextOrder)
+{
+    auto id = UUID::fromString("b4a4d54f-45fd-4890-8cc8-3b4d807eb23a");
+    ASSERT_TRUE(id);
+    const std::array<uint8_t, 16> expected{0xB4, 0xA4, 0xD5, 0x4F, 0x45, 0xFD, 0x48, 0x90,
+                                           0x8C, 0xC8, 0x3B, 0x4D, 0x80, 0x7E, 0xB2, 0x3A};
+    EXPECT_EQ(id->bytes(), expected);
+    EXPECT_EQ(id->string(), "B4A4D54F-45FD-4890-8CC8-3B4D807EB23A");
+    EXPECT_TRUE(UUID::fromString("{B4A4D54F-45FD-4890-8CC8-3B4D807EB23A}"));
+    for (const char* bad : {"", "B4A4D54F45FD48908CC83B4D807EB23A", "B4A4D54F-45FD-4890-8CC8-3B4D807EB23",
+                            "G4A4D54F-45FD-4890-8CC8-3B4D807EB23A", "B4A4D54F-45FD-4890-8CC8_3B4D807EB23A"})
+        EXPECT_FALSE(UUID::fromString(bad)) << bad;
+}
+
+TEST(FileManager, MovesWithoutOverwritingAndReportsSpace)
+{
+    auto& fm = FileManager::defaultManager();
+    const std::string dir = fm.temporaryDirectory() + "/orva-fm-" + std::to_string(getpid());
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/a") << "A";
+    std::ofstream(dir + "/b") << "B";
+    std::string error;
+    EXPECT_FALSE(fm.moveItemAtPath(dir + "/a", dir + "/b", &error));
+    EXPECT_NE(error.find("already exists"), std::string::npos);
+    EXPECT_TRUE(fm.moveItemAtPath(dir + "/a", dir + "/c"));
+    EXPECT_FALSE(fm.fileExistsAtPath(dir + "/a"));
+    EXPECT_TRUE(fm.fileExistsAtPath(dir + "/c"));
+    EXPECT_FALSE(fm.moveItemAtPath(dir + "/missing", dir + "/d", &error));
+    EXPECT_TRUE(fm.freeSpace(dir).value_or(0) > 0);
+    EXPECT_FALSE(fm.freeSpace("/nonexistent/path"));
+    std::filesystem::remove_all(dir);
+}
