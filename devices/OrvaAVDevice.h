@@ -65,7 +65,7 @@ protected:
     mutable std::recursive_mutex mDelegatesLock;
     std::atomic<bool> mIsCapturing{false};
     std::atomic<bool> mIsOpen{false};
-    void* mHandle = nullptr;
+    std::atomic<void*> mHandle{nullptr}; // read by motion tasks on their own queue
 };
 
 } // namespace orva

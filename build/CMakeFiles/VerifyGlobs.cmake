@@ -38,6 +38,9 @@ endif()
 file(GLOB NEW_GLOB LIST_DIRECTORIES true "/work/main/devices/video/*.cpp")
 set(OLD_GLOB
   "/work/main/devices/video/OrvaVideoDevice.cpp"
+  "/work/main/devices/video/OrvaVideoDeviceControls.cpp"
+  "/work/main/devices/video/OrvaVideoDeviceInfoQueries.cpp"
+  "/work/main/devices/video/OrvaVideoDeviceMotion.cpp"
   )
 if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
   message("-- GLOB mismatch!")
@@ -90,7 +93,11 @@ endif()
 # ORVA_CLI_SOURCES at tools/orva/CMakeLists.txt:1 (file)
 file(GLOB NEW_GLOB LIST_DIRECTORIES true "/work/main/tools/orva/*.cpp")
 set(OLD_GLOB
+  "/work/main/tools/orva/CameraCommands.cpp"
+  "/work/main/tools/orva/CaptureCommand.cpp"
   "/work/main/tools/orva/Cli.cpp"
+  "/work/main/tools/orva/ControlsCommand.cpp"
+  "/work/main/tools/orva/Devices.cpp"
   "/work/main/tools/orva/DevicesCommand.cpp"
   "/work/main/tools/orva/main.cpp"
   )

@@ -1,10 +1,58 @@
 #include "devices/video/OrvaVideoDevice.h"
 
 #include "Utilities/unistr.h"
+#include "devices/OrvaDeviceManager.h"
+#include "platform/foundation/DispatchQueue.h"
 
 #include <zedederadIvo.h>
 
+#include <cstring>
+
 namespace orva {
+
+const char* const KPXVideoWidth = "kKPXVideoWidth";
+const char* const KPXVideoHeight = "kKPXVideoHeight";
+const char* const KPXVideoCodec = "kKPXVideoCodec";
+
+namespace {
+
+constexpr int32_t kStatusNotOpen = 3;
+constexpr int32_t kStatusNoFormat = 2;
+constexpr int32_t kStatusRefused = 6;
+constexpr int32_t kStatusFailed = 7;
+
+_VCI_PIXEL_FORMAT pixelFormat(uint32_t code)
+{
+    _VCI_PIXEL_FORMAT f{};
+    for (int i = 0; i < 4; ++i) f.fourcc[i] = static_cast<uint16_t>((code >> (24 - 8 * i)) & 0xFF);
+    return f;
+}
+
+uint32_t h264BitRate(int32_t width, int32_t height)
+{
+    struct Row {
+        int32_t w, h;
+        uint32_t rate;
+    };
+    static constexpr Row rows[] = {
+        {1280, 720, 2048000}, {864, 480, 1024000}, {640, 360, 819200}, {640, 480, 921600}, {320, 240, 512000}};
+    for (const auto& r : rows)
+        if (r.w == width && r.h == height) return r.rate;
+    return 1024000;
+}
+
+const VideoFormatDescription* asVideo(const FormatDescription* format)
+{
+    return dynamic_cast<const VideoFormatDescription*>(format);
+}
+
+} // namespace
+
+void VideoFrameCompletionCallback(void* /*reserved*/, _VCI_EVENT_INFO* info)
+{
+    if (info == nullptr || info->context == nullptr) return;
+    static_cast<OrvaVideoDevice*>(info->context)->deliverFrame(info->data, info->length, info->timestamp);
+}
 
 std::shared_ptr<OrvaVideoDevice> OrvaVideoDevice::create(std::shared_ptr<OrvaDeviceInfo> deviceInfo)
 {
@@ -14,45 +62,183 @@ std::shared_ptr<OrvaVideoDevice> OrvaVideoDevice::create(std::shared_ptr<OrvaDev
 OrvaVideoDevice::~OrvaVideoDevice()
 {
     if (isOpen()) closeDevice();
+    mSupportedFormats.reset();
+    mSupportedFrameIntervals.reset();
+    mFrameinterval.store(nullptr);
+    mFormat.reset();
+}
+
+std::shared_ptr<const std::vector<std::shared_ptr<OrvaDeviceInfo>>> OrvaVideoDevice::getVideoDeviceList()
+{
+    return OrvaDeviceManager::getSharedInstance()->getVideoDeviceList();
 }
 
 int32_t OrvaVideoDevice::openDevice()
 {
     unichar path[ZI_DEVICE_TEXT_UNITS] = {};
+    // Paths come from the library's own 1024-unit fields; a longer one (which cannot
+    // come from the library) opens nothing rather than overrunning the buffer.
     auto text = mDeviceInfo->path();
     if (text && text->size() < ZI_DEVICE_TEXT_UNITS) unistr_copyFromCFString(path, *text);
-    mHandle = VCI_Open_Device(path);
-    mIsOpen = mHandle != nullptr;
-    return mHandle ? 0 : 7;
+    void* handle = VCI_Open_Device(path);
+    mHandle = handle;
+    mIsOpen = handle != nullptr;
+    return handle ? 0 : kStatusFailed;
 }
 
 void OrvaVideoDevice::closeDevice()
 {
     if (isCapturing()) (void)stopCapture();
     if (isOpen()) {
-        (void)VCI_Close_Device(mHandle);
+        (void)VCI_Close_Device(mHandle.load());
         mHandle = nullptr;
         mIsOpen = false;
     }
 }
 
-int32_t OrvaVideoDevice::startCapture()
+std::shared_ptr<const std::vector<std::string>> OrvaVideoDevice::getMediaFormats()
 {
-    if (isCapturing()) return 0;
-    if (!isOpen()) return 3;
-    if (!mFormat) return 2;
-    return 7;
+    if (!isOpen()) return nullptr;
+    auto texts = std::make_shared<std::vector<std::string>>();
+    uint32_t size = 0, count = 0;
+    if (VCI_Enum_Pixel_Formats(mHandle.load(), nullptr, &size, &count) != ZI_MORE_DATA) return texts;
+    std::vector<_VCI_PIXEL_FORMAT> entries(count);
+    if (VCI_Enum_Pixel_Formats(mHandle.load(), entries.data(), &size, &count) != ZI_OK) return texts;
+    for (uint32_t i = 0; i < count && i < entries.size(); ++i) {
+        unichar four[5] = {entries[i].fourcc[0], entries[i].fourcc[1], entries[i].fourcc[2], entries[i].fourcc[3], 0};
+        std::string text;
+        for (int k = 0; k < 4; ++k) {
+            const unichar one[2] = {four[k] ? four[k] : unichar(' '), 0};
+            text += unistr_createCFString(one);
+        }
+        texts->push_back(std::move(text));
+    }
+    return texts;
 }
 
-int32_t OrvaVideoDevice::stopCapture()
+std::shared_ptr<const FormatList> OrvaVideoDevice::getResolutionsForCodec(uint32_t codec)
 {
-    return 0;
+    auto formats = std::make_shared<FormatList>();
+    const _VCI_PIXEL_FORMAT format = pixelFormat(codec);
+    uint32_t size = 0, count = 0;
+    if (VCI_Enum_Frame_Sizes(mHandle.load(), &format, nullptr, &size, &count) != ZI_MORE_DATA) return formats;
+    std::vector<_VCI_FRAME_SIZE> sizes(count);
+    if (VCI_Enum_Frame_Sizes(mHandle.load(), &format, sizes.data(), &size, &count) != ZI_OK) return formats;
+    for (uint32_t i = 0; i < count && i < sizes.size(); ++i)
+        if (auto d = VideoFormatDescription::create(codec, static_cast<int32_t>(sizes[i].width),
+                                                    static_cast<int32_t>(sizes[i].height)))
+            formats->push_back(std::move(d));
+    return formats;
 }
 
 std::shared_ptr<const FormatList> OrvaVideoDevice::getSupportedFormats()
 {
-    if (!mSupportedFormats) mSupportedFormats = std::make_shared<const FormatList>();
+    if (mSupportedFormats) return mSupportedFormats;
+    auto all = std::make_shared<FormatList>();
+    if (auto texts = getMediaFormats()) {
+        for (const auto& text : *texts) {
+            uint32_t code = 0;
+            for (size_t i = 0; i < 4; ++i)
+                code = (code << 8) | (i < text.size() ? static_cast<uint8_t>(text[i]) : 0u);
+            auto some = getResolutionsForCodec(code);
+            all->insert(all->end(), some->begin(), some->end());
+        }
+    }
+    mSupportedFormats = all;
     return mSupportedFormats;
+}
+
+std::shared_ptr<FormatList> OrvaVideoDevice::copyFormatsForCodec(uint32_t codec, const FormatList* formats)
+{
+    if (formats == nullptr || formats->empty()) return nullptr;
+    auto out = std::make_shared<FormatList>();
+    for (const auto& f : *formats)
+        if (f && f->mediaSubType() == codec) out->push_back(f);
+    return out;
+}
+
+std::shared_ptr<const std::vector<Number>> OrvaVideoDevice::getSupportedFrameIntervals(const FormatDescription& format)
+{
+    auto intervals = std::make_shared<std::vector<Number>>();
+    const auto* video = asVideo(&format);
+    if (!video) return intervals;
+    const _VCI_PIXEL_FORMAT pf = pixelFormat(video->mediaSubType());
+    const _VCI_FRAME_SIZE frameSize{static_cast<uint32_t>(video->dimensions().width),
+                                    static_cast<uint32_t>(video->dimensions().height)};
+    uint32_t size = 0, count = 0;
+    if (VCI_Enum_Frame_Intervals(mHandle.load(), &pf, &frameSize, nullptr, &size, &count) != ZI_MORE_DATA)
+        return intervals;
+    std::vector<_VCI_FRAME_INTERVAL> entries(count);
+    if (VCI_Enum_Frame_Intervals(mHandle.load(), &pf, &frameSize, entries.data(), &size, &count) != ZI_OK)
+        return intervals;
+    for (uint32_t i = 0; i < count && i < entries.size(); ++i)
+        intervals->push_back(Number::numberWithUnsignedInt(entries[i].interval));
+    return intervals;
+}
+
+void OrvaVideoDevice::setFormat(std::shared_ptr<const FormatDescription> format)
+{
+    mFormat = asVideo(format.get()) ? std::move(format) : nullptr;
+}
+
+int32_t OrvaVideoDevice::setCaptureFormat(const FormatDescription& format)
+{
+    if (!isOpen()) return kStatusNotOpen;
+    const auto* video = asVideo(&format);
+    if (!video) return kStatusNoFormat;
+    _VCI_CAPTURE_PARAMETERS p;
+    std::memset(&p, 0, sizeof p);
+    const uint32_t code = video->mediaSubType();
+    p.pixelFormat = pixelFormat(code);
+    p.width = static_cast<uint32_t>(video->dimensions().width);
+    p.height = static_cast<uint32_t>(video->dimensions().height);
+    p.frameInterval = 333333;
+    p.intervalUnitsPerSecond = 10000000;
+    if (code == kCodecAVC1) {
+        p.isH264 = 1;
+        p.bitRate = h264BitRate(video->dimensions().width, video->dimensions().height);
+        p.h264Setting = 24;
+    }
+    return VCI_Set_Capture_Parameters(mHandle.load(), &p) != ZI_OK ? kStatusNoFormat : 0;
+}
+
+int32_t OrvaVideoDevice::startCapture()
+{
+    if (isCapturing()) return 0;
+    if (!isOpen()) return kStatusNotOpen;
+    if (!mFormat) return kStatusNoFormat;
+    (void)setCaptureFormat(*mFormat);
+    void* handle = mHandle.load();
+    const int32_t subscribed = VCI_Subscribe_Event(handle, VCI_EVENT_FRAME, VideoFrameCompletionCallback, this);
+    mSubstream = mFormat->mediaSubType() == kCodecAVC1 ? 1 : 0;
+    if (subscribed != ZI_OK) {
+        mIsCapturing = false;
+        return kStatusFailed;
+    }
+    const int32_t started = VCI_Start_Capture(handle, mSubstream);
+    if (started == ZI_ERR_BUSY) {
+        (void)VCI_UnSubscribe_Event(handle, VCI_EVENT_FRAME);
+        mIsCapturing = false;
+        return kStatusRefused;
+    }
+    if (started != ZI_OK) {
+        mIsCapturing = false; // the subscription stays in place
+        return kStatusFailed;
+    }
+    mIsCapturing = true;
+    return 0;
+}
+
+int32_t OrvaVideoDevice::stopCapture()
+{
+    if (!isCapturing()) return 0;
+    if (!isOpen()) return kStatusNotOpen;
+    void* handle = mHandle.load();
+    int32_t result = VCI_Stop_Capture(handle, mSubstream);
+    if (result == ZI_OK) result = VCI_UnSubscribe_Event(handle, VCI_EVENT_FRAME);
+    if (result != ZI_OK) return kStatusFailed; // still capturing: closeDevice tries again
+    mIsCapturing = false;
+    return 0;
 }
 
 } // namespace orva

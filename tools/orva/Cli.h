@@ -36,3 +36,31 @@ bool interrupted();
 int runDevices(Args& args);
 
 } // namespace cli
+
+#include <memory>
+
+namespace orva {
+class OrvaDeviceInfo;
+class OrvaVideoDevice;
+}
+
+namespace cli {
+
+// Picks a camera (or microphone) record by index or name from the manager's list;
+// on a bad choice prints an error listing what there is and answers null.
+std::shared_ptr<orva::OrvaDeviceInfo> chooseDevice(const std::string& command, bool camera,
+                                                   const std::optional<std::string>& choice);
+// Opens the chosen camera; null (after printing why) when it cannot be opened.
+std::shared_ptr<orva::OrvaVideoDevice> openCamera(const std::string& command, const std::optional<std::string>& choice);
+// Rejects options left unread and more positional arguments than `maxPositional`.
+bool checkArgs(const std::string& command, const Args& args, size_t maxPositional);
+// A four-character code as text.
+std::string fourccText(uint32_t code);
+
+int runFormats(Args& args);
+int runControls(Args& args);
+int runPtz(Args& args);
+int runInfo(Args& args);
+int runCapture(Args& args);
+
+} // namespace cli

@@ -20,6 +20,17 @@ const std::map<std::string, Command>& commands()
                      "      list cameras and microphones; --watch prints arrivals and removals until\n"
                      "      interrupted (or for N seconds); --simulate-hotplug plugs and unplugs a\n"
                      "      second virtual camera and microphone every SECONDS"}},
+        {"formats", {cli::runFormats, "formats [CAMERA]\n      the camera's formats: codec, size and frame rates"}},
+        {"controls", {cli::runControls,
+                      "controls [CAMERA] | controls set NAME VALUE [--camera C]\n"
+                      "      the controls as a table (min, max, default, current, auto mode), or set one;\n"
+                      "      switches: auto-exposure, auto-focus, auto-white-balance, auto-hue, sunwise on|off"}},
+        {"ptz", {cli::runPtz, "ptz left|right|up|down|reset [COUNT] [--camera C]\n"
+                              "      relative pan/tilt moves of 125 ms, or the head's reset"}},
+        {"info", {cli::runInfo, "info [CAMERA]\n      firmware, CRC, EEPROM and sensor information"}},
+        {"capture", {cli::runCapture,
+                     "capture [--camera C] [--format avc1:1280x720] [--seconds N] [--out FILE]\n"
+                     "      capture frames with a progress line; --out keeps the raw stream as captured"}},
     };
     return table;
 }

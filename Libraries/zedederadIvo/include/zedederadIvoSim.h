@@ -76,6 +76,15 @@ ZI_EXPORT int32_t ZISim_GetPropertyCurrent(const char* path, const uint8_t uuid[
 ZI_EXPORT int32_t ZISim_AddWaveFormat(const char* path, uint16_t tag, uint16_t channels, uint32_t rate,
                                       uint16_t bits);
 
+/* Hands a frame (camera) or buffer (microphone) to the subscribers of every open
+ * handle of the device, on the calling thread, as if the device had captured it.
+ * Answers how many subscribers were called (0 for an unknown path). */
+ZI_EXPORT int32_t ZISim_PushFrame(const char* path, const void* data, uint32_t length, int64_t timestamp);
+
+/* Frames (or buffers) delivered so far by the device's running capture; -1 when it
+ * is not capturing. */
+ZI_EXPORT int64_t ZISim_FramesDelivered(const char* path);
+
 /* Fault injection: the next `times` calls of `function` (its exported name, e.g.
  * "VCI_Start_Capture") answer `result` without doing anything. For functions that
  * answer a handle, any non-zero result makes them answer null. times 0 clears. */

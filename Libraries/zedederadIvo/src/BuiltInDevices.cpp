@@ -22,6 +22,7 @@ constexpr Uuid kImageGeometry{0x49, 0xE4, 0x02, 0x15, 0xF4, 0x34, 0x47, 0xFE,
                               0xB1, 0x58, 0x0E, 0x88, 0x50, 0x23, 0xE5, 0x1B};
 constexpr Uuid kSunwise{0xF7, 0x54, 0x49, 0x96, 0x08, 0x19, 0x4E, 0xC2,
                         0x99, 0x7E, 0xAA, 0x41, 0x88, 0x79, 0x64, 0xEA};
+constexpr uint16_t kPtzProductID = 0x08E6;
 constexpr Uuid kDeviceInfo{0x69, 0x67, 0x8E, 0xE4, 0x41, 0x0F, 0x40, 0xDB,
                            0xA8, 0x50, 0x74, 0x20, 0xD7, 0xD8, 0x24, 0x0E};
 
@@ -90,7 +91,7 @@ void describeDefaultCamera(Device& device)
     range<uint32_t>(device, kCameraTerminal, 4, 156, 156, 3, 2047);            // exposure time
     range<uint16_t>(device, kCameraTerminal, 6, 0, 0, 0, 255);                 // focus
     range<uint8_t>(device, kCameraTerminal, 8, 1, 1, 0, 1);                    // auto focus
-    range<int32_t>(device, kCameraTerminal, 11, 100, 100, 100, 500);           // zoom
+    range<int32_t>(device, kCameraTerminal, 11, 1, 1, 1, 4);                   // zoom (digital, 1x-4x)
     range<int32_t>(device, kCameraTerminal, 12, 0, 0, -1, 1);                  // relative zoom
     range<uint32_t>(device, kCameraTerminal, 14, 0, 0, 0, 0);                  // relative pan/tilt
     // Processing unit.
@@ -104,11 +105,25 @@ void describeDefaultCamera(Device& device)
     range<uint8_t>(device, kProcessingUnit, 11, 1, 1, 0, 1);                   // auto white balance
     range<uint8_t>(device, kProcessingUnit, 16, 0, 0, 0, 1);                   // auto hue
     // Vendor sets.
-    range<int16_t>(device, kPanTiltExtension, 1, 0, 0, -1, 1);                  // relative pan/tilt value
+    // Vendor pan/tilt: the head's position in steps (pan s16, tilt s16), moved by the
+    // camera-terminal relative control and zeroed by the reset command.
+    range<uint32_t>(device, kPanTiltExtension, 1, 0, 0, 0xFFDCFFDC /* -36,-36 */, 0x00240024 /* 36,36 */);
     range<uint8_t>(device, kPanTiltExtension, 2, 0, 0, 0, 3);                   // pan/tilt reset
     range<uint8_t>(device, kImageGeometry, 5, 0, 0, 0, 2);                      // field of view
     range<uint8_t>(device, kImageGeometry, 13, 0, 0, 0, 1);                     // mirror
     range<uint8_t>(device, kSunwise, 6, 0, 0, 0, 1);                            // Sunwise
+    block(device, kDeviceInfo, 4, {0x03, 0x07});                                // sensor: CMOS, type 7
+    if (device.productID == kPtzProductID) {
+        // The PTZ model also has an absolute pan/tilt head (arc-seconds, pan then tilt).
+        auto& set = setFor(device, kCameraTerminal);
+        Property p;
+        p.width = 8;
+        p.cur = p.def = std::vector<uint8_t>(8, 0);
+        p.min = le<int64_t>(static_cast<int64_t>(static_cast<uint32_t>(-36000)) | (static_cast<int64_t>(static_cast<uint32_t>(-36000)) << 32));
+        p.max = le<int64_t>(36000LL | (36000LL << 32));
+        set.order.push_back(13);
+        set.items[13] = std::move(p);
+    }
     block(device, kDeviceInfo, 1, {0x05, 0x02, 0x1C, 0x01});                    // firmware 2.5 build 284
     block(device, kDeviceInfo, 2, {0x34, 0x12});                                // CRC control
     block(device, kDeviceInfo, 3, {0x01, 0x04, 0, 0, 0, 0, 0, 0});              // EEPROM 1.4

@@ -1,5 +1,7 @@
 #include "Bus.h"
 
+#include "Stream.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -193,10 +195,11 @@ std::string Bus::handleName(void* h)
     return it == mHandles.end() ? "invalid" : "h" + std::to_string(it->second->id);
 }
 
-int32_t Bus::closeHandle(void* h)
+int32_t Bus::closeHandle(void* h, std::shared_ptr<Stream>& stream)
 {
     auto it = mHandles.find(h);
     if (it == mHandles.end()) return ZI_ERR_INVALID_HANDLE;
+    stream = std::move(it->second->stream);
     for (auto& sub : mSubscriptions)
         if (sub->handle == h) sub->active = false;
     std::erase_if(mSubscriptions, [](const auto& s) { return !s->active; });
@@ -305,12 +308,18 @@ void Bus::eventLoop()
 
 void Bus::deliver(uint32_t event)
 {
+    dispatch(nullptr, event, nullptr, 0, 0);
+}
+
+int Bus::dispatch(void* handle, uint32_t event, const void* data, uint32_t length, int64_t timestamp)
+{
     std::vector<std::shared_ptr<Subscription>> targets;
     {
         std::lock_guard lock(mutex);
         for (auto& s : mSubscriptions)
-            if (s->handle == nullptr && s->event == event) targets.push_back(s);
+            if (s->handle == handle && s->event == event) targets.push_back(s);
     }
+    int called = 0;
     for (auto& sub : targets) {
         {
             std::lock_guard lock(mutex);
@@ -322,21 +331,55 @@ void Bus::deliver(uint32_t event)
             _VCI_EVENT_INFO info{};
             info.event = event;
             info.context = sub->context;
-            sub->video(nullptr, &info);
+            info.handle = handle;
+            info.length = length;
+            info.data = data;
+            info.timestamp = timestamp;
+            sub->video(handle, &info);
         } else {
             _ACI_EVENT_INFO info{};
             info.event = event;
             info.context = sub->context;
-            sub->audio(nullptr, &info);
+            info.length = length;
+            info.data = data;
+            info.timestamp = timestamp;
+            sub->audio(handle, &info);
         }
+        ++called;
         std::lock_guard lock(mutex);
         sub->inFlight--;
         changed.notify_all();
     }
+    return called;
+}
+
+std::vector<void*> Bus::handlesOf(const std::shared_ptr<Device>& device)
+{
+    std::vector<std::pair<uint32_t, void*>> found;
+    for (auto& [key, h] : mHandles)
+        if (h->device == device) found.emplace_back(h->id, key);
+    std::sort(found.begin(), found.end());
+    std::vector<void*> out;
+    for (auto& f : found) out.push_back(f.second);
+    return out;
+}
+
+bool Bus::deviceStreaming(const std::shared_ptr<Device>& device)
+{
+    for (auto& [key, h] : mHandles)
+        if (h->device == device && h->stream) return true;
+    return false;
 }
 
 void Bus::reset()
 {
+    std::vector<std::shared_ptr<Stream>> streams;
+    {
+        std::lock_guard lock(mutex);
+        for (auto& [key, h] : mHandles)
+            if (h->stream) streams.push_back(std::move(h->stream));
+    }
+    for (auto& s : streams) s->stop();
     std::unique_lock lock(mutex);
     stopEventThread(lock);
     for (auto& d : mDevices) d->plugged = false;

@@ -54,9 +54,12 @@ struct Device {
     std::optional<_ACI_WAVE_FORMAT> waveFormat;
 };
 
+class Stream;
+
 struct Handle {
     uint32_t id = 0;
     std::shared_ptr<Device> device;
+    std::shared_ptr<Stream> stream; // the running capture, if any
 };
 
 struct Subscription {
@@ -104,12 +107,21 @@ public:
     void* openHandle(const std::shared_ptr<Device>& device);
     std::shared_ptr<Handle> handle(void* h);
     std::string handleName(void* h);
-    int32_t closeHandle(void* h);
+    // Closes a handle; its running stream, if any, is handed back to be stopped
+    // after the mutex is released.
+    int32_t closeHandle(void* h, std::shared_ptr<Stream>& stream);
 
     // Subscriptions. subscribe/unsubscribe take the mutex; unsubscribe waits for a
     // callback of that subscription running on another thread.
     int32_t subscribe(void* handle, uint32_t event, VCI_EVENT_CALLBACK video, ACI_EVENT_CALLBACK audio, void* context);
     int32_t unsubscribe(void* handle, uint32_t event);
+    // Calls the subscribers of (handle, event) on this thread with a data record.
+    // Answers how many were called.
+    int dispatch(void* handle, uint32_t event, const void* data, uint32_t length, int64_t timestamp);
+    // Whether some other handle of the device has a running stream (mutex held).
+    bool deviceStreaming(const std::shared_ptr<Device>& device);
+    // The open handles of a device, in opening order (mutex held).
+    std::vector<void*> handlesOf(const std::shared_ptr<Device>& device);
     // Queue a library-wide event for delivery on the event thread.
     void postDeviceEvent(uint32_t event);
     void waitIdle();

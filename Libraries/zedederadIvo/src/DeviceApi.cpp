@@ -1,5 +1,6 @@
 // Library start, device listing, opening and closing, events.
 #include "Call.h"
+#include "Stream.h"
 
 #include <cstring>
 
@@ -114,10 +115,12 @@ int32_t VCI_Close_Device(void* handle)
     if (auto r = call.injected()) return call.result(*r);
     auto& bus = Bus::instance();
     int32_t status = ZI_OK;
+    std::shared_ptr<Stream> stream;
     {
         std::lock_guard lock(bus.mutex);
-        status = bus.closeHandle(handle);
+        status = bus.closeHandle(handle, stream);
     }
+    if (stream) stream->stop();
     return call.result(status);
 }
 

@@ -1,5 +1,6 @@
 // The simulator's control API.
 #include "Bus.h"
+#include "Stream.h"
 
 #include <cstring>
 
@@ -138,6 +139,36 @@ int32_t ZISim_AddWaveFormat(const char* path, uint16_t tag, uint16_t channels, u
         d.waveFormats.push_back({tag, channels, rate, bits, 0});
         return int32_t{ZI_OK};
     });
+}
+
+int32_t ZISim_PushFrame(const char* path, const void* data, uint32_t length, int64_t timestamp)
+{
+    if (path == nullptr) return 0;
+    auto& bus = Bus::instance();
+    std::vector<void*> handles;
+    uint32_t event = VCI_EVENT_FRAME;
+    {
+        std::lock_guard lock(bus.mutex);
+        auto d = bus.findDevice(path);
+        if (!d) return 0;
+        event = d->type == ZISIM_CAMERA ? VCI_EVENT_FRAME : ACI_EVENT_BUFFER;
+        handles = bus.handlesOf(d);
+    }
+    int32_t called = 0;
+    for (void* h : handles) called += bus.dispatch(h, event, data, length, timestamp);
+    return called;
+}
+
+int64_t ZISim_FramesDelivered(const char* path)
+{
+    if (path == nullptr) return -1;
+    auto& bus = Bus::instance();
+    std::lock_guard lock(bus.mutex);
+    auto d = bus.findDevice(path);
+    if (!d) return -1;
+    for (void* h : bus.handlesOf(d))
+        if (auto handle = bus.handle(h); handle && handle->stream) return handle->stream->framesDelivered();
+    return -1;
 }
 
 void ZISim_InjectResult(const char* function, int32_t result, uint32_t times)

@@ -1,5 +1,8 @@
 // Camera functions: formats, capture parameters, capture, properties.
 #include "Call.h"
+#include "H264Encoder.h"
+#include "Stream.h"
+#include "TestPattern.h"
 
 #include <algorithm>
 #include <cstring>
@@ -42,6 +45,73 @@ PropertySetDesc* findSet(Device& d, const PropertySet* set)
     for (auto& s : d.propertySets)
         if (std::memcmp(s.uuid.data(), set->uuid, 16) == 0) return &s;
     return nullptr;
+}
+
+const uint8_t kCameraTerminal[16] = {0xEE, 0xAC, 0xD0, 0x5B, 0x19, 0x30, 0x48, 0x7F,
+                                     0x80, 0xEA, 0xA9, 0x1A, 0x94, 0xB6, 0x4F, 0x51};
+const uint8_t kPanTiltExtension[16] = {0xFF, 0xE5, 0x2D, 0x21, 0x80, 0x30, 0x4E, 0x2C,
+                                       0x82, 0xD9, 0xF5, 0x87, 0xD0, 0x05, 0x40, 0xBD};
+
+// The motorised head: a relative move (camera terminal id 14, pan and tilt
+// directions in bytes 0 and 2) steps the position kept in the vendor pan/tilt value,
+// within its range; the vendor reset (id 2, value 3) brings it back to 0.
+void applyHeadMotion(Device& d, const PropertySetDesc& set, uint32_t id, const uint8_t* value)
+{
+    const bool relativeMove = std::memcmp(set.uuid.data(), kCameraTerminal, 16) == 0 && id == 14;
+    const bool reset = std::memcmp(set.uuid.data(), kPanTiltExtension, 16) == 0 && id == 2 && value[0] == 3;
+    if (!relativeMove && !reset) return;
+    for (auto& s : d.propertySets) {
+        if (std::memcmp(s.uuid.data(), kPanTiltExtension, 16) != 0) continue;
+        auto it = s.items.find(1);
+        if (it == s.items.end() || it->second.width != 4) return;
+        auto& p = it->second;
+        int16_t pos[2], lo[2], hi[2];
+        std::memcpy(pos, p.cur.data(), 4);
+        std::memcpy(lo, p.min.data(), 4);
+        std::memcpy(hi, p.max.data(), 4);
+        for (int axis = 0; axis < 2; ++axis) {
+            const int step = reset ? -pos[axis] : static_cast<int8_t>(value[axis * 2]);
+            pos[axis] = static_cast<int16_t>(std::clamp(pos[axis] + step, static_cast<int>(lo[axis]), static_cast<int>(hi[axis])));
+        }
+        std::memcpy(p.cur.data(), pos, 4);
+    }
+}
+
+constexpr uint32_t kAvc1 = 0x61766331;
+constexpr uint32_t k2vuy = 0x32767579;
+
+// A stream of the chosen format: H.264 with an IDR every second, or '2vuy'.
+std::shared_ptr<Stream> makeVideoStream(void* handle, const std::shared_ptr<Device>& device,
+                                        const _VCI_CAPTURE_PARAMETERS& p, uint32_t substream)
+{
+    const uint32_t code = fourccFromPixelFormat(p.pixelFormat);
+    const int64_t period = static_cast<int64_t>(p.frameInterval) * 1000000 / p.intervalUnitsPerSecond;
+    const uint32_t fps = period > 0 ? static_cast<uint32_t>((1000000 + period / 2) / period) : 30;
+    const uint32_t w = p.width, h = p.height;
+    if (w == 0 || h == 0 || w % 2 || h % 2) return nullptr;
+    if (code == kAvc1 || substream == 1) {
+        std::shared_ptr<H264Encoder> encoder = H264Encoder::create(w, h, fps ? fps : 30, p.bitRate, fps ? fps : 30);
+        if (!encoder) return nullptr;
+        auto picture = std::make_shared<std::vector<uint8_t>>();
+        return std::make_shared<Stream>(handle, VCI_EVENT_FRAME, period, device,
+                                        [encoder, picture, w, h](int64_t index, const uint8_t*& data, uint32_t& length) {
+                                            drawPattern420(*picture, w, h, index);
+                                            const auto& frame = encoder->encode(picture->data(), index);
+                                            if (frame.empty()) return false;
+                                            data = frame.data();
+                                            length = static_cast<uint32_t>(frame.size());
+                                            return true;
+                                        });
+    }
+    if (code != k2vuy) return nullptr;
+    auto picture = std::make_shared<std::vector<uint8_t>>();
+    return std::make_shared<Stream>(handle, VCI_EVENT_FRAME, period, device,
+                                    [picture, w, h](int64_t index, const uint8_t*& data, uint32_t& length) {
+                                        drawPattern2vuy(*picture, w, h, index);
+                                        data = picture->data();
+                                        length = static_cast<uint32_t>(picture->size());
+                                        return true;
+                                    });
 }
 
 } // namespace
@@ -128,14 +198,39 @@ int32_t VCI_Start_Capture(VCI_HANDLE handle, uint32_t substream)
 {
     Call call("VCI_Start_Capture", "handle=" + handleArg(handle) + ", substream=" + std::to_string(substream));
     if (auto r = call.injected()) return call.result(*r);
-    return call.result(withDevice(handle, ZISIM_CAMERA, [](Device&) { return int32_t{ZI_ERR_NOT_SUPPORTED}; }));
+    auto& bus = Bus::instance();
+    std::shared_ptr<Stream> stream;
+    int32_t status = withDevice(handle, ZISIM_CAMERA, [&](Device& d) {
+        auto h = bus.handle(handle);
+        if (h->stream) return int32_t{ZI_OK}; // already running
+        if (bus.deviceStreaming(h->device)) return int32_t{ZI_ERR_BUSY};
+        if (!d.captureParameters) return int32_t{ZI_ERR_INVALID_ARG};
+        stream = makeVideoStream(handle, h->device, *d.captureParameters, substream);
+        if (!stream) return int32_t{ZI_ERR_FAILED};
+        h->stream = stream;
+        return int32_t{ZI_OK};
+    });
+    if (status == ZI_OK && stream) stream->start();
+    return call.result(status);
 }
 
 int32_t VCI_Stop_Capture(VCI_HANDLE handle, uint32_t substream)
 {
     Call call("VCI_Stop_Capture", "handle=" + handleArg(handle) + ", substream=" + std::to_string(substream));
     if (auto r = call.injected()) return call.result(*r);
-    return call.result(withDevice(handle, ZISIM_CAMERA, [](Device&) { return int32_t{ZI_ERR_NOT_SUPPORTED}; }));
+    auto& bus = Bus::instance();
+    std::shared_ptr<Stream> stream;
+    int32_t status = ZI_OK;
+    {
+        std::lock_guard lock(bus.mutex);
+        auto h = bus.handle(handle);
+        if (!h || h->device->type != ZISIM_CAMERA)
+            status = ZI_ERR_INVALID_HANDLE;
+        else
+            stream = std::move(h->stream); // stopping an unplugged camera still works
+    }
+    if (stream) stream->stop();
+    return call.result(status);
 }
 
 int32_t VCI_Get_Property(VCI_HANDLE handle, PropertyQuery query, const PropertySet* set, const uint32_t* propertyID,
@@ -180,6 +275,7 @@ int32_t VCI_Set_Property(VCI_HANDLE handle, const PropertySet* set, const uint32
         Property& p = it->second;
         if (*size != p.width) return int32_t{ZI_ERR_INVALID_ARG};
         std::memcpy(p.cur.data(), value, p.width);
+        applyHeadMotion(d, *s, *propertyID, static_cast<const uint8_t*>(value));
         return int32_t{ZI_OK};
     }));
 }

@@ -1,0 +1,74 @@
+#include "Stream.h"
+
+#include "Bus.h"
+
+#include <chrono>
+
+namespace zi {
+
+Stream::Stream(void* handle, uint32_t event, int64_t periodMicroseconds, std::shared_ptr<Device> device,
+               Producer producer)
+    : mHandle(handle), mEvent(event), mPeriod(periodMicroseconds > 0 ? periodMicroseconds : 33333),
+      mDevice(std::move(device)), mProducer(std::move(producer))
+{
+}
+
+Stream::~Stream()
+{
+    stop();
+}
+
+void Stream::start()
+{
+    mThread = std::thread([self = shared_from_this()] { self->run(); });
+}
+
+void Stream::stop()
+{
+    {
+        std::lock_guard lock(mMutex);
+        mStopping = true;
+    }
+    mWake.notify_all();
+    if (!mThread.joinable()) return;
+    if (mThread.get_id() == std::this_thread::get_id())
+        mThread.detach(); // stopped from inside a delivery: the loop ends after it
+    else
+        mThread.join();
+}
+
+void Stream::run()
+{
+    using Clock = std::chrono::steady_clock;
+    const auto period = std::chrono::microseconds(mPeriod);
+    auto next = Clock::now();
+    int64_t index = 0;
+    for (;;) {
+        {
+            std::unique_lock lock(mMutex);
+            if (mWake.wait_until(lock, next, [&] { return mStopping; })) return;
+        }
+        const auto now = Clock::now();
+        if (now - next > period) { // fell behind: skip what is lost, like a camera
+            const auto missed = (now - next) / period;
+            index += missed;
+            next += period * missed;
+        }
+        const uint8_t* data = nullptr;
+        uint32_t length = 0;
+        bool plugged;
+        {
+            auto& bus = Bus::instance();
+            std::lock_guard lock(bus.mutex);
+            plugged = mDevice->plugged;
+        }
+        if (plugged && mProducer(index, data, length)) {
+            Bus::instance().dispatch(mHandle, mEvent, data, length, Bus::instance().now());
+            mDelivered++;
+        }
+        ++index;
+        next += period;
+    }
+}
+
+} // namespace zi

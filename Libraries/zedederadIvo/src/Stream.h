@@ -1,0 +1,46 @@
+// A running capture on one handle: a thread that makes a frame (or audio buffer)
+// every period and hands it to the handle's subscribers for the data event, with a
+// timestamp from the bus clock. Frames that fall more than a period behind are
+// skipped, as a camera drops them. stop() ends the thread (from any thread, the
+// stream's own included) and returns once no delivery is running elsewhere.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace zi {
+
+struct Device;
+
+class Stream : public std::enable_shared_from_this<Stream> {
+public:
+    // Makes frame `index`; answers false to skip it. The data stays valid until the
+    // next call.
+    using Producer = std::function<bool(int64_t index, const uint8_t*& data, uint32_t& length)>;
+
+    Stream(void* handle, uint32_t event, int64_t periodMicroseconds, std::shared_ptr<Device> device, Producer producer);
+    ~Stream();
+    void start();
+    void stop();
+    int64_t framesDelivered() const { return mDelivered.load(); }
+
+private:
+    void run();
+    void* mHandle;
+    uint32_t mEvent;
+    int64_t mPeriod;
+    std::shared_ptr<Device> mDevice;
+    Producer mProducer;
+    std::thread mThread;
+    std::mutex mMutex;
+    std::condition_variable mWake;
+    bool mStopping = false;
+    std::atomic<int64_t> mDelivered{0};
+};
+
+} // namespace zi
