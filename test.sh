@@ -14,7 +14,7 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 [ "$mode" = quick ] && exit 0
 
 # The threaded tests: those that run library, queue or notification threads at once.
-threaded='DeviceManager.*:DispatchQueue.*:NotificationCenter.*:RunLoop.*'
+threaded='DeviceManager.*:DispatchQueue.*:NotificationCenter.*:RunLoop.*:VideoDevice.*:CameraExtras.*'
 
 echo "== tests under AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVA_WERROR=ON \

@@ -1,0 +1,414 @@
+#include "SimBus.h"
+
+#include "devices/OrvaDeviceManager.h"
+#include "devices/video/OrvaPropertySets.h"
+#include "devices/video/OrvaVideoDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+using namespace orva;
+using orvatest::SimBusTest;
+
+namespace {
+
+const char* kPath = "usb-1/video";
+
+class VideoDevice : public SimBusTest {
+protected:
+    void TearDown() override
+    {
+        camera.reset();
+        OrvaDeviceManager::destroy();
+        SimBusTest::TearDown();
+    }
+    // Plugs a camera (standard description unless bare) and makes the device object.
+    void makeCamera(uint16_t productID = 0x0100, bool bare = false)
+    {
+        ZISimDeviceDesc d{};
+        d.type = ZISIM_CAMERA;
+        d.path = kPath;
+        d.name = "Cam";
+        d.productID = productID;
+        d.withDefaultDescription = bare ? 0 : 1;
+        ASSERT_EQ(ZISim_Plug(&d), 0);
+        ZISim_WaitIdle(); // a manager made earlier hears of it on the library's thread
+        auto cameras = OrvaDeviceManager::getSharedInstance()->getVideoDeviceList();
+        ASSERT_EQ(cameras->size(), 1u);
+        camera = std::dynamic_pointer_cast<OrvaVideoDevice>(OrvaAVDevice::newDevice((*cameras)[0]));
+        ASSERT_TRUE(camera);
+    }
+    void openCamera(uint16_t productID = 0x0100, bool bare = false)
+    {
+        makeCamera(productID, bare);
+        ASSERT_EQ(camera->openDevice(), 0);
+        ZISim_JournalClear();
+    }
+    std::shared_ptr<const FormatDescription> format(uint32_t code, int w, int h)
+    {
+        return VideoFormatDescription::create(code, w, h);
+    }
+    template <typename T>
+    T current(const PropertySet& set, uint32_t id)
+    {
+        T v{};
+        EXPECT_EQ(ZISim_GetPropertyCurrent(kPath, set.uuid, id, &v, sizeof v), 0);
+        return v;
+    }
+    template <typename T>
+    void define(const PropertySet& set, uint32_t id, T cur, T def = 0, T min = 0, T max = 0)
+    {
+        ASSERT_EQ(ZISim_SetProperty(kPath, set.uuid, id, sizeof(T), &cur, &def, &min, &max), 0);
+    }
+    std::shared_ptr<OrvaVideoDevice> camera;
+};
+
+struct FrameLog : OrvaAVDeviceDelegate {
+    void didCaptureFrame(const void* frame, uint32_t length, int64_t timestamp,
+                         const std::shared_ptr<OrvaDeviceInfo>& device) override
+    {
+        std::lock_guard lock(mutex);
+        const auto* b = static_cast<const uint8_t*>(frame);
+        first.push_back(std::vector<uint8_t>(b, b + std::min<uint32_t>(length, 64)));
+        lengths.push_back(length);
+        timestamps.push_back(timestamp);
+        threads.push_back(std::this_thread::get_id());
+        deviceType = device->deviceType();
+    }
+    size_t count()
+    {
+        std::lock_guard lock(mutex);
+        return lengths.size();
+    }
+    bool waitFor(size_t n)
+    {
+        for (int i = 0; i < 400 && count() < n; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return count() >= n;
+    }
+    std::mutex mutex;
+    std::vector<std::vector<uint8_t>> first;
+    std::vector<uint32_t> lengths;
+    std::vector<int64_t> timestamps;
+    std::vector<std::thread::id> threads;
+    int32_t deviceType = -1;
+};
+
+} // namespace
+
+TEST_F(VideoDevice, CaptureParametersFollowTheFormat)
+{
+    openCamera();
+    const struct {
+        uint32_t code;
+        int w, h;
+        const char* expected;
+    } cases[] = {
+        {kCodecAVC1, 1280, 720, "h264=1, format='avc1', size=1280x720, interval=333333/10000000, bitRate=2048000, setting=24"},
+        {kCodecAVC1, 1920, 1080, "h264=1, format='avc1', size=1920x1080, interval=333333/10000000, bitRate=1024000, setting=24"},
+        {kCodec2VUY, 640, 480, "h264=0, format='2vuy', size=640x480, interval=333333/10000000, bitRate=0, setting=0"},
+    };
+    for (const auto& c : cases) {
+        ZISim_JournalClear();
+        EXPECT_EQ(camera->setCaptureFormat(*format(c.code, c.w, c.h)), 0);
+        const auto lines = calls("VCI_Set_Capture_Parameters");
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0], std::string("VCI_Set_Capture_Parameters(handle=h1, ") + c.expected + ") -> 0");
+    }
+    // A size the camera does not have is refused.
+    EXPECT_EQ(camera->setCaptureFormat(*format(kCodecAVC1, 1000, 1000)), 2);
+    camera->closeDevice();
+    EXPECT_EQ(camera->setCaptureFormat(*format(kCodecAVC1, 1280, 720)), 3);
+}
+
+TEST_F(VideoDevice, StartAndStopStatusCodes)
+{
+    makeCamera();
+    EXPECT_EQ(camera->startCapture(), 3) << "not open";
+    ASSERT_EQ(camera->openDevice(), 0);
+    ZISim_JournalClear();
+    EXPECT_EQ(camera->startCapture(), 2) << "no format";
+    EXPECT_TRUE(journal().empty()) << "start without a format calls nothing";
+
+    camera->setFormat(format(kCodec2VUY, 320, 240));
+    ZISim_InjectResult("VCI_Start_Capture", 19, 1);
+    EXPECT_EQ(camera->startCapture(), 6);
+    EXPECT_FALSE(camera->isCapturing());
+    EXPECT_EQ(calls("VCI_UnSubscribe_Event"),
+              (std::vector<std::string>{"VCI_UnSubscribe_Event(handle=h1, event=1) -> 0"}));
+
+    ZISim_InjectResult("VCI_Subscribe_Event", 1, 1);
+    EXPECT_EQ(camera->startCapture(), 7);
+    ZISim_InjectResult("VCI_Start_Capture", 5, 1);
+    EXPECT_EQ(camera->startCapture(), 7);
+    EXPECT_FALSE(camera->isCapturing());
+
+    ZISim_JournalClear();
+    EXPECT_EQ(camera->startCapture(), 0);
+    EXPECT_TRUE(camera->isCapturing());
+    EXPECT_EQ(calls("VCI_Start_Capture"),
+              (std::vector<std::string>{"VCI_Start_Capture(handle=h1, substream=0) -> 0"}));
+    ZISim_JournalClear();
+    EXPECT_EQ(camera->startCapture(), 0);
+    EXPECT_TRUE(journal().empty()) << "a second start does nothing";
+
+    ZISim_InjectResult("VCI_Stop_Capture", 1, 1);
+    EXPECT_EQ(camera->stopCapture(), 7);
+    EXPECT_TRUE(camera->isCapturing()) << "a failed stop leaves the device capturing";
+
+    ZISim_JournalClear();
+    camera->closeDevice();
+    const auto lines = journal();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "VCI_Stop_Capture(handle=h1, substream=0) -> 0");
+    EXPECT_EQ(lines[1], "VCI_UnSubscribe_Event(handle=h1, event=1) -> 0");
+    EXPECT_EQ(lines[2], "VCI_Close_Device(handle=h1) -> 0");
+    EXPECT_FALSE(camera->isOpen());
+    EXPECT_FALSE(camera->isCapturing());
+
+    ZISim_JournalClear();
+    EXPECT_EQ(camera->stopCapture(), 0);
+    EXPECT_TRUE(journal().empty()) << "stop when not capturing calls nothing, even closed";
+}
+
+TEST_F(VideoDevice, FormatListIsBuiltOnceAndKept)
+{
+    makeCamera();
+    EXPECT_EQ(camera->getMediaFormats(), nullptr);
+    auto empty = camera->getSupportedFormats();
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(empty->empty());
+    ASSERT_EQ(camera->openDevice(), 0);
+    EXPECT_EQ(camera->getSupportedFormats(), empty) << "the empty list made while closed stays";
+
+    auto fresh = OrvaVideoDevice::create(camera->deviceInfo());
+    ASSERT_EQ(fresh->openDevice(), 0);
+    EXPECT_EQ(*fresh->getMediaFormats(), (std::vector<std::string>{"avc1", "2vuy"}));
+    auto formats = fresh->getSupportedFormats();
+    ASSERT_EQ(formats->size(), 12u);
+    ZISim_JournalClear();
+    EXPECT_EQ(fresh->getSupportedFormats(), formats);
+    EXPECT_TRUE(journal().empty());
+
+    auto avc = OrvaVideoDevice::copyFormatsForCodec(kCodecAVC1, formats.get());
+    ASSERT_EQ(avc->size(), 6u);
+    for (auto& f : *avc) EXPECT_EQ(f->mediaSubType(), kCodecAVC1);
+    EXPECT_EQ(std::static_pointer_cast<const VideoFormatDescription>((*avc)[1])->dimensions(), (VideoDimensions{1280, 720}));
+    FormatList none;
+    EXPECT_EQ(OrvaVideoDevice::copyFormatsForCodec(kCodecAVC1, &none), nullptr);
+    EXPECT_EQ(OrvaVideoDevice::copyFormatsForCodec(kCodecAVC1, nullptr), nullptr);
+
+    auto intervals = fresh->getSupportedFrameIntervals(*format(kCodecAVC1, 1280, 720));
+    ASSERT_EQ(intervals->size(), 3u);
+    EXPECT_EQ((*intervals)[0].unsignedIntValue(), 333333u);
+    EXPECT_EQ((*intervals)[0].kind(), Number::Kind::UInt32);
+    EXPECT_EQ(fresh->getSupportedFrameIntervals(), nullptr);
+    fresh->closeDevice();
+}
+
+TEST_F(VideoDevice, FramesReachDelegatesInOrderOnTheLibraryThread)
+{
+    openCamera();
+    auto log = std::make_shared<FrameLog>();
+    camera->addDelegate(log);
+    camera->setFormat(format(kCodec2VUY, 320, 240));
+    ASSERT_EQ(camera->startCapture(), 0);
+    ASSERT_TRUE(log->waitFor(4));
+    ASSERT_EQ(camera->stopCapture(), 0);
+    const size_t n = log->count();
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    EXPECT_EQ(log->count(), n) << "nothing after the stop returned";
+    for (size_t i = 0; i < n; ++i) {
+        EXPECT_EQ(log->lengths[i], 320u * 240 * 2);
+        EXPECT_NE(log->threads[i], std::this_thread::get_id());
+        EXPECT_EQ(log->threads[i], log->threads[0]);
+        if (i) {
+            EXPECT_GT(log->timestamps[i], log->timestamps[i - 1]);
+        }
+    }
+    EXPECT_EQ(log->deviceType, 0);
+    EXPECT_NEAR(static_cast<double>(log->timestamps[1] - log->timestamps[0]), 33333.0, 15000.0);
+}
+
+TEST_F(VideoDevice, H264FramesUseFourByteStartCodesWithHeadersFirst)
+{
+    openCamera();
+    auto log = std::make_shared<FrameLog>();
+    camera->addDelegate(log);
+    camera->setFormat(format(kCodecAVC1, 320, 240));
+    ASSERT_EQ(camera->startCapture(), 0);
+    ASSERT_TRUE(log->waitFor(2));
+    camera->closeDevice();
+    const auto& f = log->first[0];
+    ASSERT_GE(f.size(), 5u);
+    EXPECT_EQ(std::vector<uint8_t>(f.begin(), f.begin() + 4), (std::vector<uint8_t>{0, 0, 0, 1}));
+    EXPECT_EQ(f[4] & 0x1F, 7) << "the first frame starts with the SPS";
+    EXPECT_EQ(calls("VCI_Start_Capture")[0], "VCI_Start_Capture(handle=h1, substream=1) -> 0");
+}
+
+TEST_F(VideoDevice, ControlsKeepTheirKindsAndNullIsNotZero)
+{
+    openCamera();
+    auto brightness = camera->getBrightnessCur();
+    ASSERT_TRUE(brightness);
+    EXPECT_EQ(brightness->kind(), Number::Kind::Int16);
+    EXPECT_EQ(camera->getContrastMax()->kind(), Number::Kind::UInt16);
+    EXPECT_EQ(camera->getExposureMax()->kind(), Number::Kind::UInt32);
+    EXPECT_EQ(camera->getZoomCur()->kind(), Number::Kind::Int32);
+    EXPECT_EQ(camera->getPanRelMin()->kind(), Number::Kind::Int16);
+    EXPECT_EQ(camera->getPanRelMin()->intValue(), -36);
+    EXPECT_EQ(camera->isAutoFocusSet()->kind(), Number::Kind::Bool);
+    EXPECT_EQ(camera->isAutoWhiteBalanceSet()->kind(), Number::Kind::UInt8);
+    EXPECT_EQ(camera->getHueMin()->intValue(), -180);
+
+    define<int16_t>(ProcessingUnitSet, 2, 0); // brightness 0 is a number, not null
+    EXPECT_TRUE(camera->getBrightnessCur());
+    EXPECT_EQ(camera->getBrightnessCur()->intValue(), 0);
+    ZISim_InjectResult("VCI_Get_Property", 1, 1);
+    EXPECT_FALSE(camera->getBrightnessCur());
+    ZISim_InjectResult("VCI_Get_Property", 1, 1);
+    EXPECT_EQ(camera->getAntiFlickerCur()->intValue(), 0) << "anti-flicker never answers null";
+    EXPECT_FALSE(camera->getPanCur()) << "this camera has no absolute pan/tilt";
+
+    // Setters pass the low bytes through without clamping; null writes 0.
+    camera->setBrightnessCur(Number::numberWithInteger(70000));
+    EXPECT_EQ(current<uint16_t>(ProcessingUnitSet, 2), 0x1170);
+    camera->setBrightnessCur(Number::numberWithInteger(-1));
+    EXPECT_EQ(current<uint16_t>(ProcessingUnitSet, 2), 0xFFFF);
+    camera->setContrastCur(std::nullopt);
+    EXPECT_EQ(current<uint16_t>(ProcessingUnitSet, 3), 0);
+    camera->setZoomCur(Number::numberWithInteger(40000));
+    EXPECT_EQ(current<uint32_t>(CameraTerminalSet, 11), 0xFFFF9C40u);
+    camera->setWhiteBalAuto(2);
+    EXPECT_EQ(current<uint8_t>(ProcessingUnitSet, 11), 2);
+    camera->setAutoFocusCur(5);
+    EXPECT_EQ(current<uint8_t>(CameraTerminalSet, 8), 1);
+    camera->setPanRelCur(Number::numberWithInt(-3));
+    EXPECT_EQ(current<uint32_t>(PanTiltExtensionSet, 1), 0x0000FFFDu);
+    camera->setTiltRelCur(Number::numberWithInt(2));
+    EXPECT_EQ(current<uint32_t>(PanTiltExtensionSet, 1), 0x00020000u);
+}
+
+TEST_F(VideoDevice, AbsolutePanTiltIsReadModifyWrite)
+{
+    openCamera(0x08E6); // the PTZ model has an absolute head
+    define<uint64_t>(CameraTerminalSet, 13, (uint64_t{0xFFFFF060} << 32) | 100); // pan 100, tilt -4000
+    camera->setPanCur(Number::numberWithInt(720));
+    EXPECT_EQ(current<uint64_t>(CameraTerminalSet, 13), (uint64_t{0xFFFFF060} << 32) | 720);
+    EXPECT_EQ(camera->getTiltCur()->intValue(), -4000);
+
+    ZISim_InjectResult("VCI_Get_Property", 1, 1); // the tilt read fails
+    camera->setPanCur(Number::numberWithInt(-5));
+    EXPECT_EQ(current<uint64_t>(CameraTerminalSet, 13), uint64_t{0xFFFFFFFB}) << "tilt written as 0";
+    camera->setTiltCur(Number::numberWithInt(9));
+    EXPECT_EQ(current<uint64_t>(CameraTerminalSet, 13), (uint64_t{9} << 32) | 0xFFFFFFFB);
+}
+
+TEST_F(VideoDevice, ZoomMaximumComesFromTheModelTable)
+{
+    openCamera(0x08E6); // first row: 300
+    EXPECT_EQ(camera->getZoomMax()->intValue(), 300);
+    ZISim_InjectResult("VCI_Get_Property", 1, 1);
+    EXPECT_EQ(camera->getZoomMax()->intValue(), 300) << "even when the library fails";
+    camera.reset();
+    (void)ZISim_Unplug(kPath);
+    ZISim_WaitIdle();
+
+    openCamera(0x08E4); // third row: 3, whatever the camera says
+    EXPECT_EQ(camera->getZoomMax()->intValue(), 3);
+    EXPECT_EQ(camera->getZoomMax()->kind(), Number::Kind::Int32);
+    camera.reset();
+    (void)ZISim_Unplug(kPath);
+    ZISim_WaitIdle();
+
+    openCamera(0x0100); // outside the table: the camera's own
+    EXPECT_EQ(camera->getZoomMax()->intValue(), 4);
+    ZISim_InjectResult("VCI_Get_Property", 1, 1);
+    EXPECT_FALSE(camera->getZoomMax());
+}
+
+TEST_F(VideoDevice, AutomaticModesReadTheirOwnBits)
+{
+    openCamera();
+    for (uint8_t mode : {8, 9, 0x0A}) {
+        define<uint8_t>(CameraTerminalSet, 2, mode);
+        EXPECT_TRUE(camera->isAutoExposureSet()) << int(mode);
+    }
+    for (uint8_t mode : {1, 2, 4}) {
+        define<uint8_t>(CameraTerminalSet, 2, mode);
+        EXPECT_FALSE(camera->isAutoExposureSet()) << int(mode);
+    }
+    define<uint8_t>(CameraTerminalSet, 3, 1);
+    ZISim_JournalClear();
+    camera->setAutoExposure(1);
+    EXPECT_EQ(calls("VCI_Set_Property").size(), 1u);
+    EXPECT_EQ(current<uint8_t>(CameraTerminalSet, 2), 8);
+    EXPECT_EQ(current<uint8_t>(CameraTerminalSet, 3), 1) << "YES writes no priority byte";
+    camera->setAutoExposure(0);
+    EXPECT_EQ(current<uint8_t>(CameraTerminalSet, 2), 1);
+    EXPECT_EQ(current<uint8_t>(CameraTerminalSet, 3), 0);
+
+    define<uint8_t>(ProcessingUnitSet, 16, 2, 1);
+    EXPECT_FALSE(camera->isAutoHueSet()) << "only 1 counts";
+    EXPECT_TRUE(camera->getAutoHueDefault());
+    define<uint8_t>(ProcessingUnitSet, 16, 1);
+    EXPECT_TRUE(camera->isAutoHueSet());
+    ZISim_InjectResult("VCI_Get_Property", 1, 1);
+    EXPECT_FALSE(camera->isAutoHueSet());
+
+    camera->setSunwise(7);
+    EXPECT_EQ(current<uint8_t>(PropertySet{{0xF7, 0x54, 0x49, 0x96, 0x08, 0x19, 0x4E, 0xC2, 0x99, 0x7E, 0xAA, 0x41, 0x88,
+                                             0x79, 0x64, 0xEA}, 2}, 6), 1);
+    EXPECT_TRUE(camera->isSunwiseSet());
+    ZISim_InjectResult("VCI_Get_Property", 1, 1);
+    EXPECT_FALSE(camera->isSunwiseSet());
+}
+
+TEST_F(VideoDevice, SupportQueries)
+{
+    openCamera(0x0100, /*bare*/ true);
+    uint8_t none = 0;
+    EXPECT_FALSE(camera->isPropertySupported({})) << "a camera with no sets";
+    ZISim_InjectResult("VCI_Get_Property", 14, 1);
+    EXPECT_FALSE(camera->isAntiFlickerSupported());
+    ZISim_InjectResult("VCI_Get_Property", 1, 1);
+    EXPECT_TRUE(camera->isAntiFlickerSupported()) << "only 14 means the property is missing";
+
+    // Mirror: no image-geometry set, then the set without id 13, then with it.
+    EXPECT_FALSE(camera->getMirrorCur());
+    camera->setMirrorCur(Number::numberWithInt(1));
+    EXPECT_EQ(calls("VCI_Set_Property").back().substr(0, 17), "VCI_Set_Property(");
+    define<uint8_t>(ImageGeometrySet, 5, 2);
+    EXPECT_FALSE(camera->isMirrorSupported());
+    EXPECT_FALSE(camera->getMirrorDef());
+    define<uint8_t>(ImageGeometrySet, 13, 1, 0);
+    EXPECT_TRUE(camera->isMirrorSupported());
+    EXPECT_EQ(camera->getMirrorCur()->intValue(), 1);
+    EXPECT_EQ(camera->getMirrorCur()->kind(), Number::Kind::UInt8);
+    ZISim_InjectResultAfter("VCI_Get_Property", 0, 1, 1);
+    EXPECT_EQ(camera->getMirrorCur()->intValue(), 0) << "supported but unreadable: the number 0";
+
+    // Field of view: the low byte written; the slot always filled.
+    camera->setFieldOfView(0x102);
+    std::optional<Number> fov;
+    EXPECT_TRUE(camera->getFieldOfView(&fov));
+    EXPECT_EQ(fov->intValue(), 2);
+    ZISim_InjectResult("VCI_Get_Property", 1, 1);
+    EXPECT_FALSE(camera->getFieldOfView(&fov));
+    ASSERT_TRUE(fov);
+    EXPECT_EQ(fov->intValue(), 0);
+    (void)none;
+}
+
+TEST_F(VideoDevice, ClosedDeviceStillAsksAndFails)
+{
+    makeCamera();
+    EXPECT_FALSE(camera->getBrightnessCur());
+    EXPECT_FALSE(camera->isAutoExposureSet());
+    EXPECT_EQ(camera->getAntiFlickerCur()->intValue(), 0);
+    camera->setBrightnessCur(Number::numberWithInt(1));
+    EXPECT_EQ(calls("VCI_Set_Property").back(),
+              "VCI_Set_Property(handle=null, set=B4A4D54F-45FD-4890-8CC8-3B4D807EB23A, id=2, value=0100, size=2, 0, 0) -> 2");
+}
