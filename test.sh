@@ -11,6 +11,8 @@ jobs=$(nproc)
 
 echo "== tests (RelWithDebInfo)"
 ctest --test-dir build --output-on-failure -j "$jobs"
+echo "== benchmarks, one short pass each (the figures are for reading, not checked)"
+./build/bench/orva_bench --benchmark_min_time=0.01 2>/dev/null | grep -E '^BM_'
 [ "$mode" = quick ] && exit 0
 
 # The threaded tests: those that run library, queue or notification threads at once.

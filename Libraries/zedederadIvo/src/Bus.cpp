@@ -313,14 +313,18 @@ void Bus::deliver(uint32_t event)
 
 int Bus::dispatch(void* handle, uint32_t event, const void* data, uint32_t length, int64_t timestamp)
 {
-    std::vector<std::shared_ptr<Subscription>> targets;
+    // A fixed array, not a vector: the capture threads call this for every frame and
+    // a real driver's completion path does not allocate either.
+    std::array<std::shared_ptr<Subscription>, kMaxSubscribersPerEvent> targets;
+    size_t count = 0;
     {
         std::lock_guard lock(mutex);
         for (auto& s : mSubscriptions)
-            if (s->handle == handle && s->event == event) targets.push_back(s);
+            if (s->handle == handle && s->event == event && count < targets.size()) targets[count++] = s;
     }
     int called = 0;
-    for (auto& sub : targets) {
+    for (size_t i = 0; i < count; ++i) {
+        auto& sub = targets[i];
         {
             std::lock_guard lock(mutex);
             if (!sub->active) continue;

@@ -117,6 +117,7 @@ public:
     int32_t unsubscribe(void* handle, uint32_t event);
     // Calls the subscribers of (handle, event) on this thread with a data record.
     // Answers how many were called.
+    static constexpr size_t kMaxSubscribersPerEvent = 16;
     int dispatch(void* handle, uint32_t event, const void* data, uint32_t length, int64_t timestamp);
     // Whether some other handle of the device has a running stream (mutex held).
     bool deviceStreaming(const std::shared_ptr<Device>& device);

@@ -1,4 +1,5 @@
 // The simulator's control API.
+#include <array>
 #include "Bus.h"
 #include "Stream.h"
 
@@ -145,17 +146,19 @@ int32_t ZISim_PushFrame(const char* path, const void* data, uint32_t length, int
 {
     if (path == nullptr) return 0;
     auto& bus = Bus::instance();
-    std::vector<void*> handles;
+    std::array<void*, 16> handles{}; // no allocation on the way to the subscribers
+    size_t count = 0;
     uint32_t event = VCI_EVENT_FRAME;
     {
         std::lock_guard lock(bus.mutex);
         auto d = bus.findDevice(path);
         if (!d) return 0;
         event = d->type == ZISIM_CAMERA ? VCI_EVENT_FRAME : ACI_EVENT_BUFFER;
-        handles = bus.handlesOf(d);
+        for (void* h : bus.handlesOf(d))
+            if (count < handles.size()) handles[count++] = h;
     }
     int32_t called = 0;
-    for (void* h : handles) called += bus.dispatch(h, event, data, length, timestamp);
+    for (size_t i = 0; i < count; ++i) called += bus.dispatch(handles[i], event, data, length, timestamp);
     return called;
 }
 
