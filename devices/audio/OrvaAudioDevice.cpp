@@ -1,58 +1,289 @@
 #include "devices/audio/OrvaAudioDevice.h"
 
 #include "Utilities/unistr.h"
+#include "devices/OrvaDeviceManager.h"
+#include "platform/capture/CaptureSession.h"
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/SystemLog.h"
 
 #include <zedederadIvo.h>
 
+#include <limits>
+#include <vector>
+
 namespace orva {
+
+namespace {
+
+constexpr int32_t kStatusOK = 0;
+constexpr int32_t kStatusNoFormat = 2;
+constexpr int32_t kStatusNotOpen = 3;
+constexpr int32_t kStatusBusy = 5;
+constexpr int32_t kStatusFailed = 7;
+
+// The single-precision 0.03 widened to double, as the timer has always been scheduled.
+constexpr double kMeterInterval = static_cast<double>(0.03f);
+
+} // namespace
+
+void AudioFrameCompletionCallback(void* /*reserved*/, _ACI_EVENT_INFO* info)
+{
+    if (info == nullptr || info->context == nullptr) return;
+    static_cast<OrvaAudioDevice*>(info->context)->deliverFrame(info->data, info->length, info->timestamp);
+}
 
 std::shared_ptr<OrvaAudioDevice> OrvaAudioDevice::create(std::shared_ptr<OrvaDeviceInfo> deviceInfo)
 {
     return std::shared_ptr<OrvaAudioDevice>(new OrvaAudioDevice(std::move(deviceInfo)));
 }
 
+OrvaAudioDevice::OrvaAudioDevice(std::shared_ptr<OrvaDeviceInfo> deviceInfo) : OrvaAVDevice(std::move(deviceInfo)) {}
+
 OrvaAudioDevice::~OrvaAudioDevice()
 {
     if (isOpen()) closeDevice();
+    mFormat.reset();
+    mSupportedFormats.reset();
+}
+
+std::shared_ptr<const std::vector<std::shared_ptr<OrvaDeviceInfo>>> OrvaAudioDevice::getAudioDeviceList()
+{
+    return OrvaDeviceManager::getSharedInstance()->getAudioDeviceList();
 }
 
 int32_t OrvaAudioDevice::openDevice()
 {
     unichar path[ZI_DEVICE_TEXT_UNITS] = {};
+    // Paths come from the library's own 1024-unit fields; a longer one (which cannot
+    // come from the library) opens nothing rather than overrunning the buffer.
     auto text = mDeviceInfo->path();
     if (text && text->size() < ZI_DEVICE_TEXT_UNITS) unistr_copyFromCFString(path, *text);
-    mHandle = ACI_Open_Device(path);
-    mIsOpen = mHandle != nullptr;
-    return mHandle ? 0 : 7;
+    void* handle = ACI_Open_Device(path);
+    mHandle = handle;
+    mIsOpen = handle != nullptr;
+    return handle ? kStatusOK : kStatusFailed;
 }
 
 void OrvaAudioDevice::closeDevice()
 {
     if (isCapturing()) (void)stopCapture();
     if (isOpen()) {
-        (void)VCI_Close_Device(mHandle);
-        mHandle = nullptr;
-        mIsOpen = false;
+        (void)VCI_Close_Device(mHandle.load()); // the library's one close, for both kinds
+        mIsOpen = false;                        // the handle keeps its old value
     }
+    (void)stopVUMeter();
 }
 
-int32_t OrvaAudioDevice::startCapture()
+std::shared_ptr<const AudioFormatDescription> OrvaAudioDevice::descriptionForWaveFormat(uint16_t tag, uint16_t channels,
+                                                                                         uint32_t samplesPerSec,
+                                                                                         uint16_t bitsPerSample)
 {
-    if (isCapturing()) return 0;
-    if (!isOpen()) return 3;
-    if (!mFormat) return 2;
-    return 7;
-}
-
-int32_t OrvaAudioDevice::stopCapture()
-{
-    return 0;
+    AudioStreamBasicDescription asbd;
+    asbd.mSampleRate = static_cast<double>(samplesPerSec);
+    asbd.mFormatID = tag;
+    asbd.mChannelsPerFrame = channels;
+    asbd.mBitsPerChannel = bitsPerSample;
+    return AudioFormatDescription::create(asbd);
 }
 
 std::shared_ptr<const FormatList> OrvaAudioDevice::getSupportedFormats()
 {
-    if (!mSupportedFormats) mSupportedFormats = std::make_shared<const FormatList>();
+    if (!isOpen()) return nullptr;
+    if (mSupportedFormats) return mSupportedFormats;
+    uint32_t size = 0, count = 0;
+    const int32_t first = ACI_Enum_Wave_Formats(mHandle.load(), nullptr, &size, &count);
+    auto list = std::make_shared<FormatList>();
+    if (first == ZI_MORE_DATA) {
+        std::vector<_ACI_WAVE_FORMAT> entries(count);
+        const uint32_t capacity = count;
+        (void)ACI_Enum_Wave_Formats(mHandle.load(), entries.data(), &size, &count);
+        // Never more entries than the buffer holds, whatever count the library left.
+        for (uint32_t i = 0; i < count && i < capacity; ++i) {
+            const auto& e = entries[i];
+            if (auto d = descriptionForWaveFormat(e.formatTag, e.channels, e.samplesPerSec, e.bitsPerSample))
+                list->push_back(std::move(d));
+        }
+    }
+    if (list->empty()) return nullptr; // nothing kept: the next call asks again
+    mSupportedFormats = std::move(list);
     return mSupportedFormats;
+}
+
+void OrvaAudioDevice::setFormat(std::shared_ptr<const FormatDescription> format)
+{
+    mFormat.reset();
+    const auto* audio = dynamic_cast<const AudioFormatDescription*>(format.get());
+    if (!audio) return;
+    const auto& in = audio->streamBasicDescription();
+    AudioStreamBasicDescription copy;
+    copy.mSampleRate = in.mSampleRate;
+    copy.mFormatID = in.mFormatID;
+    copy.mChannelsPerFrame = in.mChannelsPerFrame;
+    copy.mBitsPerChannel = in.mBitsPerChannel;
+    mFormat = AudioFormatDescription::create(copy);
+}
+
+int32_t OrvaAudioDevice::startCapture()
+{
+    if (!isOpen()) return kStatusNotOpen;
+    if (isCapturing()) return kStatusOK;
+    const auto* audio = dynamic_cast<const AudioFormatDescription*>(mFormat.get());
+    if (!audio) return kStatusNoFormat;
+    const auto& asbd = audio->streamBasicDescription();
+    _ACI_WAVE_FORMAT wave{};
+    wave.formatTag = static_cast<uint16_t>(asbd.mFormatID & 0xFFFF);
+    wave.channels = static_cast<uint16_t>(asbd.mChannelsPerFrame & 0xFFFF);
+    // Truncated toward zero; rates outside 32 bits become 0 rather than undefined.
+    wave.samplesPerSec = (asbd.mSampleRate >= 0 && asbd.mSampleRate < 4294967296.0)
+                             ? static_cast<uint32_t>(asbd.mSampleRate)
+                             : 0;
+    wave.bitsPerSample = static_cast<uint16_t>(asbd.mBitsPerChannel & 0xFFFF);
+    void* handle = mHandle.load();
+    if (ACI_Set_Capture_Parameters(handle, &wave) != ZI_OK) return kStatusNoFormat;
+    const int32_t subscribed = ACI_Subscribe_Event(handle, ACI_EVENT_BUFFER, AudioFrameCompletionCallback, this);
+    if (subscribed != ZI_OK) return subscribed;
+    const int32_t started = ACI_Start_Capture(handle);
+    if (started == ZI_ERR_BUSY) return kStatusBusy;
+    if (started != ZI_OK) return started; // the subscription stays, as before
+    mIsCapturing = true;
+    return kStatusOK;
+}
+
+int32_t OrvaAudioDevice::stopCapture()
+{
+    if (!isOpen()) return kStatusNotOpen;
+    if (!isCapturing()) return kStatusOK;
+    void* handle = mHandle.load();
+    int32_t result = ACI_Stop_Capture(handle);
+    if (result == ZI_OK) result = ACI_UnSubscribe_Event(handle, ACI_EVENT_BUFFER);
+    if (result != ZI_OK) return kStatusFailed; // still capturing: closeDevice tries again
+    mIsCapturing = false;
+    return kStatusOK;
+}
+
+// ---- Level meter ----
+
+// Metering: the timer is scheduled and the session runs. The session stops on a
+// global queue after stopVUMeter returns, so the timer is what tells a stopped meter
+// from a running one in the meantime (a second stop sends nothing, a start right
+// after a stop starts afresh).
+bool OrvaAudioDevice::meterRunning() const
+{
+    auto timer = mMicLevelTimer.lock();
+    return timer && timer->isValid() && mSession && mSession->isRunning();
+}
+
+int32_t OrvaAudioDevice::startVUMeter()
+{
+    if (meterRunning()) return kStatusOK;
+    mSession.reset();
+    mAudioDeviceInput.reset();
+    mSession = CaptureSession::create();
+    mAudioPreviewOutput = AudioPreviewOutput::create();
+    mAudioPreviewOutput->setVolume(0.0f);
+    mSession->addOutput(mAudioPreviewOutput);
+
+    const auto path = mDeviceInfo->path();
+    for (const auto& device : CaptureDevice::devicesWithMediaType(MediaType::Audio)) {
+        if (path && device->uniqueID().find(*path) != std::string::npos) {
+            setSelectedAudioDevice(device);
+            break;
+        }
+    }
+    mSession->startRunning();
+
+    // A stale timer (a session that stopped by itself) is replaced, never doubled.
+    if (auto old = mMicLevelTimer.lock()) old->invalidate();
+    auto self = std::static_pointer_cast<OrvaAudioDevice>(shared_from_this());
+    mMicLevelTimer = RunLoop::current().scheduledTimer(kMeterInterval, true,
+                                                       [self](Timer& timer) { self->micLevelTimerFired(timer); });
+    SystemLog::log("IsRunning %s", mSession->isRunning() ? "YES" : "NO");
+    return kStatusOK;
+}
+
+void OrvaAudioDevice::setSelectedAudioDevice(const std::shared_ptr<CaptureDevice>& device)
+{
+    if (!mSession) return;
+    mSession->beginConfiguration();
+    if (mAudioDeviceInput) {
+        mSession->removeInput(mAudioDeviceInput);
+        mAudioDeviceInput.reset();
+    }
+    if (device) {
+        if (auto input = CaptureDeviceInput::deviceInputWithDevice(device, nullptr)) {
+            mSession->addInput(input);
+            SystemLog::write(mSession->inputsDescription());
+            mAudioDeviceInput = std::move(input);
+        }
+    }
+    mSession->commitConfiguration();
+}
+
+void OrvaAudioDevice::micLevelTimerFired(Timer& /*timer*/)
+{
+    if (!mAudioPreviewOutput) return;
+    const auto connections = mAudioPreviewOutput->connections();
+    // No microphone matched, so there is nothing to measure: no level is sent.
+    if (connections->empty()) return;
+    const auto& channels = connections->front()->audioChannels();
+    float level = 0.0f;
+    for (const auto& channel : channels) level += channel->averagePowerLevel();
+    if (!channels.empty()) level /= static_cast<float>(channels.size());
+
+    std::lock_guard lock(mDelegatesLock);
+    for (const auto& delegate : mDelegates)
+        if (delegate->respondsTo(DelegateOperation::didMicLevelEventOccured))
+            RunLoop::dispatchToMain([delegate, level] { delegate->didMicLevelEventOccured(level); });
+}
+
+int32_t OrvaAudioDevice::stopVUMeter()
+{
+    if (!meterRunning()) {
+        // A session that stopped by itself leaves no timer behind either.
+        if (auto timer = mMicLevelTimer.lock()) timer->invalidate();
+        mMicLevelTimer.reset();
+        return kStatusOK;
+    }
+    if (auto timer = mMicLevelTimer.lock()) timer->invalidate();
+    mMicLevelTimer.reset();
+    DispatchQueue::global().async([session = mSession] {
+        if (session->isRunning()) session->stopRunning();
+    });
+    mAudioPreviewOutput.reset(); // the session keeps it until the session is let go
+
+    const float stopped = -std::numeric_limits<float>::infinity();
+    std::lock_guard lock(mDelegatesLock);
+    for (const auto& delegate : mDelegates)
+        if (delegate->respondsTo(DelegateOperation::didMicLevelEventOccured)) delegate->didMicLevelEventOccured(stopped);
+    return kStatusOK;
+}
+
+// ---- Volume and mute ----
+
+bool OrvaAudioDevice::isMuteOn()
+{
+    uint8_t mute = 0;
+    (void)ACI_Get_Mic_Mute(mHandle.load(), &mute);
+    return mute != 0;
+}
+
+void OrvaAudioDevice::setMute(bool mute)
+{
+    (void)ACI_Set_Mic_Mute(mHandle.load(), mute ? 1 : 0);
+}
+
+OrvaAudioDevice::OptionalNumber OrvaAudioDevice::getVolumeCur()
+{
+    uint32_t volume = 0;
+    if (ACI_Get_Mic_Volume(mHandle.load(), &volume) != ZI_OK) return std::nullopt;
+    return Number::numberWithInt(static_cast<int>(volume));
+}
+
+void OrvaAudioDevice::setVolumeCur(const OptionalNumber& volume)
+{
+    const int value = volume ? volume->intValue() : 0;
+    (void)ACI_Set_Mic_Volume(mHandle.load(), static_cast<uint8_t>(value & 0xFF));
 }
 
 } // namespace orva

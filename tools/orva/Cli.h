@@ -39,9 +39,14 @@ int runDevices(Args& args);
 
 #include <memory>
 
+#include <cstdint>
+
 namespace orva {
+class FormatDescription;
+class OrvaAudioDevice;
 class OrvaDeviceInfo;
 class OrvaVideoDevice;
+struct AudioStreamBasicDescription;
 }
 
 namespace cli {
@@ -52,6 +57,18 @@ std::shared_ptr<orva::OrvaDeviceInfo> chooseDevice(const std::string& command, b
                                                    const std::optional<std::string>& choice);
 // Opens the chosen camera; null (after printing why) when it cannot be opened.
 std::shared_ptr<orva::OrvaVideoDevice> openCamera(const std::string& command, const std::optional<std::string>& choice);
+// Opens the chosen microphone; null (after printing why) when it cannot be opened.
+std::shared_ptr<orva::OrvaAudioDevice> openMicrophone(const std::string& command,
+                                                      const std::optional<std::string>& choice);
+// An audio format as the commands spell it: lpcm:RATE:CHANNELS:16 or aac:RATE:CHANNELS.
+struct AudioChoice {
+    uint32_t tag = 0, rate = 0, channels = 0, bits = 0;
+};
+std::optional<AudioChoice> parseAudioFormat(const std::string& text);
+// The microphone's listed format matching the choice; null when it has none.
+std::shared_ptr<const orva::FormatDescription> findAudioFormat(orva::OrvaAudioDevice& mic, const AudioChoice& choice);
+// "lpcm:48000:2:16", "aac:48000:2".
+std::string audioFormatText(const orva::AudioStreamBasicDescription& description);
 // Rejects options left unread and more positional arguments than `maxPositional`.
 bool checkArgs(const std::string& command, const Args& args, size_t maxPositional);
 // A four-character code as text.
@@ -62,5 +79,10 @@ int runControls(Args& args);
 int runPtz(Args& args);
 int runInfo(Args& args);
 int runCapture(Args& args);
+int runAudioFormats(Args& args);
+int runMeter(Args& args);
+int runVolume(Args& args);
+int runMute(Args& args);
+int runCaptureAudio(Args& args);
 
 } // namespace cli

@@ -2,6 +2,7 @@
 #include "Cli.h"
 
 #include "devices/OrvaDeviceManager.h"
+#include "devices/audio/OrvaAudioDevice.h"
 #include "devices/video/OrvaVideoDevice.h"
 
 #include <cstdio>
@@ -43,6 +44,67 @@ std::shared_ptr<OrvaVideoDevice> openCamera(const std::string& command, const st
         return nullptr;
     }
     return camera;
+}
+
+std::shared_ptr<OrvaAudioDevice> openMicrophone(const std::string& command, const std::optional<std::string>& choice)
+{
+    auto info = chooseDevice(command, false, choice);
+    if (!info) return nullptr;
+    auto mic = std::dynamic_pointer_cast<OrvaAudioDevice>(OrvaAVDevice::newDevice(info));
+    if (!mic || mic->openDevice() != 0) {
+        std::fprintf(stderr, "orva %s: cannot open \"%s\"\n", command.c_str(), info->nameText().c_str());
+        return nullptr;
+    }
+    return mic;
+}
+
+std::optional<AudioChoice> parseAudioFormat(const std::string& text)
+{
+    AudioChoice c;
+    unsigned rate = 0, channels = 0, bits = 0;
+    char name[8] = {};
+    const int n = std::sscanf(text.c_str(), "%7[^:]:%u:%u:%u", name, &rate, &channels, &bits);
+    const std::string codec = name;
+    if (codec == "lpcm" && n == 4 && bits == 16) {
+        c.tag = kAudioFormatLinearPCM;
+        c.bits = 16;
+    } else if (codec == "aac" && n == 3) {
+        c.tag = kAudioFormatMPEG4AAC;
+    } else {
+        return std::nullopt;
+    }
+    if (rate == 0 || channels == 0) return std::nullopt;
+    c.rate = rate;
+    c.channels = channels;
+    return c;
+}
+
+std::shared_ptr<const FormatDescription> findAudioFormat(OrvaAudioDevice& mic, const AudioChoice& choice)
+{
+    auto formats = mic.getSupportedFormats();
+    if (!formats) return nullptr;
+    for (const auto& f : *formats) {
+        auto a = std::dynamic_pointer_cast<const AudioFormatDescription>(f);
+        if (!a) continue;
+        const auto& d = a->streamBasicDescription();
+        if (d.mFormatID == choice.tag && d.mSampleRate == choice.rate && d.mChannelsPerFrame == choice.channels &&
+            (choice.tag != kAudioFormatLinearPCM || d.mBitsPerChannel == choice.bits))
+            return f;
+    }
+    return nullptr;
+}
+
+std::string audioFormatText(const AudioStreamBasicDescription& d)
+{
+    char text[64];
+    if (d.mFormatID == kAudioFormatLinearPCM)
+        std::snprintf(text, sizeof text, "lpcm:%.0f:%u:%u", d.mSampleRate, d.mChannelsPerFrame, d.mBitsPerChannel);
+    else if (d.mFormatID == kAudioFormatMPEG4AAC)
+        std::snprintf(text, sizeof text, "aac:%.0f:%u", d.mSampleRate, d.mChannelsPerFrame);
+    else
+        std::snprintf(text, sizeof text, "tag 0x%04X:%.0f:%u:%u", d.mFormatID, d.mSampleRate, d.mChannelsPerFrame,
+                      d.mBitsPerChannel);
+    return text;
 }
 
 bool checkArgs(const std::string& command, const Args& args, size_t maxPositional)

@@ -31,6 +31,14 @@ const std::map<std::string, Command>& commands()
         {"capture", {cli::runCapture,
                      "capture [--camera C] [--format avc1:1280x720] [--seconds N] [--out FILE]\n"
                      "      capture frames with a progress line; --out keeps the raw stream as captured"}},
+        {"audio-formats", {cli::runAudioFormats, "audio-formats [MIC]\n      the microphone's wave formats"}},
+        {"meter", {cli::runMeter, "meter [MIC] [--seconds N]\n      a live level bar in dB full scale; Ctrl-C ends"}},
+        {"volume", {cli::runVolume, "volume [MIC] [N] [--mic M]\n"
+                                    "      show the volume (0-255), or set it to N; a lone number is the volume"}},
+        {"mute", {cli::runMute, "mute [MIC] [on|off]\n      show or set the microphone's mute"}},
+        {"capture-audio", {cli::runCaptureAudio,
+                           "capture-audio [--mic M] [--format lpcm:48000:2:16|aac:48000:2] [--seconds N] [--out FILE]\n"
+                           "      capture audio with a progress line; --out writes raw PCM, or AAC with ADTS headers"}},
     };
     return table;
 }

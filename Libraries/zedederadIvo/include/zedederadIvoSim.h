@@ -81,6 +81,29 @@ ZI_EXPORT int32_t ZISim_AddWaveFormat(const char* path, uint16_t tag, uint16_t c
  * Answers how many subscribers were called (0 for an unknown path). */
 ZI_EXPORT int32_t ZISim_PushFrame(const char* path, const void* data, uint32_t length, int64_t timestamp);
 
+/* The microphone's signal: one tone per channel (500 Hz x (channel + 1)) at an RMS
+ * level in dB full scale, at full volume; the device's volume (0-255) scales its
+ * amplitude and mute silences it. With sweep non-zero every level also falls and
+ * rises by up to 24 dB over four seconds (the default, so a meter moves); tests set
+ * 0. channel 0-7; 0, or ZI_ERR_NO_DEVICE / ZI_ERR_INVALID_ARG. */
+ZI_EXPORT int32_t ZISim_SetMicrophoneSignal(const char* path, uint32_t channel, float levelDb, int32_t sweep);
+
+/* The platform's own view of the microphones, as the desktop's sound server offers
+ * them (used by the component's platform audio capture, not part of the device ABI
+ * and not journaled). ZISim_MicrophonePath writes the path of the index-th plugged
+ * microphone (UTF-8, 0-terminated, cut to size) and answers its full length, or -1
+ * past the last. A tap hands the microphone's signal, as 10 ms of 48 kHz interleaved
+ * 16-bit frames in the device's widest channel count, to the callback on a thread of
+ * its own until closed; it stops delivering while the device is unplugged.
+ * ZISim_CloseTap returns once no callback runs (not from inside the callback). */
+typedef void (*ZISIM_TAP_CALLBACK)(void* context, const int16_t* samples, uint32_t frames, uint32_t channels,
+                                   uint32_t sampleRate, int64_t timestamp);
+ZI_EXPORT int32_t ZISim_MicrophonePath(uint32_t index, char* buffer, uint32_t size);
+/* The channel count a tap of the microphone delivers; -1 for an unknown path. */
+ZI_EXPORT int32_t ZISim_MicrophoneChannels(const char* path);
+ZI_EXPORT void* ZISim_OpenTap(const char* path, ZISIM_TAP_CALLBACK callback, void* context);
+ZI_EXPORT void ZISim_CloseTap(void* tap);
+
 /* Frames (or buffers) delivered so far by the device's running capture; -1 when it
  * is not capturing. */
 ZI_EXPORT int64_t ZISim_FramesDelivered(const char* path);

@@ -1,5 +1,7 @@
 // Microphone functions: wave formats, capture, volume and mute.
+#include "AudioStream.h"
 #include "Call.h"
+#include "Stream.h"
 
 #include <algorithm>
 
@@ -54,14 +56,39 @@ int32_t ACI_Start_Capture(ACI_HANDLE handle)
 {
     Call call("ACI_Start_Capture", "handle=" + handleArg(handle));
     if (auto r = call.injected()) return call.result(*r);
-    return call.result(withDevice(handle, ZISIM_MICROPHONE, [](Device&) { return int32_t{ZI_ERR_NOT_SUPPORTED}; }));
+    auto& bus = Bus::instance();
+    std::shared_ptr<Stream> stream;
+    const int32_t status = withDevice(handle, ZISIM_MICROPHONE, [&](Device& d) {
+        auto h = bus.handle(handle);
+        if (h->stream) return int32_t{ZI_OK}; // already running
+        if (bus.deviceStreaming(h->device)) return int32_t{ZI_ERR_BUSY};
+        if (!d.waveFormat) return int32_t{ZI_ERR_INVALID_ARG};
+        stream = makeAudioStream(handle, h->device, *d.waveFormat);
+        if (!stream) return int32_t{ZI_ERR_FAILED};
+        h->stream = stream;
+        return int32_t{ZI_OK};
+    });
+    if (status == ZI_OK && stream) stream->start();
+    return call.result(status);
 }
 
 int32_t ACI_Stop_Capture(ACI_HANDLE handle)
 {
     Call call("ACI_Stop_Capture", "handle=" + handleArg(handle));
     if (auto r = call.injected()) return call.result(*r);
-    return call.result(withDevice(handle, ZISIM_MICROPHONE, [](Device&) { return int32_t{ZI_ERR_NOT_SUPPORTED}; }));
+    auto& bus = Bus::instance();
+    std::shared_ptr<Stream> stream;
+    int32_t status = ZI_OK;
+    {
+        std::lock_guard lock(bus.mutex);
+        auto h = bus.handle(handle);
+        if (!h || h->device->type != ZISIM_MICROPHONE)
+            status = ZI_ERR_INVALID_HANDLE;
+        else
+            stream = std::move(h->stream); // stopping an unplugged microphone still works
+    }
+    if (stream) stream->stop();
+    return call.result(status);
 }
 
 int32_t ACI_Get_Mic_Mute(ACI_HANDLE handle, uint8_t* mute)

@@ -5,6 +5,7 @@
 
 #include "zedederadIvo.h"
 #include "zedederadIvoSim.h"
+#include "ToneSignal.h"
 
 #include <array>
 #include <condition_variable>
@@ -50,6 +51,8 @@ struct Device {
     std::vector<_ACI_WAVE_FORMAT> waveFormats;
     uint8_t mute = 0;
     uint8_t volume = 200;
+    std::array<float, 8> signalLevelDb = ToneSettings{}.levelDb; // the microphone's tone
+    bool signalSweep = true;
     std::optional<_VCI_CAPTURE_PARAMETERS> captureParameters;
     std::optional<_ACI_WAVE_FORMAT> waveFormat;
 };

@@ -1,8 +1,10 @@
 // The simulator's control API.
-#include <array>
+#include "AudioStream.h"
 #include "Bus.h"
 #include "Stream.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 
 using namespace zi;
@@ -247,3 +249,76 @@ int64_t ZISim_Now(void)
 }
 
 } // extern "C"
+
+namespace {
+struct Tap {
+    std::shared_ptr<zi::Stream> stream;
+};
+} // namespace
+
+int32_t ZISim_SetMicrophoneSignal(const char* path, uint32_t channel, float levelDb, int32_t sweep)
+{
+    if (path == nullptr || channel >= 8 || !(levelDb <= 0.0f && levelDb >= -200.0f)) return ZI_ERR_INVALID_ARG;
+    auto& bus = zi::Bus::instance();
+    std::lock_guard lock(bus.mutex);
+    auto d = bus.findDevice(path);
+    if (!d || d->type != ZISIM_MICROPHONE) return ZI_ERR_NO_DEVICE;
+    d->signalLevelDb[channel] = levelDb;
+    d->signalSweep = sweep != 0;
+    return ZI_OK;
+}
+
+int32_t ZISim_MicrophonePath(uint32_t index, char* buffer, uint32_t size)
+{
+    auto& bus = zi::Bus::instance();
+    std::lock_guard lock(bus.mutex);
+    auto mics = bus.devicesOfType(ZISIM_MICROPHONE);
+    if (index >= mics.size()) return -1;
+    const std::string& path = mics[index]->path;
+    if (buffer != nullptr && size > 0) {
+        const size_t n = std::min<size_t>(path.size(), size - 1);
+        std::memcpy(buffer, path.data(), n);
+        buffer[n] = 0;
+    }
+    return static_cast<int32_t>(path.size());
+}
+
+int32_t ZISim_MicrophoneChannels(const char* path)
+{
+    if (path == nullptr) return -1;
+    auto& bus = zi::Bus::instance();
+    std::lock_guard lock(bus.mutex);
+    auto d = bus.findDevice(path);
+    if (!d || d->type != ZISIM_MICROPHONE) return -1;
+    return static_cast<int32_t>(zi::nativeChannels(*d));
+}
+
+void* ZISim_OpenTap(const char* path, ZISIM_TAP_CALLBACK callback, void* context)
+{
+    if (path == nullptr || callback == nullptr) return nullptr;
+    auto& bus = zi::Bus::instance();
+    std::shared_ptr<zi::Device> device;
+    uint32_t channels = 2;
+    {
+        std::lock_guard lock(bus.mutex);
+        device = bus.findDevice(path);
+        if (!device || device->type != ZISIM_MICROPHONE) return nullptr;
+        channels = zi::nativeChannels(*device);
+    }
+    auto tap = std::make_unique<Tap>();
+    tap->stream = zi::makeTapStream(device, channels,
+                                    [callback, context, channels](const uint8_t* data, uint32_t length, int64_t timestamp) {
+                                        const uint32_t frames = length / (2 * channels);
+                                        callback(context, reinterpret_cast<const int16_t*>(data), frames, channels,
+                                                 48000, timestamp);
+                                    });
+    tap->stream->start();
+    return tap.release();
+}
+
+void ZISim_CloseTap(void* tap)
+{
+    if (tap == nullptr) return;
+    std::unique_ptr<Tap> owned(static_cast<Tap*>(tap));
+    owned->stream->stop();
+}

@@ -13,6 +13,12 @@ Stream::Stream(void* handle, uint32_t event, int64_t periodMicroseconds, std::sh
 {
 }
 
+Stream::Stream(int64_t periodMicroseconds, std::shared_ptr<Device> device, Producer producer, Sink sink)
+    : mPeriod(periodMicroseconds > 0 ? periodMicroseconds : 10000), mDevice(std::move(device)),
+      mProducer(std::move(producer)), mSink(std::move(sink))
+{
+}
+
 Stream::~Stream()
 {
     stop();
@@ -63,7 +69,11 @@ void Stream::run()
             plugged = mDevice->plugged;
         }
         if (plugged && mProducer(index, data, length)) {
-            Bus::instance().dispatch(mHandle, mEvent, data, length, Bus::instance().now());
+            const int64_t timestamp = Bus::instance().now();
+            if (mSink)
+                mSink(data, length, timestamp);
+            else
+                Bus::instance().dispatch(mHandle, mEvent, data, length, timestamp);
             mDelivered++;
         }
         ++index;

@@ -23,7 +23,11 @@ public:
     // next call.
     using Producer = std::function<bool(int64_t index, const uint8_t*& data, uint32_t& length)>;
 
+    // Hands data somewhere other than the handle's subscribers (the platform tap).
+    using Sink = std::function<void(const uint8_t* data, uint32_t length, int64_t timestamp)>;
+
     Stream(void* handle, uint32_t event, int64_t periodMicroseconds, std::shared_ptr<Device> device, Producer producer);
+    Stream(int64_t periodMicroseconds, std::shared_ptr<Device> device, Producer producer, Sink sink);
     ~Stream();
     void start();
     void stop();
@@ -31,11 +35,12 @@ public:
 
 private:
     void run();
-    void* mHandle;
-    uint32_t mEvent;
+    void* mHandle = nullptr;
+    uint32_t mEvent = 0;
     int64_t mPeriod;
     std::shared_ptr<Device> mDevice;
     Producer mProducer;
+    Sink mSink;
     std::thread mThread;
     std::mutex mMutex;
     std::condition_variable mWake;

@@ -1,0 +1,37 @@
+// A platform audio capture device: one microphone as the desktop's sound system
+// offers it, apart from the capture library. On this machine the microphones are
+// those of the simulated device bus. devicesWithMediaType may be called from any
+// thread and does not block beyond a short lock.
+#pragma once
+
+#include "platform/media/FormatDescription.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace orva {
+
+class CaptureDevice {
+public:
+    // The platform's devices of a media type, in the platform's order (only audio
+    // devices exist here; video answers an empty list).
+    static std::vector<std::shared_ptr<CaptureDevice>> devicesWithMediaType(MediaType type);
+
+    // Stable for the device's life; contains the device's bus path.
+    const std::string& uniqueID() const { return mUniqueID; }
+    const std::string& localizedName() const { return mLocalizedName; }
+    // The bus path the platform reads the device through.
+    const std::string& busPath() const { return mBusPath; }
+    // Audio channels the device delivers; 0 when it is gone.
+    uint32_t channelCount() const;
+
+private:
+    explicit CaptureDevice(std::string busPath);
+    std::string mBusPath;
+    std::string mUniqueID;
+    std::string mLocalizedName;
+};
+
+} // namespace orva
