@@ -33,7 +33,8 @@ public:
     bool isText() const { return std::holds_alternative<std::string>(mData); }
     bool isNumber() const { return std::holds_alternative<Number>(mData); }
 
-    // Null when the Value is of another kind.
+    // Null when the Value is of another kind. The pointers point into this Value:
+    // hold the Value (not a temporary from get() or at()) while using them.
     std::shared_ptr<Table> table() const;
     std::shared_ptr<List> list() const;
     const std::string* text() const;

@@ -62,7 +62,8 @@ int runInfo(Args& args)
         }
         std::printf("  %-18s", label);
         for (auto k : keys) {
-            const Number* n = v.get(k).number();
+            const Value entry = v.get(k); // held while its number is read
+            const Number* n = entry.number();
             std::printf(" %s %s", k, n ? n->description().c_str() : "?");
         }
         std::printf("\n");

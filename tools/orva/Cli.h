@@ -84,5 +84,6 @@ int runMeter(Args& args);
 int runVolume(Args& args);
 int runMute(Args& args);
 int runCaptureAudio(Args& args);
+int runCatalogue(Args& args);
 
 } // namespace cli

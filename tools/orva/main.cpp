@@ -31,6 +31,10 @@ const std::map<std::string, Command>& commands()
         {"capture", {cli::runCapture,
                      "capture [--camera C] [--format avc1:1280x720] [--seconds N] [--out FILE]\n"
                      "      capture frames with a progress line; --out keeps the raw stream as captured"}},
+        {"catalogue", {cli::runCatalogue,
+                       "catalogue [FILE] [--pid 0x08E4] [--codec H264] [--size 1280x720] [--interpolated]\n"
+                       "      a resolution catalogue (default: the shipped sample) as a table per product,\n"
+                       "      or a lookup: is the size there (for the codec), is the codec there"}},
         {"audio-formats", {cli::runAudioFormats, "audio-formats [MIC]\n      the microphone's wave formats"}},
         {"meter", {cli::runMeter, "meter [MIC] [--seconds N]\n      a live level bar in dB full scale; Ctrl-C ends"}},
         {"volume", {cli::runVolume, "volume [MIC] [N] [--mic M]\n"
