@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace orva {
@@ -33,18 +34,37 @@ struct VideoDimensions {
     bool operator==(const VideoDimensions&) const = default;
 };
 
+// The extensions a video description may carry: the sample description's extension
+// atoms (only "avcC", the H.264 decoder configuration record, is used) and the bytes
+// per row of an uncompressed picture (0 when not given).
+struct VideoFormatExtensions {
+    std::vector<uint8_t> avcC;
+    int32_t bytesPerRow = 0;
+};
+
 class VideoFormatDescription : public FormatDescription {
 public:
     [[nodiscard]] static std::shared_ptr<const VideoFormatDescription> create(uint32_t codec, int32_t width,
-                                                                              int32_t height);
+                                                                              int32_t height,
+                                                                              VideoFormatExtensions extensions = {});
     VideoDimensions dimensions() const { return mDimensions; }
+    const VideoFormatExtensions& extensions() const { return mExtensions; }
 
 private:
-    VideoFormatDescription(uint32_t codec, VideoDimensions d) : FormatDescription(MediaType::Video, codec), mDimensions(d) {}
+    VideoFormatDescription(uint32_t codec, VideoDimensions d, VideoFormatExtensions e)
+        : FormatDescription(MediaType::Video, codec), mDimensions(d), mExtensions(std::move(e))
+    {
+    }
     VideoDimensions mDimensions;
+    VideoFormatExtensions mExtensions;
 };
 
-// The fields of an audio stream description the component uses; the others are 0.
+// Four-character codes of the media formats the component knows.
+inline constexpr uint32_t kAudioFormatIDLinearPCM = 0x6C70636D; // 'lpcm'
+inline constexpr uint32_t kAudioFormatIDMPEG4AAC = 0x61616320;  // 'aac '
+inline constexpr uint32_t kLinearPCMFlagsSignedPacked = 0xC;    // signed integer, packed, little-endian
+
+// An audio stream description (the platform's basic stream description).
 struct AudioStreamBasicDescription {
     double mSampleRate = 0;
     uint32_t mFormatID = 0;

@@ -85,5 +85,7 @@ int runVolume(Args& args);
 int runMute(Args& args);
 int runCaptureAudio(Args& args);
 int runCatalogue(Args& args);
+int runRecord(Args& args);
+int runProbe(Args& args);
 
 } // namespace cli

@@ -31,6 +31,12 @@ const std::map<std::string, Command>& commands()
         {"capture", {cli::runCapture,
                      "capture [--camera C] [--format avc1:1280x720] [--seconds N] [--out FILE]\n"
                      "      capture frames with a progress line; --out keeps the raw stream as captured"}},
+        {"record", {cli::runRecord,
+                    "record [--camera C] [--mic M] [--video avc1:1280x720|2vuy:640x480|...]\n"
+                    "       [--audio lpcm:48000:2:16|aac:48000:2|none] [--seconds S] OUT.mov\n"
+                    "      record the camera and microphone into a QuickTime movie with a progress line,\n"
+                    "      then print the movie's summary; Ctrl-C stops early and still finishes the movie"}},
+        {"probe", {cli::runProbe, "probe FILE.mov\n      a movie's tracks, codecs, size, duration and frame count"}},
         {"catalogue", {cli::runCatalogue,
                        "catalogue [FILE] [--pid 0x08E4] [--codec H264] [--size 1280x720] [--interpolated]\n"
                        "      a resolution catalogue (default: the shipped sample) as a table per product,\n"

@@ -15,6 +15,7 @@ struct H264Encoder::Impl {
     AVCodecContext* context = nullptr;
     AVFrame* frame = nullptr;
     AVPacket* packet = nullptr;
+    int64_t fps = 30;
     ~Impl()
     {
         av_packet_free(&packet);
@@ -35,18 +36,23 @@ std::unique_ptr<H264Encoder> H264Encoder::create(uint32_t width, uint32_t height
     auto& impl = *encoder->mImpl;
     impl.context = avcodec_alloc_context3(codec);
     AVCodecContext* c = impl.context;
+    impl.fps = fps ? fps : 30;
     c->width = static_cast<int>(width);
     c->height = static_cast<int>(height);
     c->pix_fmt = AV_PIX_FMT_YUV420P;
-    c->time_base = AVRational{1, static_cast<int>(fps ? fps : 30)};
-    c->framerate = AVRational{static_cast<int>(fps ? fps : 30), 1};
+    // Microsecond time stamps, as the camera's own clock: the stream's timing
+    // information then describes the clock, not a fixed frame rate.
+    c->time_base = AVRational{1, 1000000};
+    // No fixed frame rate: the stream's timing information then describes the
+    // microsecond clock, and quality (not a per-frame bit budget) drives the rate.
+    c->framerate = AVRational{0, 1};
     c->gop_size = static_cast<int>(keyInterval);
     c->max_b_frames = 0;
-    c->bit_rate = bitRate ? bitRate : 1024000;
+    (void)bitRate;
     c->thread_count = 1;
     av_opt_set(c->priv_data, "preset", "ultrafast", 0);
     av_opt_set(c->priv_data, "tune", "zerolatency", 0);
-    const std::string params = "repeat-headers=1:scenecut=0:keyint=" + std::to_string(keyInterval) +
+    const std::string params = "crf=26:repeat-headers=1:scenecut=0:keyint=" + std::to_string(keyInterval) +
                                ":min-keyint=" + std::to_string(keyInterval);
     av_opt_set(c->priv_data, "x264-params", params.c_str(), 0);
     if (avcodec_open2(c, codec, nullptr) < 0) return nullptr;
@@ -76,7 +82,7 @@ const std::vector<uint8_t>& H264Encoder::encode(const uint8_t* yuv, int64_t fram
             std::memcpy(f->data[plane] + y * f->linesize[plane], src + y * (w / 2), static_cast<size_t>(w / 2));
         src += static_cast<size_t>(w / 2) * (h / 2);
     }
-    f->pts = frameIndex;
+    f->pts = frameIndex * 1000000 / impl.fps;
     f->pict_type = AV_PICTURE_TYPE_NONE;
     if (avcodec_send_frame(impl.context, f) < 0) return mOut;
     while (avcodec_receive_packet(impl.context, impl.packet) == 0) {

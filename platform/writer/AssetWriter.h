@@ -1,0 +1,91 @@
+// Writes a QuickTime movie with FFmpeg's libavformat ("mov"): samples are written as
+// they are, with no re-encoding (H.264 with its avcC record, 2vuy pictures, 16-bit
+// PCM, AAC packets with an AudioSpecificConfig and the priming trim as an edit list).
+//
+// Threads: status() and error() may be read from any thread. startWriting opens the
+// file on the calling thread; everything that calls libavformat (appending, through
+// the inputs, and finishWriting) runs on the serial queue the inputs were given, the
+// movie's "Media Writer Queue". finishWriting blocks until the file is complete.
+#pragma once
+
+#include "platform/media/MediaTime.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace orva {
+
+class AssetWriterInput;
+class SampleBuffer;
+
+class AssetWriter : public std::enable_shared_from_this<AssetWriter> {
+public:
+    enum class Status : int { Unknown = 0, Writing = 1, Completed = 2, Failed = 3, Cancelled = 4 };
+    // Error codes of a failed writer.
+    static constexpr int kErrorCannotCreateFile = -3000;
+    static constexpr int kErrorDiskFull = -11807;
+    static constexpr int kErrorUnknown = -11800;
+
+    struct Error {
+        int code = 0;
+        std::string message;
+    };
+
+    // A writer for a movie at `path` (file type QuickTime movie). Nothing is opened yet.
+    static std::shared_ptr<AssetWriter> create(const std::string& path);
+    ~AssetWriter();
+
+    bool canAddInput(const std::shared_ptr<AssetWriterInput>& input) const;
+    void addInput(const std::shared_ptr<AssetWriterInput>& input);
+    Status status() const { return mStatus.load(); }
+    Error error() const;
+
+    // Creates the file; false (status failed, -3000) when it cannot be created.
+    bool startWriting();
+    void startSessionAtSourceTime(const MediaTime& time);
+    // Writes what is held, the index and closes the file; blocks until done.
+    void finishWriting();
+
+    // The file's writes go through this function (tests make disks fail with it);
+    // it answers bytes written or -1 with errno set, as write(2). Null restores write(2).
+    using WriteFunction = std::function<long(int fd, const void* data, size_t size)>;
+    static void setWriteFunctionForTesting(WriteFunction function);
+
+private:
+    friend class AssetWriterInput;
+    explicit AssetWriter(std::string path) : mPath(std::move(path)) {}
+    bool append(size_t track, const std::shared_ptr<SampleBuffer>& sample);
+    bool wantsData() const { return status() == Status::Writing; }
+    void fail(int code, std::string message);
+    bool writeHeader();
+    bool writeSample(size_t track, const SampleBuffer& sample);
+    void closeFile();
+    static int writePacket(void* opaque, uint8_t* data, int size);
+    static int64_t seek(void* opaque, int64_t offset, int whence);
+
+    std::string mPath;
+    std::vector<std::shared_ptr<AssetWriterInput>> mInputs;
+    std::atomic<Status> mStatus{Status::Unknown};
+    mutable std::mutex mErrorMutex;
+    Error mError;
+    MediaTime mSessionStart = MediaTime::zero();
+    int mFd = -1;
+    int mWriteErrno = 0; // the first write error seen, sticky
+
+    struct Track;
+    std::vector<std::shared_ptr<Track>> mTracks; // one per input
+    struct Held {
+        size_t track;
+        std::shared_ptr<SampleBuffer> sample;
+    };
+    std::vector<Held> mHeld; // samples that wait for the header
+    bool mHeaderWritten = false;
+    void* mFormatContext = nullptr; // AVFormatContext*
+};
+
+} // namespace orva

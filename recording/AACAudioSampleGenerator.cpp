@@ -1,0 +1,81 @@
+#include "recording/AACAudioSampleGenerator.h"
+
+#include "platform/media/AudioFormatInfo.h"
+
+#include <cstdio>
+
+namespace orva {
+
+AACAudioSampleGenerator::AACAudioSampleGenerator(uint32_t sampleRate, int32_t channels)
+{
+    const auto rate = static_cast<int32_t>(sampleRate);
+    AudioStreamBasicDescription d;
+    d.mSampleRate = sampleRate;
+    d.mFormatID = kAudioFormatIDMPEG4AAC;
+    d.mChannelsPerFrame = static_cast<uint32_t>(channels);
+    (void)AudioFormatInfo::complete(d); // its answer is not needed
+    mFormatDescription = AudioFormatDescription::create(d);
+    if (mFormatDescription) mStreamDescription = &mFormatDescription->streamBasicDescription();
+    mNextTime = MediaTime::make(0, rate > 0 ? rate : 1);
+    mPacketDuration = MediaTime::make(1024, rate > 0 ? rate : 1);
+}
+
+std::shared_ptr<SampleBuffer> AACAudioSampleGenerator::CreateSampleBufferFromBufferList(
+    const std::vector<Buffer>& buffers, std::vector<AudioStreamPacketDescription> packets, const MediaTime& time)
+{
+    size_t total = 0;
+    for (const auto& b : buffers) total += b.byteSize;
+    auto block = BlockBuffer::createWithMemoryBlock(total);
+    if (!block) return nullptr;
+    size_t offset = 0;
+    for (const auto& b : buffers) {
+        (void)block->replaceDataBytes(b.data, offset, b.byteSize);
+        offset += b.byteSize;
+    }
+    return SampleBuffer::createAudio(std::move(block), mFormatDescription, static_cast<int64_t>(buffers.size()), time,
+                                     std::move(packets));
+}
+
+std::shared_ptr<SampleBuffer> AACAudioSampleGenerator::CreateSample(const uint8_t* data, uint32_t length,
+                                                                    uint64_t timestamp)
+{
+    if (mLastTimestamp > timestamp) {
+        std::fprintf(stderr, "[WARNING]: Dropping out of order audio packet [pts = %llu, last = %llu]\n",
+                     static_cast<unsigned long long>(timestamp), static_cast<unsigned long long>(mLastTimestamp));
+        return nullptr;
+    }
+    mLastTimestamp = timestamp;
+    const uint64_t next = static_cast<uint64_t>(mNextTime.value) * 1000000 / static_cast<uint64_t>(mNextTime.timescale);
+    const uint64_t p = static_cast<uint64_t>(mPacketDuration.value) * 1000000 /
+                       static_cast<uint64_t>(mPacketDuration.timescale);
+
+    std::shared_ptr<SampleBuffer> sample;
+    if (data != nullptr && length > 0) {
+        if (timestamp > next + 2 * p && p > 0) {
+            const uint64_t n = (timestamp - next) / p; // at least 2
+            std::fprintf(stderr, "[WARNING]: Inserting %d silence packets\n", static_cast<int>(n));
+            std::vector<Buffer> buffers;
+            std::vector<AudioStreamPacketDescription> packets;
+            buffers.reserve(n + 1);
+            packets.reserve(n + 1);
+            for (uint64_t i = 0; i < n; ++i) {
+                buffers.push_back({1, sizeof kSilencePacket, kSilencePacket});
+                packets.push_back({static_cast<int64_t>(4 * i), 0, sizeof kSilencePacket});
+            }
+            buffers.push_back({1, length, data});
+            packets.push_back({static_cast<int64_t>(4 * n), 0, length});
+            sample = CreateSampleBufferFromBufferList(buffers, std::move(packets), mNextTime);
+            mNextTime = MediaTime::add(mNextTime, MediaTime::multiply(mPacketDuration, static_cast<int32_t>(n)));
+        } else {
+            sample = CreateSampleBufferFromBufferList({{1, length, data}}, {{0, 0, length}}, mNextTime);
+        }
+    }
+    if (sample && mFirstSamplePending) {
+        sample->setAttachment(kSampleBufferAttachmentKey_TrimDurationAtStart, mPacketDuration.asDictionary());
+        mFirstSamplePending = false;
+    }
+    mNextTime = MediaTime::add(mNextTime, mPacketDuration);
+    return sample;
+}
+
+} // namespace orva

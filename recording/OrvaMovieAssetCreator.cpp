@@ -1,0 +1,95 @@
+#include "recording/OrvaMovieAssetCreator.h"
+
+#include "platform/media/SampleBuffer.h"
+#include "recording/AACAudioSampleGenerator.h"
+#include "recording/AVAssetWriterAdapter.h"
+#include "recording/H264BoxFormat.h"
+#include "recording/H264SampleGenerator.h"
+#include "recording/PCMAudioSampleGenerator.h"
+#include "recording/UncompressedSampleGenerator.h"
+
+#include <cstdio>
+
+namespace orva {
+
+namespace {
+constexpr uint32_t kCodecAVC1 = 0x61766331;
+constexpr uint32_t kCodec2VUY = 0x32767579;
+constexpr uint16_t kFormatLinearPCM = 0x636D;
+constexpr uint16_t kFormatAAC = 0x6320;
+} // namespace
+
+std::unique_ptr<OrvaMovieCreator> CreateMovieCreator(const char* path)
+{
+    return std::make_unique<OrvaMovieAssetCreator>(path ? path : "");
+}
+
+OrvaMovieAssetCreator::OrvaMovieAssetCreator(std::string path) : OrvaMovieCreator(std::move(path)) {}
+
+OrvaMovieAssetCreator::~OrvaMovieAssetCreator() = default;
+
+int32_t OrvaMovieAssetCreator::Open(const _OrvaVideoDescription* video, const _OrvaAudioDescription* audio)
+{
+    std::lock_guard lock(mLock);
+    if (audio) {
+        mAudioDescription = *audio;
+        if (audio->format == kFormatAAC)
+            mAudioGenerator = std::make_unique<AACAudioSampleGenerator>(audio->sampleRate, audio->channels);
+        else if (audio->format == kFormatLinearPCM)
+            mAudioGenerator =
+                std::make_unique<PCMAudioSampleGenerator>(audio->sampleRate, audio->channels, audio->bitsPerSample);
+    }
+    if (video) {
+        mVideoDescription = *video;
+        if (video->codec == kCodec2VUY)
+            mVideoGenerator = std::make_unique<UncompressedSampleGenerator>(video->width, video->height, video->frameRate);
+        else if (video->codec == kCodecAVC1)
+            mVideoGenerator = std::make_unique<H264SampleGenerator>(video->width, video->height, video->frameRate);
+    }
+    mBaseTimestamp = 0;
+    mAdapter = std::make_unique<AVAssetWriterAdapter>(mPath, video != nullptr, audio != nullptr);
+    return 0;
+}
+
+int32_t OrvaMovieAssetCreator::AddSampleToMovie(uint8_t* data, uint32_t length, uint64_t timestamp,
+                                                OrvaMediaType type)
+{
+    std::lock_guard lock(mLock);
+    if (!mAdapter) return 0;
+    if (mBaseTimestamp > timestamp) return 0; // from before the recording's first sample
+    if (mBaseTimestamp == 0) mBaseTimestamp = timestamp;
+    const uint64_t relative = timestamp - mBaseTimestamp;
+    if (type == Video) {
+        if (!mVideoGenerator) return 0;
+        if (mVideoDescription.codec == kCodecAVC1) H264ConvertStreamToBoxFormat(data, length);
+        auto sample = mVideoGenerator->CreateSample(data, length, relative);
+        if (!sample) return 0;
+        const uint64_t before = mAdapter->droppedSamples();
+        const int32_t result = mAdapter->addVideoSample(sample);
+        mDropped += mAdapter->droppedSamples() - before;
+        return result;
+    }
+    if (type == Audio) {
+        if (!mAudioGenerator) return 0;
+        auto sample = mAudioGenerator->CreateSample(data, length, relative);
+        if (!sample) return 0;
+        const uint64_t before = mAdapter->droppedSamples();
+        const int32_t result = mAdapter->addAudioSample(sample);
+        mDropped += mAdapter->droppedSamples() - before;
+        return result;
+    }
+    std::printf("*** Unsupported media type [%d] -- ignoring data\n", static_cast<int>(type));
+    std::fflush(stdout);
+    return kErrorUnsupportedMediaType;
+}
+
+int32_t OrvaMovieAssetCreator::Close()
+{
+    std::lock_guard lock(mLock);
+    mAdapter.reset(); // finishes the movie file
+    mAudioGenerator.reset();
+    mVideoGenerator.reset();
+    return 0;
+}
+
+} // namespace orva

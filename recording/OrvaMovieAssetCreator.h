@@ -1,0 +1,39 @@
+// The movie creator over the asset writer adapter: picks the sample generators from
+// the descriptions, makes every timestamp relative to the recording's first sample
+// (of either kind), converts H.264 frames to box format in place and hands each
+// finished sample to the adapter. One lock serialises Open, AddSampleToMovie and
+// Close; it is taken before the adapter's own.
+#pragma once
+
+#include "recording/OrvaMovieCreator.h"
+
+#include <atomic>
+#include <mutex>
+
+namespace orva {
+
+class AVAssetWriterAdapter;
+class ISampleGenerator;
+
+class OrvaMovieAssetCreator : public OrvaMovieCreator {
+public:
+    explicit OrvaMovieAssetCreator(std::string path);
+    ~OrvaMovieAssetCreator() override;
+
+    int32_t Open(const _OrvaVideoDescription* video, const _OrvaAudioDescription* audio) override;
+    int32_t AddSampleToMovie(uint8_t* data, uint32_t length, uint64_t timestamp, OrvaMediaType type) override;
+    int32_t Close() override;
+    uint64_t droppedSamples() const override { return mDropped.load(); }
+
+private:
+    std::unique_ptr<AVAssetWriterAdapter> mAdapter;
+    _OrvaVideoDescription mVideoDescription;
+    std::unique_ptr<ISampleGenerator> mVideoGenerator;
+    _OrvaAudioDescription mAudioDescription;
+    std::unique_ptr<ISampleGenerator> mAudioGenerator;
+    uint64_t mBaseTimestamp = 0;
+    std::mutex mLock;
+    std::atomic<uint64_t> mDropped{0}; // kept across Close for the final count
+};
+
+} // namespace orva

@@ -1,0 +1,95 @@
+#include "recording/OrvaRecorder.h"
+
+#include "devices/audio/OrvaAudioDevice.h"
+#include "devices/video/OrvaVideoDevice.h"
+#include "platform/foundation/RunLoop.h"
+
+namespace orva {
+
+OrvaRecorder::~OrvaRecorder()
+{
+    if (isRecording()) (void)closeRecorder();
+}
+
+_OrvaVideoDescription OrvaRecorder::describeVideo(const OrvaVideoDevice* camera)
+{
+    _OrvaVideoDescription d;
+    auto format = camera ? std::dynamic_pointer_cast<const VideoFormatDescription>(camera->getFormat()) : nullptr;
+    if (!format) return d;
+    d.width = format->dimensions().width;
+    d.height = format->dimensions().height;
+    d.codec = format->mediaSubType();
+    d.frameRate = 30;
+    return d;
+}
+
+_OrvaAudioDescription OrvaRecorder::describeAudio(const OrvaAudioDevice* microphone)
+{
+    _OrvaAudioDescription d;
+    auto format = microphone ? std::dynamic_pointer_cast<const AudioFormatDescription>(microphone->getFormat()) : nullptr;
+    if (!format) return d;
+    const auto& asbd = format->streamBasicDescription();
+    d.format = static_cast<uint16_t>(asbd.mFormatID & 0xFFFF);
+    d.channels = static_cast<uint16_t>(asbd.mChannelsPerFrame & 0xFFFF);
+    d.sampleRate = asbd.mSampleRate > 0 && asbd.mSampleRate < 4294967296.0 ? static_cast<uint32_t>(asbd.mSampleRate) : 0;
+    d.bitsPerSample = static_cast<uint16_t>(asbd.mBitsPerChannel & 0xFFFF);
+    return d;
+}
+
+int32_t OrvaRecorder::openRecorderWithFilPath(const std::string& path, const OrvaVideoDevice* videoStream,
+                                              const OrvaAudioDevice* audioStream)
+{
+    auto creator = CreateMovieCreator(path.c_str());
+    if (!creator) return kStatusNoMovieCreator;
+    const _OrvaVideoDescription video = describeVideo(videoStream);
+    const _OrvaAudioDescription audio = describeAudio(audioStream);
+    if (creator->Open(&video, &audio) != 0) return kStatusOpenFailed;
+    mMovieCreator = std::move(creator);
+    mIsRecording = true;
+    setFileURL(path);
+    return 0;
+}
+
+int32_t OrvaRecorder::addVideoSample(void* data, uint32_t length, int64_t timestamp)
+{
+    if (!isRecording() || !mMovieCreator) return 0;
+    const int32_t result = mMovieCreator->AddSampleToMovie(static_cast<uint8_t*>(data), length,
+                                                           static_cast<uint64_t>(timestamp), OrvaMovieCreator::Video);
+    mDropped = mMovieCreator->droppedSamples();
+    return result;
+}
+
+int32_t OrvaRecorder::addAudioSample(void* data, uint32_t length, int64_t timestamp)
+{
+    if (!isRecording() || !mMovieCreator) return 0;
+    const int32_t result = mMovieCreator->AddSampleToMovie(static_cast<uint8_t*>(data), length,
+                                                           static_cast<uint64_t>(timestamp), OrvaMovieCreator::Audio);
+    mDropped = mMovieCreator->droppedSamples();
+    return result;
+}
+
+int32_t OrvaRecorder::closeRecorder()
+{
+    if (!isRecording() || !mMovieCreator) return 0;
+    std::lock_guard monitor(mMonitor);
+    RunLoop::current().runUntilDate(0.5);
+    const int32_t result = mMovieCreator->Close();
+    mIsRecording = false; // the adding calls stop before the creator goes
+    mMovieCreator.reset();
+    setFileURL(std::nullopt);
+    return result;
+}
+
+std::optional<std::string> OrvaRecorder::fileURL() const
+{
+    std::lock_guard lock(mFileURLLock);
+    return mFileURL;
+}
+
+void OrvaRecorder::setFileURL(std::optional<std::string> path)
+{
+    std::lock_guard lock(mFileURLLock);
+    mFileURL = std::move(path);
+}
+
+} // namespace orva

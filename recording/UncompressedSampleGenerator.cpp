@@ -1,0 +1,38 @@
+#include "recording/UncompressedSampleGenerator.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace orva {
+
+namespace {
+constexpr uint32_t kCodec2VUY = 0x32767579;
+}
+
+UncompressedSampleGenerator::UncompressedSampleGenerator(int32_t width, int32_t height, int32_t frameRate)
+    : VideoSampleGenerator(width, height, frameRate)
+{
+    VideoFormatExtensions extensions;
+    extensions.bytesPerRow = width * 2;
+    mFormatDescription = VideoFormatDescription::create(kCodec2VUY, width, height, std::move(extensions));
+}
+
+std::shared_ptr<SampleBuffer> UncompressedSampleGenerator::CreateVideoSampleBuffer(const uint8_t* data,
+                                                                                   uint64_t length,
+                                                                                   const SampleTimingInfo& timing)
+{
+    if (!mFormatDescription || data == nullptr) return nullptr;
+    auto picture = PixelBuffer::create(mWidth, mHeight, kCodec2VUY);
+    if (!picture) return nullptr;
+    picture->lockBaseAddress();
+    std::memcpy(picture->baseAddress(), data, std::min<uint64_t>(length, picture->dataSize()));
+    picture->unlockBaseAddress();
+    auto sample = SampleBuffer::createForImageBuffer(std::move(picture), mFormatDescription, timing);
+    if (!sample) return nullptr;
+    Value attachments = sample->sampleAttachments();
+    attachments.set(kSampleAttachmentKey_DependsOnOthers, Number::numberWithBool(false));
+    attachments.set(kSampleAttachmentKey_EarlierDisplayTimesAllowed, Number::numberWithBool(false));
+    return sample;
+}
+
+} // namespace orva

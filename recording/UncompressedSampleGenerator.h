@@ -1,0 +1,18 @@
+// Uncompressed 4:2:2 ('2vuy') samples: each frame is copied into a fresh picture of
+// the generator's size, as rows of width × 2 bytes.
+#pragma once
+
+#include "recording/VideoSampleGenerator.h"
+
+namespace orva {
+
+class UncompressedSampleGenerator : public VideoSampleGenerator {
+public:
+    UncompressedSampleGenerator(int32_t width, int32_t height, int32_t frameRate);
+
+protected:
+    std::shared_ptr<SampleBuffer> CreateVideoSampleBuffer(const uint8_t* data, uint64_t length,
+                                                          const SampleTimingInfo& timing) override;
+};
+
+} // namespace orva

@@ -1,0 +1,212 @@
+// orva record [--camera C] [--mic M] [--video avc1:1280x720] [--audio lpcm:48000:2:16|aac:48000:2|none]
+//             [--seconds S] OUT.mov
+// orva probe FILE.mov
+#include "Cli.h"
+
+#include "devices/audio/OrvaAudioDevice.h"
+#include "devices/video/OrvaVideoDevice.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/writer/MovieProbe.h"
+#include "recording/OrvaRecordSession.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <unistd.h>
+
+using namespace orva;
+namespace fs = std::filesystem;
+
+namespace cli {
+
+namespace {
+
+// Counts what the devices deliver; it sits before the session in each delegate list.
+class Counter : public OrvaAVDeviceDelegate {
+public:
+    void didCaptureFrame(const void*, uint32_t, int64_t, const std::shared_ptr<OrvaDeviceInfo>&) override { ++count; }
+    std::atomic<int64_t> count{0};
+};
+
+bool parseVideo(const std::string& text, uint32_t& code, int32_t& w, int32_t& h)
+{
+    unsigned width = 0, height = 0;
+    char codec[5] = {};
+    if (std::sscanf(text.c_str(), "%4[^:]:%ux%u", codec, &width, &height) != 3 || std::strlen(codec) != 4) return false;
+    code = static_cast<uint32_t>(codec[0]) << 24 | static_cast<uint32_t>(codec[1]) << 16 |
+           static_cast<uint32_t>(codec[2]) << 8 | static_cast<uint32_t>(codec[3]);
+    w = static_cast<int32_t>(width);
+    h = static_cast<int32_t>(height);
+    return w > 0 && h > 0;
+}
+
+} // namespace
+
+int runRecord(Args& args)
+{
+    const auto cameraChoice = args.option("camera");
+    const auto micChoice = args.option("mic");
+    const std::string videoText = args.option("video").value_or("avc1:1280x720");
+    const std::string audioText = args.option("audio").value_or("lpcm:48000:2:16");
+    const auto secondsText = args.option("seconds");
+    if (!checkArgs("record", args, 1)) return 2;
+    if (args.positional().empty()) {
+        std::fprintf(stderr, "orva record: say where the movie goes, e.g. orva record --seconds 5 clip.mov\n");
+        return 2;
+    }
+    const std::string out = args.positional()[0];
+    double seconds = 10;
+    if (secondsText) {
+        auto v = parseSeconds(*secondsText);
+        if (!v) {
+            std::fprintf(stderr, "orva record: --seconds wants a positive number, not \"%s\"\n", secondsText->c_str());
+            return 2;
+        }
+        seconds = *v;
+    }
+    uint32_t code = 0;
+    int32_t width = 0, height = 0;
+    if (!parseVideo(videoText, code, width, height) || (code != kCodecAVC1 && code != kCodec2VUY)) {
+        std::fprintf(stderr, "orva record: --video is avc1:WIDTHxHEIGHT or 2vuy:WIDTHxHEIGHT, not \"%s\"\n",
+                     videoText.c_str());
+        return 2;
+    }
+    std::optional<AudioChoice> audio;
+    if (audioText != "none") {
+        audio = parseAudioFormat(audioText);
+        if (!audio) {
+            std::fprintf(stderr, "orva record: --audio is lpcm:RATE:CHANNELS:16, aac:RATE:CHANNELS or none, not \"%s\"\n",
+                         audioText.c_str());
+            return 2;
+        }
+    }
+    // The movie is written in the temporary folder and moved here at the end: check
+    // the destination now rather than after the recording.
+    const fs::path destination = fs::absolute(out);
+    std::error_code ec;
+    if (!fs::is_directory(destination.parent_path(), ec)) {
+        std::fprintf(stderr, "orva record: the folder \"%s\" does not exist\n", destination.parent_path().c_str());
+        return 1;
+    }
+    if (::access(destination.parent_path().c_str(), W_OK) != 0) {
+        std::fprintf(stderr, "orva record: cannot write into \"%s\": %s\n", destination.parent_path().c_str(),
+                     std::strerror(errno));
+        return 1;
+    }
+    if (fs::exists(destination, ec)) {
+        if (fs::is_directory(destination, ec)) {
+            std::fprintf(stderr, "orva record: \"%s\" is a folder; give a file name such as clip.mov\n", out.c_str());
+            return 1;
+        }
+        std::printf("Replacing %s\n", out.c_str());
+        fs::remove(destination, ec);
+    }
+
+    auto camera = openCamera("record", cameraChoice);
+    if (!camera) return 1;
+    std::shared_ptr<const FormatDescription> videoFormat;
+    if (auto formats = camera->getSupportedFormats())
+        for (const auto& f : *formats) {
+            auto v = std::dynamic_pointer_cast<const VideoFormatDescription>(f);
+            if (v && v->mediaSubType() == code && v->dimensions() == VideoDimensions{width, height}) videoFormat = f;
+        }
+    if (!videoFormat) {
+        std::fprintf(stderr, "orva record: %s has no format %s; see orva formats\n",
+                     camera->deviceInfo()->nameText().c_str(), videoText.c_str());
+        return 1;
+    }
+    camera->setFormat(videoFormat);
+    std::shared_ptr<OrvaAudioDevice> mic;
+    if (audio) {
+        mic = openMicrophone("record", micChoice);
+        if (!mic) return 1;
+        auto audioFormat = findAudioFormat(*mic, *audio);
+        if (!audioFormat) {
+            std::fprintf(stderr, "orva record: %s has no format %s; see orva audio-formats\n",
+                         mic->deviceInfo()->nameText().c_str(), audioText.c_str());
+            return 1;
+        }
+        mic->setFormat(audioFormat);
+    }
+
+    auto frames = std::make_shared<Counter>(), buffers = std::make_shared<Counter>();
+    camera->addDelegate(frames);
+    if (mic) mic->addDelegate(buffers);
+    auto session = OrvaRecordSession::create(camera, mic, destination.string());
+    const int32_t started = session->startSession();
+    if (started != 0) {
+        std::fprintf(stderr, "orva record: the recording did not start (status %d)\n", started);
+        (void)camera->stopCapture();
+        camera->closeDevice();
+        if (mic) mic->closeDevice();
+        return 1;
+    }
+    std::printf("Recording %s%s%s from %s%s%s into %s for %.1f s. Ctrl-C stops (the movie is still finished).\n",
+                videoText.c_str(), audio ? " + " : "", audio ? audioText.c_str() : "",
+                camera->deviceInfo()->nameText().c_str(), mic ? " and " : "", mic ? mic->deviceInfo()->nameText().c_str() : "",
+                out.c_str(), seconds);
+    installInterruptHandler();
+    auto& loop = RunLoop::current();
+    double elapsed = 0;
+    const auto working = session->workingPath();
+    auto progress = loop.scheduledTimer(0.25, true, [&](Timer&) {
+        elapsed += 0.25;
+        std::error_code sizeError;
+        const auto bytes = working ? fs::file_size(*working, sizeError) : 0;
+        std::printf("\r  %5.1f s  %6lld video frames  %6lld audio buffers  %8.2f MB written  %lld dropped", elapsed,
+                    static_cast<long long>(frames->count.load()), static_cast<long long>(buffers->count.load()),
+                    sizeError ? 0.0 : bytes / 1e6, static_cast<unsigned long long>(session->droppedSamples()) * 1LL);
+        std::fflush(stdout);
+        if (elapsed >= seconds - 1e-9 || interrupted()) loop.stop();
+    });
+    loop.run();
+    progress->invalidate();
+    std::printf("\nFinishing the movie...\n");
+    std::fflush(stdout);
+    (void)session->stopSession();
+    camera->removeDelegate(frames);
+    if (mic) mic->removeDelegate(buffers);
+    (void)camera->stopCapture();
+    camera->closeDevice();
+    if (mic) mic->closeDevice();
+
+    if (!fs::exists(destination, ec)) {
+        std::fprintf(stderr, "orva record: the movie did not reach \"%s\"%s%s\n", out.c_str(),
+                     working && fs::exists(*working, ec) ? "; it is at " : "",
+                     working && fs::exists(*working, ec) ? working->c_str() : "");
+        return 1;
+    }
+    std::string error;
+    const auto summary = MovieProbe::probe(destination.string(), &error);
+    if (!summary) {
+        std::fprintf(stderr, "orva record: %s is not a readable movie: %s\n", out.c_str(), error.c_str());
+        return 1;
+    }
+    std::printf("%s: %s", out.c_str(), MovieProbe::describe(*summary).c_str());
+    if (session->droppedSamples())
+        std::printf("  %llu samples were dropped because the disk fell behind\n",
+                    static_cast<unsigned long long>(session->droppedSamples()));
+    return summary->tracks.empty() ? 1 : 0;
+}
+
+int runProbe(Args& args)
+{
+    if (!checkArgs("probe", args, 1)) return 2;
+    if (args.positional().empty()) {
+        std::fprintf(stderr, "orva probe: give a movie file\n");
+        return 2;
+    }
+    const std::string path = args.positional()[0];
+    std::string error;
+    const auto summary = MovieProbe::probe(path, &error);
+    if (!summary) {
+        std::fprintf(stderr, "orva probe: %s: %s\n", path.c_str(), error.c_str());
+        return 1;
+    }
+    std::printf("%s: %s", path.c_str(), MovieProbe::describe(*summary).c_str());
+    return 0;
+}
+
+} // namespace cli
