@@ -11,6 +11,7 @@ packages=(
   libglib2.0-dev libplist-dev libexpat1-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
   libpango1.0-dev libcairo2-dev libgdk-pixbuf-2.0-dev libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri
+  fonts-dejavu-core
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -87,5 +87,6 @@ int runCaptureAudio(Args& args);
 int runCatalogue(Args& args);
 int runRecord(Args& args);
 int runProbe(Args& args);
+int runOverlay(Args& args);
 
 } // namespace cli

@@ -37,6 +37,10 @@ const std::map<std::string, Command>& commands()
                     "      record the camera and microphone into a QuickTime movie with a progress line,\n"
                     "      then print the movie's summary; Ctrl-C stops early and still finishes the movie"}},
         {"probe", {cli::runProbe, "probe FILE.mov\n      a movie's tracks, codecs, size, duration and frame count"}},
+        {"overlay", {cli::runOverlay,
+                     "overlay [--status-image FILE] [--text \"...\"] [--size 640x480] --out frame.png\n"
+                     "      draw the camera status image and a text label with OpenGL (no display\n"
+                     "      needed) and write the picture as a PNG"}},
         {"catalogue", {cli::runCatalogue,
                        "catalogue [FILE] [--pid 0x08E4] [--codec H264] [--size 1280x720] [--interpolated]\n"
                        "      a resolution catalogue (default: the shipped sample) as a table per product,\n"

@@ -1,0 +1,237 @@
+#include "platform/media/MediaTime.h"
+#include "recording/AACAudioSampleGenerator.h"
+#include "recording/H264SampleGenerator.h"
+#include "recording/PCMAudioSampleGenerator.h"
+#include "recording/UncompressedSampleGenerator.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace orva;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+Bytes unit(std::initializer_list<uint8_t> body)
+{
+    const auto n = static_cast<uint32_t>(body.size());
+    Bytes out = {static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16), static_cast<uint8_t>(n >> 8),
+                 static_cast<uint8_t>(n)};
+    for (uint8_t b : body) out.push_back(b); // (insert of a list trips GCC 12's bounds warning)
+    return out;
+}
+
+Bytes cat(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+const Bytes kSPS = unit({0x67, 0x42, 0xC0, 0x1E, 0xDA, 0x02});
+const Bytes kPPS = unit({0x68, 0xCE, 0x3C, 0x80});
+const Bytes kIDR = unit({0x65, 0x88, 0x84, 0x00});
+const Bytes kSlice = unit({0x41, 0x9A, 0x02});
+const Bytes kSEI = unit({0x06, 0x05, 0x01});
+
+int64_t micros(const MediaTime& t)
+{
+    return MediaTime::convertScale(t, 1000000).value;
+}
+
+bool flag(const std::shared_ptr<SampleBuffer>& s, const char* key)
+{
+    const Value v = s->sampleAttachmentsIfPresent().get(key);
+    return v.number() && v.number()->boolValue();
+}
+
+bool present(const std::shared_ptr<SampleBuffer>& s, const char* key)
+{
+    return !s->sampleAttachmentsIfPresent().get(key).isNull();
+}
+
+TEST(VideoSampleGenerator, ThirtyMillisecondGridWithResynchronisation)
+{
+    UncompressedSampleGenerator g(2, 2, 30);
+    const Bytes frame(8, 0x80);
+    std::vector<int64_t> times, durations;
+    for (int i = 0; i < 21; ++i) {
+        auto s = g.CreateSample(frame.data(), 8, static_cast<uint64_t>(i) * 33333);
+        ASSERT_TRUE(s);
+        times.push_back(micros(s->timing().presentationTimeStamp));
+        durations.push_back(micros(s->timing().duration));
+        EXPECT_FALSE(s->timing().decodeTimeStamp.valid);
+    }
+    EXPECT_EQ(times[1], 30000);
+    EXPECT_EQ(times[2], 60000);
+    EXPECT_EQ(durations[0], 30000);
+    EXPECT_EQ(times[18], 540000) << "still on the grid, 59,994 µs behind";
+    EXPECT_EQ(times[19], 633327) << "60 ms behind: jumps to its capture time";
+    EXPECT_EQ(times[20], 663327);
+
+    // Out of order is dropped and changes nothing; an equal time is accepted.
+    EXPECT_FALSE(g.CreateSample(frame.data(), 8, 600000));
+    auto same = g.CreateSample(frame.data(), 8, 666660);
+    ASSERT_TRUE(same);
+    EXPECT_EQ(micros(same->timing().presentationTimeStamp), 693327);
+}
+
+TEST(VideoSampleGenerator, FirstSampleStartsTheMovie)
+{
+    UncompressedSampleGenerator late(2, 2, 30), early(2, 2, 30);
+    const Bytes frame(8, 0);
+    auto a = late.CreateSample(frame.data(), 8, 500000);
+    EXPECT_EQ(micros(a->timing().presentationTimeStamp), 0);
+    EXPECT_EQ(micros(a->timing().duration), 530000);
+    EXPECT_EQ(micros(late.CreateSample(frame.data(), 8, 533333)->timing().presentationTimeStamp), 530000);
+    auto b = early.CreateSample(frame.data(), 8, 40000);
+    EXPECT_EQ(micros(b->timing().duration), 30000);
+}
+
+TEST(VideoSampleGenerator, H264SamplesHoldOnlyPictureUnits)
+{
+    H264SampleGenerator g(640, 480, 30);
+    const Bytes noPps = cat({kSPS, kSlice});
+    EXPECT_FALSE(g.CreateSample(noPps.data(), static_cast<uint32_t>(noPps.size()), 0)) << "no PPS yet";
+    const Bytes ppsAndSlice = cat({kPPS, kSEI, kSlice});
+    auto first = g.CreateSample(ppsAndSlice.data(), static_cast<uint32_t>(ppsAndSlice.size()), 33333);
+    ASSERT_TRUE(first) << "sets from two frames complete the description";
+    EXPECT_EQ(micros(first->timing().presentationTimeStamp), 0);
+    EXPECT_EQ(Bytes(first->bytes(), first->bytes() + first->totalSampleSize()), kSlice) << "SEI and PPS left out";
+    EXPECT_TRUE(flag(first, kSampleAttachmentKey_DependsOnOthers));
+    EXPECT_TRUE(flag(first, kSampleAttachmentKey_NotSync));
+    EXPECT_TRUE(flag(first, kSampleAttachmentKey_DoNotDisplay));
+
+    const auto& avcC = g.formatDescription()->extensions().avcC;
+    ASSERT_EQ(avcC.size(), 11u + 6 + 4);
+    EXPECT_EQ(avcC[1], 0x42);
+    EXPECT_EQ(g.formatDescription()->mediaSubType(), 0x61766331u);
+
+    const Bytes key = cat({kSPS, kPPS, kIDR});
+    auto idr = g.CreateSample(key.data(), static_cast<uint32_t>(key.size()), 66666);
+    ASSERT_TRUE(idr);
+    EXPECT_EQ(Bytes(idr->bytes(), idr->bytes() + idr->totalSampleSize()), kIDR);
+    EXPECT_FALSE(flag(idr, kSampleAttachmentKey_DependsOnOthers));
+    EXPECT_TRUE(present(idr, kSampleAttachmentKey_DependsOnOthers));
+    EXPECT_TRUE(flag(idr, kSampleAttachmentKey_DoNotDisplay));
+    EXPECT_FALSE(present(idr, kSampleAttachmentKey_NotSync));
+
+    EXPECT_FALSE(g.CreateSample(kSEI.data(), static_cast<uint32_t>(kSEI.size()), 99999)) << "no picture units";
+    // A unit whose length runs past the frame ends the walk without reading beyond.
+    Bytes broken = cat({kSlice, {0x00, 0x00, 0x10, 0x00, 0x41}});
+    auto partial = g.CreateSample(broken.data(), static_cast<uint32_t>(broken.size()), 133333);
+    ASSERT_TRUE(partial);
+    EXPECT_EQ(partial->totalSampleSize(), kSlice.size());
+}
+
+TEST(VideoSampleGenerator, UncompressedCopiesRowsAndDeclaresTheirSize)
+{
+    UncompressedSampleGenerator g(640, 480, 30);
+    EXPECT_EQ(g.formatDescription()->extensions().bytesPerRow, 1280);
+    EXPECT_EQ(g.formatDescription()->mediaSubType(), 0x32767579u);
+    Bytes frame(640 * 480 * 2, 0x10);
+    auto s = g.CreateSample(frame.data(), static_cast<uint32_t>(frame.size()), 0);
+    ASSERT_TRUE(s);
+    ASSERT_TRUE(s->imageBuffer());
+    EXPECT_EQ(s->imageBuffer()->bytesPerRow(), 1280u);
+    EXPECT_FALSE(flag(s, kSampleAttachmentKey_DependsOnOthers));
+    // A short frame fills what it has; a long one is cut to the picture.
+    Bytes shortFrame(100, 0x20), longFrame(640 * 480 * 3, 0x30);
+    EXPECT_TRUE(g.CreateSample(shortFrame.data(), 100, 33333));
+    auto cut = g.CreateSample(longFrame.data(), static_cast<uint32_t>(longFrame.size()), 66666);
+    EXPECT_EQ(cut->totalSampleSize(), 640u * 480 * 2);
+}
+
+TEST(AudioSampleGenerator, PcmKeepsToTheCaptureClock)
+{
+    PCMAudioSampleGenerator g(16000, 1, 16);
+    const auto& d = g.formatDescription()->streamBasicDescription();
+    EXPECT_EQ(d.mFormatID, kAudioFormatIDLinearPCM);
+    EXPECT_EQ(d.mFormatFlags, 0xCu);
+    EXPECT_EQ(d.mBytesPerFrame, 2u);
+    const Bytes buffer(640, 0x11); // 320 frames, 20 ms
+    std::vector<int64_t> times;
+    testing::internal::CaptureStdout();
+    for (uint64_t t : {0u, 20000u, 40000u}) times.push_back(micros(g.CreateSample(buffer.data(), 640, t)->timing().presentationTimeStamp));
+    EXPECT_EQ(times, (std::vector<int64_t>{0, 20000, 40000}));
+
+    auto filled = g.CreateSample(buffer.data(), 640, 105000); // 45 ms late: two buffers of silence
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[WARNING]: Inserting 2 silence packets!!!\n");
+    ASSERT_TRUE(filled);
+    EXPECT_EQ(filled->numSamples(), 960);
+    EXPECT_EQ(micros(filled->timing().presentationTimeStamp), 60000);
+    const uint8_t* bytes = filled->bytes();
+    EXPECT_EQ(std::count(bytes, bytes + 1280, 0), 1280);
+    EXPECT_EQ(std::count(bytes + 1280, bytes + 1920, 0x11), 640);
+
+    auto absorbed = g.CreateSample(buffer.data(), 640, 130000); // next is 120,000: less than a buffer late
+    EXPECT_EQ(micros(absorbed->timing().presentationTimeStamp), 120000);
+    EXPECT_EQ(absorbed->numSamples(), 320);
+
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(g.CreateSample(buffer.data(), 640, 129999));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "[WARNING]: Dropping out of order audio packet [last = 130000, pts = 129999]\n");
+
+    PCMAudioSampleGenerator late(16000, 1, 16);
+    EXPECT_EQ(micros(late.CreateSample(buffer.data(), 640, 250000)->timing().presentationTimeStamp), 250000);
+}
+
+TEST(AudioSampleGenerator, AacPlacesPacketsAndFillsGapsWithSilentPackets)
+{
+    AACAudioSampleGenerator g(48000, 2);
+    const auto& d = g.formatDescription()->streamBasicDescription();
+    EXPECT_EQ(d.mFormatID, kAudioFormatIDMPEG4AAC);
+    EXPECT_EQ(d.mFramesPerPacket, 1024u);
+    const Bytes packet(200, 0x21);
+    auto first = g.CreateSample(packet.data(), 200, 0);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->timing().presentationTimeStamp, MediaTime::make(0, 48000));
+    EXPECT_EQ(MediaTime::fromDictionary(first->attachment(kSampleBufferAttachmentKey_TrimDurationAtStart)),
+              MediaTime::make(1024, 48000));
+    for (int i = 1; i <= 3; ++i) {
+        auto s = g.CreateSample(packet.data(), 200, static_cast<uint64_t>(i) * 21333);
+        EXPECT_EQ(s->timing().presentationTimeStamp, MediaTime::make(1024 * i, 48000));
+        EXPECT_TRUE(s->attachment(kSampleBufferAttachmentKey_TrimDurationAtStart).isNull());
+        EXPECT_EQ(s->numSamples(), 1);
+    }
+
+    // Mono, first packet 100 ms in: four silent packets, then the captured one.
+    AACAudioSampleGenerator mono(48000, 1);
+    testing::internal::CaptureStderr();
+    auto gap = mono.CreateSample(packet.data(), 200, 100000);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[WARNING]: Inserting 4 silence packets\n");
+    ASSERT_TRUE(gap);
+    EXPECT_EQ(gap->timing().presentationTimeStamp, MediaTime::make(0, 48000));
+    EXPECT_EQ(gap->numSamples(), 5);
+    const auto& packets = gap->packetDescriptions();
+    ASSERT_EQ(packets.size(), 5u);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(packets[i].mStartOffset, 4 * i);
+        EXPECT_EQ(packets[i].mDataByteSize, 4u);
+        EXPECT_EQ(Bytes(gap->bytes() + 4 * i, gap->bytes() + 4 * i + 4), (Bytes{0x00, 0xD0, 0x00, 0x07}));
+    }
+    EXPECT_EQ(packets[4].mStartOffset, 16);
+    EXPECT_EQ(packets[4].mDataByteSize, 200u);
+    auto next = mono.CreateSample(packet.data(), 200, 121333);
+    EXPECT_EQ(next->timing().presentationTimeStamp, MediaTime::make(5 * 1024, 48000));
+
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(mono.CreateSample(packet.data(), 200, 5));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "[WARNING]: Dropping out of order audio packet [pts = 5, last = 121333]\n");
+}
+
+TEST(MediaTimeTest, ArithmeticAndRounding)
+{
+    EXPECT_EQ(MediaTime::convertScale(MediaTime::make(1, 3), 2), MediaTime::make(1, 2)) << "0.67 rounds up";
+    EXPECT_EQ(MediaTime::convertScale(MediaTime::make(-1, 4), 2), MediaTime::make(-1, 2)) << "half away from zero";
+    EXPECT_EQ(MediaTime::convertScale(MediaTime::make(1, 4), 2), MediaTime::make(1, 2));
+    EXPECT_EQ(MediaTime::add(MediaTime::make(1024, 48000), MediaTime::make(1, 1000)), MediaTime::make(1072, 48000));
+    EXPECT_EQ(MediaTime::multiply(MediaTime::make(1024, 48000), 4), MediaTime::make(4096, 48000));
+    EXPECT_FALSE(MediaTime::add(MediaTime::invalid(), MediaTime::zero()).valid);
+    EXPECT_EQ(MediaTime::fromDictionary(MediaTime::make(-7, 600).asDictionary()), MediaTime::make(-7, 600));
+}
+
+} // namespace
