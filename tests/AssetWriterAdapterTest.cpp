@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <unistd.h>
 
 using namespace orva;
@@ -46,6 +47,13 @@ protected:
     std::string path;
     UncompressedSampleGenerator pictures{16, 16, 30};
 };
+
+// The pull task moves queued samples into the file every few milliseconds; a recorder
+// turns the run loop for half a second before closing for the same reason.
+void letTheWriterDrain()
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+}
 
 std::vector<uint8_t> unit(std::vector<uint8_t> body)
 {
@@ -92,6 +100,7 @@ TEST_F(WriterAdapter, H264WaitsForAKeyFrameAndOtherVideoDoesNot)
         EXPECT_EQ(adapter.addVideoSample(key), 0);
         EXPECT_EQ(adapter.addVideoSample(slice), 0) << "taken once the key frame came";
         EXPECT_EQ(adapter.addAudioSample(key), 0) << "no audio track: ignored";
+        letTheWriterDrain(); // finishing drops what is still queued, by design
     }
     const std::string out = testing::internal::GetCapturedStdout();
     size_t discarded = 0;
@@ -208,6 +217,7 @@ TEST_F(WriterAdapter, MovieCreatorSharesOneBaseAndConvertsInPlace)
         EXPECT_EQ(creator->AddSampleToMovie(pcm.data(), 640, 5000000 + i * 20000, OrvaMovieCreator::Audio), 0);
     EXPECT_EQ(creator->AddSampleToMovie(pcm.data(), 640, 5300000, static_cast<OrvaMovieCreator::OrvaMediaType>(2)),
               OrvaMovieCreator::kErrorUnsupportedMediaType);
+    letTheWriterDrain();
     EXPECT_EQ(creator->Close(), 0);
     std::vector<uint8_t> annexB = {0, 0, 0, 1, 0x65, 0x88};
     EXPECT_EQ(creator->AddSampleToMovie(annexB.data(), 6, 6000000, OrvaMovieCreator::Video), 0);

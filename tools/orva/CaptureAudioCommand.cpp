@@ -77,15 +77,7 @@ int runCaptureAudio(Args& args)
     const auto outPath = args.option("out");
     if (!checkArgs("capture-audio", args, 0)) return 2;
     double seconds = 5;
-    if (secondsText) {
-        auto v = parseSeconds(*secondsText);
-        if (!v) {
-            std::fprintf(stderr, "orva capture-audio: --seconds wants a positive number, not \"%s\"\n",
-                         secondsText->c_str());
-            return 2;
-        }
-        seconds = *v;
-    }
+    if (!readSeconds("capture-audio", "seconds", secondsText, seconds)) return 2;
     const auto choice = parseAudioFormat(formatText);
     if (!choice) {
         std::fprintf(stderr,

@@ -35,18 +35,6 @@ private:
     FILE* mOut;
 };
 
-bool parseFormat(const std::string& text, uint32_t& code, int32_t& w, int32_t& h)
-{
-    unsigned width = 0, height = 0;
-    char codec[5] = {};
-    if (std::sscanf(text.c_str(), "%4[^:]:%ux%u", codec, &width, &height) != 3 || std::strlen(codec) != 4) return false;
-    code = static_cast<uint32_t>(codec[0]) << 24 | static_cast<uint32_t>(codec[1]) << 16 |
-           static_cast<uint32_t>(codec[2]) << 8 | static_cast<uint32_t>(codec[3]);
-    w = static_cast<int32_t>(width);
-    h = static_cast<int32_t>(height);
-    return true;
-}
-
 } // namespace
 
 int runCapture(Args& args)
@@ -57,17 +45,10 @@ int runCapture(Args& args)
     const auto outPath = args.option("out");
     if (!checkArgs("capture", args, 0)) return 2;
     double seconds = 5;
-    if (secondsText) {
-        auto v = parseSeconds(*secondsText);
-        if (!v) {
-            std::fprintf(stderr, "orva capture: --seconds wants a positive number, not \"%s\"\n", secondsText->c_str());
-            return 2;
-        }
-        seconds = *v;
-    }
+    if (!readSeconds("capture", "seconds", secondsText, seconds)) return 2;
     uint32_t code = 0;
     int32_t width = 0, height = 0;
-    if (!parseFormat(formatText, code, width, height)) {
+    if (!parseVideoFormat(formatText, code, width, height)) {
         std::fprintf(stderr, "orva capture: --format is CODEC:WIDTHxHEIGHT, e.g. avc1:1280x720, not \"%s\"\n",
                      formatText.c_str());
         return 2;

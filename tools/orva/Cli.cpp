@@ -1,3 +1,4 @@
+#include <cstdio>
 #include "Cli.h"
 
 #include <atomic>
@@ -53,6 +54,20 @@ std::optional<double> parseSeconds(const std::string& text)
     const double v = std::strtod(text.c_str(), &end);
     if (end == text.c_str() || *end != 0 || !(v > 0) || v > 1e7) return std::nullopt;
     return v;
+}
+
+bool readSeconds(const std::string& command, const std::string& option, const std::optional<std::string>& text,
+                 double& seconds)
+{
+    if (!text) return true;
+    const auto value = parseSeconds(*text);
+    if (!value) {
+        std::fprintf(stderr, "orva %s: --%s wants a positive number, not \"%s\"\n", command.c_str(), option.c_str(),
+                     text->c_str());
+        return false;
+    }
+    seconds = *value;
+    return true;
 }
 
 namespace {

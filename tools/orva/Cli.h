@@ -28,6 +28,10 @@ private:
 
 // Parses a number of seconds (> 0); null on bad text.
 std::optional<double> parseSeconds(const std::string& text);
+// Reads an optional seconds value into `seconds` (left alone when absent); false,
+// after saying why, when the text is not a positive number.
+bool readSeconds(const std::string& command, const std::string& option, const std::optional<std::string>& text,
+                 double& seconds);
 
 // Ctrl-C and SIGTERM set a flag that interrupted() reads; the run loop polls it.
 void installInterruptHandler();
@@ -60,6 +64,8 @@ std::shared_ptr<orva::OrvaVideoDevice> openCamera(const std::string& command, co
 // Opens the chosen microphone; null (after printing why) when it cannot be opened.
 std::shared_ptr<orva::OrvaAudioDevice> openMicrophone(const std::string& command,
                                                       const std::optional<std::string>& choice);
+// A video format as the commands spell it: CODEC:WIDTHxHEIGHT (avc1:1280x720).
+bool parseVideoFormat(const std::string& text, uint32_t& codec, int32_t& width, int32_t& height);
 // An audio format as the commands spell it: lpcm:RATE:CHANNELS:16 or aac:RATE:CHANNELS.
 struct AudioChoice {
     uint32_t tag = 0, rate = 0, channels = 0, bits = 0;

@@ -6,6 +6,7 @@
 #include "devices/video/OrvaVideoDevice.h"
 
 #include <cstdio>
+#include <cstring>
 #include <strings.h>
 
 using namespace orva;
@@ -56,6 +57,19 @@ std::shared_ptr<OrvaAudioDevice> openMicrophone(const std::string& command, cons
         return nullptr;
     }
     return mic;
+}
+
+bool parseVideoFormat(const std::string& text, uint32_t& codec, int32_t& width, int32_t& height)
+{
+    unsigned w = 0, h = 0;
+    char code[5] = {};
+    if (std::sscanf(text.c_str(), "%4[^:]:%ux%u", code, &w, &h) != 3 || std::strlen(code) != 4) return false;
+    if (w == 0 || h == 0 || w > 16384 || h > 16384) return false;
+    codec = static_cast<uint32_t>(code[0]) << 24 | static_cast<uint32_t>(code[1]) << 16 |
+            static_cast<uint32_t>(code[2]) << 8 | static_cast<uint32_t>(code[3]);
+    width = static_cast<int32_t>(w);
+    height = static_cast<int32_t>(h);
+    return true;
 }
 
 std::optional<AudioChoice> parseAudioFormat(const std::string& text)

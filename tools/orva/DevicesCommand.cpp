@@ -140,14 +140,7 @@ int runDevices(Args& args)
         return 2;
     }
     double seconds = 0, hotplugEvery = 0;
-    if (secondsText) {
-        auto v = parseSeconds(*secondsText);
-        if (!v) {
-            std::fprintf(stderr, "orva devices: --seconds wants a positive number, not \"%s\"\n", secondsText->c_str());
-            return 2;
-        }
-        seconds = *v;
-    }
+    if (!readSeconds("devices", "seconds", secondsText, seconds)) return 2;
     if (hotplugText) {
         auto v = parseSeconds(*hotplugText);
         if (!v) {

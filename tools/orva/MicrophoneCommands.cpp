@@ -84,14 +84,7 @@ int runMeter(Args& args)
     const auto secondsText = args.option("seconds");
     if (!checkArgs("meter", args, 1)) return 2;
     double seconds = 1e9;
-    if (secondsText) {
-        auto v = parseSeconds(*secondsText);
-        if (!v) {
-            std::fprintf(stderr, "orva meter: --seconds wants a positive number, not \"%s\"\n", secondsText->c_str());
-            return 2;
-        }
-        seconds = *v;
-    }
+    if (!readSeconds("meter", "seconds", secondsText, seconds)) return 2;
     const auto positional = args.positional();
     auto info = chooseDevice("meter", false, positional.empty() ? std::nullopt : std::optional(positional[0]));
     if (!info) return 1;

@@ -30,17 +30,6 @@ public:
     std::atomic<int64_t> count{0};
 };
 
-bool parseVideo(const std::string& text, uint32_t& code, int32_t& w, int32_t& h)
-{
-    unsigned width = 0, height = 0;
-    char codec[5] = {};
-    if (std::sscanf(text.c_str(), "%4[^:]:%ux%u", codec, &width, &height) != 3 || std::strlen(codec) != 4) return false;
-    code = static_cast<uint32_t>(codec[0]) << 24 | static_cast<uint32_t>(codec[1]) << 16 |
-           static_cast<uint32_t>(codec[2]) << 8 | static_cast<uint32_t>(codec[3]);
-    w = static_cast<int32_t>(width);
-    h = static_cast<int32_t>(height);
-    return w > 0 && h > 0;
-}
 
 } // namespace
 
@@ -58,17 +47,10 @@ int runRecord(Args& args)
     }
     const std::string out = args.positional()[0];
     double seconds = 10;
-    if (secondsText) {
-        auto v = parseSeconds(*secondsText);
-        if (!v) {
-            std::fprintf(stderr, "orva record: --seconds wants a positive number, not \"%s\"\n", secondsText->c_str());
-            return 2;
-        }
-        seconds = *v;
-    }
+    if (!readSeconds("record", "seconds", secondsText, seconds)) return 2;
     uint32_t code = 0;
     int32_t width = 0, height = 0;
-    if (!parseVideo(videoText, code, width, height) || (code != kCodecAVC1 && code != kCodec2VUY)) {
+    if (!parseVideoFormat(videoText, code, width, height) || (code != kCodecAVC1 && code != kCodec2VUY)) {
         std::fprintf(stderr, "orva record: --video is avc1:WIDTHxHEIGHT or 2vuy:WIDTHxHEIGHT, not \"%s\"\n",
                      videoText.c_str());
         return 2;

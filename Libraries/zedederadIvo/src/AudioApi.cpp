@@ -76,19 +76,7 @@ int32_t ACI_Stop_Capture(ACI_HANDLE handle)
 {
     Call call("ACI_Stop_Capture", "handle=" + handleArg(handle));
     if (auto r = call.injected()) return call.result(*r);
-    auto& bus = Bus::instance();
-    std::shared_ptr<Stream> stream;
-    int32_t status = ZI_OK;
-    {
-        std::lock_guard lock(bus.mutex);
-        auto h = bus.handle(handle);
-        if (!h || h->device->type != ZISIM_MICROPHONE)
-            status = ZI_ERR_INVALID_HANDLE;
-        else
-            stream = std::move(h->stream); // stopping an unplugged microphone still works
-    }
-    if (stream) stream->stop();
-    return call.result(status);
+    return call.result(stopCapture(handle, ZISIM_MICROPHONE));
 }
 
 int32_t ACI_Get_Mic_Mute(ACI_HANDLE handle, uint8_t* mute)

@@ -50,6 +50,11 @@ int32_t withDevice(void* handle, uint32_t type, Body body)
     return body(*h->device);
 }
 
+// Takes the handle's running capture away (a device that was unplugged meanwhile
+// still stops) and stops it outside the bus lock; ZI_ERR_INVALID_HANDLE for a handle
+// that is unknown or of the other kind.
+int32_t stopCapture(void* handle, uint32_t type);
+
 inline std::string handleArg(void* handle)
 {
     auto& bus = Bus::instance();

@@ -1,4 +1,6 @@
 #include "Bus.h"
+#include "Call.h"
+#include "Stream.h"
 
 #include <cstdio>
 
@@ -92,6 +94,24 @@ std::string uuidText(const uint8_t* b)
     std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b[0], b[1],
                   b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
     return text;
+}
+
+} // namespace zi
+
+namespace zi {
+
+int32_t stopCapture(void* handle, uint32_t type)
+{
+    auto& bus = Bus::instance();
+    std::shared_ptr<Stream> stream;
+    {
+        std::lock_guard lock(bus.mutex);
+        auto h = bus.handle(handle);
+        if (!h || h->device->type != type) return ZI_ERR_INVALID_HANDLE;
+        stream = std::move(h->stream);
+    }
+    if (stream) stream->stop();
+    return ZI_OK;
 }
 
 } // namespace zi

@@ -218,19 +218,7 @@ int32_t VCI_Stop_Capture(VCI_HANDLE handle, uint32_t substream)
 {
     Call call("VCI_Stop_Capture", "handle=" + handleArg(handle) + ", substream=" + std::to_string(substream));
     if (auto r = call.injected()) return call.result(*r);
-    auto& bus = Bus::instance();
-    std::shared_ptr<Stream> stream;
-    int32_t status = ZI_OK;
-    {
-        std::lock_guard lock(bus.mutex);
-        auto h = bus.handle(handle);
-        if (!h || h->device->type != ZISIM_CAMERA)
-            status = ZI_ERR_INVALID_HANDLE;
-        else
-            stream = std::move(h->stream); // stopping an unplugged camera still works
-    }
-    if (stream) stream->stop();
-    return call.result(status);
+    return call.result(stopCapture(handle, ZISIM_CAMERA));
 }
 
 int32_t VCI_Get_Property(VCI_HANDLE handle, PropertyQuery query, const PropertySet* set, const uint32_t* propertyID,
