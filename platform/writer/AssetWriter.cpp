@@ -11,6 +11,7 @@ extern "C" {
 }
 
 #include <cerrno>
+#include <optional>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -78,6 +79,17 @@ struct AssetWriter::Track {
     int64_t trim = 0;          // AAC priming to subtract, in 1/rate
     bool trimSeen = false;
     int64_t lastDts = INT64_MIN;
+    int64_t lastEnd = INT64_MIN; // end of the last packet written, in sourceBase
+    // A video packet waits for the next one (or the end) before it is written, so the
+    // last frame can be held until the other track ends.
+    struct Pending {
+        std::shared_ptr<SampleBuffer> sample; // keeps the bytes alive
+        const uint8_t* data = nullptr;
+        size_t size = 0;
+        int64_t pts = 0, duration = 0;
+        bool key = false;
+    };
+    std::optional<Pending> pending;
 };
 
 void AssetWriter::setWriteFunctionForTesting(WriteFunction function)
@@ -155,7 +167,7 @@ void AssetWriter::startSessionAtSourceTime(const MediaTime& time)
     mSessionStart = time.valid ? time : MediaTime::zero();
 }
 
-int AssetWriter::writePacket(void* opaque, uint8_t* data, int size)
+int AssetWriter::writeBytes(void* opaque, uint8_t* data, int size)
 {
     auto* self = static_cast<AssetWriter*>(opaque);
     if (self->mWriteErrno) return AVERROR(self->mWriteErrno); // a full disk stays full
@@ -206,10 +218,10 @@ bool AssetWriter::append(size_t track, const std::shared_ptr<SampleBuffer>& samp
         mHeld.clear();
         bool ok = true;
         for (const auto& h : held)
-            if (ok && !writeSample(h.track, *h.sample)) ok = false;
+            if (ok && !writeSample(h.track, h.sample)) ok = false;
         return ok;
     }
-    return writeSample(track, *sample);
+    return writeSample(track, sample);
 }
 
 bool AssetWriter::writeHeader()
@@ -223,7 +235,7 @@ bool AssetWriter::writeHeader()
     mFormatContext = ctx;
     constexpr int kBufferSize = 1 << 16;
     auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
-    ctx->pb = buffer ? avio_alloc_context(buffer, kBufferSize, 1, this, nullptr, &AssetWriter::writePacket,
+    ctx->pb = buffer ? avio_alloc_context(buffer, kBufferSize, 1, this, nullptr, &AssetWriter::writeBytes,
                                           &AssetWriter::seek)
                      : nullptr;
     if (!ctx->pb) {
@@ -324,10 +336,40 @@ bool AssetWriter::writeHeader()
     return true;
 }
 
-bool AssetWriter::writeSample(size_t track, const SampleBuffer& sample)
+bool AssetWriter::writePacket(Track& t, const uint8_t* data, size_t length, int64_t pts, int64_t duration, bool key)
+{
+    auto* ctx = static_cast<AVFormatContext*>(mFormatContext);
+    AVStream* st = ctx->streams[t.stream];
+    // Timestamps that do not increase would make the muxer refuse the track.
+    const int64_t step = st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? kVideoTimeStep : 1;
+    if (pts <= t.lastDts && t.lastDts != INT64_MIN) pts = t.lastDts + step;
+    t.lastDts = pts;
+    t.lastEnd = pts + duration;
+    AVPacket* pkt = av_packet_alloc();
+    if (!pkt) return false;
+    pkt->data = const_cast<uint8_t*>(data);
+    pkt->size = static_cast<int>(length);
+    pkt->pts = pkt->dts = pts;
+    pkt->duration = duration;
+    pkt->flags = key ? AV_PKT_FLAG_KEY : 0;
+    pkt->stream_index = t.stream;
+    av_packet_rescale_ts(pkt, t.sourceBase, st->time_base);
+    const int r = av_write_frame(ctx, pkt);
+    av_packet_free(&pkt);
+    if (r >= 0) return true;
+    if (mWriteErrno == ENOSPC || mWriteErrno == EDQUOT)
+        fail(kErrorDiskFull, "the disk is full");
+    else if (mWriteErrno)
+        fail(kErrorUnknown, std::string("cannot write the movie: ") + std::strerror(mWriteErrno));
+    // A packet the muxer refuses on its own leaves the writer writing.
+    return false;
+}
+
+bool AssetWriter::writeSample(size_t track, const std::shared_ptr<SampleBuffer>& shared)
 {
     Track& t = *mTracks[track];
-    if (t.stream < 0) return false; // the track was left out of the movie
+    if (t.stream < 0 || !shared) return false; // the track was left out of the movie
+    const SampleBuffer& sample = *shared;
     auto* ctx = static_cast<AVFormatContext*>(mFormatContext);
     AVStream* st = ctx->streams[t.stream];
     const uint8_t* bytes = sample.bytes();
@@ -337,72 +379,60 @@ bool AssetWriter::writeSample(size_t track, const SampleBuffer& sample)
     if (!timing.presentationTimeStamp.valid) return false;
     const MediaTime start = MediaTime::add(timing.presentationTimeStamp, MediaTime::multiply(mSessionStart, -1));
 
-    AVPacket* pkt = av_packet_alloc();
-    if (!pkt) return false;
     bool ok = true;
-    auto writeOne = [&](const uint8_t* data, size_t length, int64_t pts, int64_t duration, bool key) {
-        // Timestamps that do not increase would make the muxer refuse the track.
-        const int64_t step = st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? kVideoTimeStep : 1;
-        if (pts <= t.lastDts && t.lastDts != INT64_MIN) pts = t.lastDts + step;
-        t.lastDts = pts;
-        pkt->data = const_cast<uint8_t*>(data);
-        pkt->size = static_cast<int>(length);
-        pkt->pts = pkt->dts = pts;
-        pkt->duration = duration;
-        pkt->flags = key ? AV_PKT_FLAG_KEY : 0;
-        pkt->stream_index = t.stream;
-        av_packet_rescale_ts(pkt, t.sourceBase, st->time_base);
-        const int r = av_write_frame(ctx, pkt);
-        if (r < 0) {
-            ok = false;
-            if (mWriteErrno == ENOSPC || mWriteErrno == EDQUOT)
-                fail(kErrorDiskFull, "the disk is full");
-            else if (mWriteErrno)
-                fail(kErrorUnknown, std::string("cannot write the movie: ") + std::strerror(mWriteErrno));
-            // A packet the muxer refuses on its own leaves the writer writing.
-        }
-    };
-
     const auto& packets = sample.packetDescriptions();
     if (st->codecpar->codec_id == AV_CODEC_ID_AAC) {
         const int rate = st->codecpar->sample_rate;
         const int64_t first = MediaTime::convertScale(start, rate).value;
         const Value trim = sample.attachment(kSampleBufferAttachmentKey_TrimDurationAtStart);
-        if (!t.trimSeen && trim.isTable()) {
-            t.trim = MediaTime::convertScale(MediaTime::fromDictionary(trim), rate).value;
-            t.trimSeen = true;
-        }
+        if (!t.trimSeen && trim.isTable()) t.trim = MediaTime::convertScale(MediaTime::fromDictionary(trim), rate).value;
         t.trimSeen = true;
-        if (packets.empty()) {
-            writeOne(bytes, size, first - t.trim, 1024, true);
-        } else {
-            for (size_t i = 0; i < packets.size() && ok; ++i) {
-                const auto& p = packets[i];
-                if (p.mStartOffset < 0 || static_cast<uint64_t>(p.mStartOffset) + p.mDataByteSize > size ||
-                    p.mDataByteSize == 0)
-                    continue;
-                writeOne(bytes + p.mStartOffset, p.mDataByteSize, first - t.trim + static_cast<int64_t>(i) * 1024,
-                         1024, true);
-            }
+        if (packets.empty()) return writePacket(t, bytes, size, first - t.trim, 1024, true);
+        for (size_t i = 0; i < packets.size() && ok; ++i) {
+            const auto& p = packets[i];
+            if (p.mStartOffset < 0 || static_cast<uint64_t>(p.mStartOffset) + p.mDataByteSize > size ||
+                p.mDataByteSize == 0)
+                continue;
+            ok = writePacket(t, bytes + p.mStartOffset, p.mDataByteSize,
+                             first - t.trim + static_cast<int64_t>(i) * 1024, 1024, true);
         }
-    } else if (st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-        const int64_t pts = MediaTime::convertScale(start, 1000000).value;
-        const int64_t frames = sample.numSamples();
-        const int64_t duration = av_rescale(frames, 1000000, st->codecpar->sample_rate);
-        writeOne(bytes, size, pts, duration, true);
-    } else {
-        const auto onStep = [](int64_t us) { return (us + kVideoTimeStep / 2) / kVideoTimeStep * kVideoTimeStep; };
-        const int64_t pts = onStep(MediaTime::convertScale(start, 1000000).value);
-        const int64_t duration =
-            timing.duration.valid ? onStep(MediaTime::convertScale(timing.duration, 1000000).value) : 0;
-        const Value attachments = sample.sampleAttachmentsIfPresent();
-        const Value depends = attachments.get(kSampleAttachmentKey_DependsOnOthers);
-        const bool key = st->codecpar->codec_id != AV_CODEC_ID_H264 ||
-                         (depends.number() && !depends.number()->boolValue());
-        writeOne(bytes, size, pts, duration, key);
+        return ok;
     }
-    av_packet_free(&pkt);
+    if (st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+        const int64_t pts = MediaTime::convertScale(start, 1000000).value;
+        const int64_t duration = av_rescale(sample.numSamples(), 1000000, st->codecpar->sample_rate);
+        return writePacket(t, bytes, size, pts, duration, true);
+    }
+    const auto onStep = [](int64_t us) { return (us + kVideoTimeStep / 2) / kVideoTimeStep * kVideoTimeStep; };
+    Track::Pending next;
+    next.sample = shared;
+    next.data = bytes;
+    next.size = size;
+    next.pts = onStep(MediaTime::convertScale(start, 1000000).value);
+    next.duration = timing.duration.valid ? onStep(MediaTime::convertScale(timing.duration, 1000000).value) : 0;
+    const Value depends = sample.sampleAttachmentsIfPresent().get(kSampleAttachmentKey_DependsOnOthers);
+    next.key = st->codecpar->codec_id != AV_CODEC_ID_H264 || (depends.number() && !depends.number()->boolValue());
+    if (t.pending) ok = writePacket(t, t.pending->data, t.pending->size, t.pending->pts, t.pending->duration, t.pending->key);
+    t.pending = std::move(next);
     return ok;
+}
+
+// The last video frame is shown until the other track ends (by at most a second), so
+// both tracks of a movie end together.
+void AssetWriter::flushPendingVideo()
+{
+    int64_t latestEnd = INT64_MIN; // microseconds
+    for (const auto& t : mTracks)
+        if (t->stream >= 0 && t->lastEnd != INT64_MIN)
+            latestEnd = std::max(latestEnd, av_rescale_q(t->lastEnd, t->sourceBase, AVRational{1, 1000000}));
+    for (auto& t : mTracks) {
+        if (!t->pending) continue;
+        Track::Pending last = std::move(*t->pending);
+        t->pending.reset();
+        const int64_t end = last.pts + last.duration;
+        if (latestEnd > end && latestEnd - end <= 1000000) last.duration = latestEnd - last.pts;
+        (void)writePacket(*t, last.data, last.size, last.pts, last.duration, last.key);
+    }
 }
 
 void AssetWriter::finishWriting()
@@ -414,12 +444,13 @@ void AssetWriter::finishWriting()
             auto held = std::move(mHeld);
             mHeld.clear();
             for (const auto& h : held)
-                if (!writeSample(h.track, *h.sample)) break;
+                if (!writeSample(h.track, h.sample)) break;
         }
     }
     mHeld.clear();
     if (mHeaderWritten) {
         auto* ctx = static_cast<AVFormatContext*>(mFormatContext);
+        if (status() == Status::Writing) flushPendingVideo();
         if (status() == Status::Writing) {
             const int r = av_write_trailer(ctx);
             avio_flush(ctx->pb);

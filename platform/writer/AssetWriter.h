@@ -63,9 +63,12 @@ private:
     bool wantsData() const { return status() == Status::Writing; }
     void fail(int code, std::string message);
     bool writeHeader();
-    bool writeSample(size_t track, const SampleBuffer& sample);
+    struct Track;
+    bool writeSample(size_t track, const std::shared_ptr<SampleBuffer>& sample);
+    bool writePacket(Track& track, const uint8_t* data, size_t length, int64_t pts, int64_t duration, bool key);
+    void flushPendingVideo();
     void closeFile();
-    static int writePacket(void* opaque, uint8_t* data, int size);
+    static int writeBytes(void* opaque, uint8_t* data, int size);
     static int64_t seek(void* opaque, int64_t offset, int whence);
 
     std::string mPath;
@@ -77,7 +80,6 @@ private:
     int mFd = -1;
     int mWriteErrno = 0; // the first write error seen, sticky
 
-    struct Track;
     std::vector<std::shared_ptr<Track>> mTracks; // one per input
     struct Held {
         size_t track;
