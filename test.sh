@@ -23,6 +23,7 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVA_WERROR=ON \
   -DORVA_SANITIZE=address,undefined >/dev/null
 cmake --build build-asan -- --quiet
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0" \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 echo "== threaded tests under ThreadSanitizer"

@@ -22,9 +22,11 @@ namespace {
 
 constexpr uint32_t kCodecAVC1 = 0x61766331;
 constexpr uint32_t kCodec2VUY = 0x32767579;
-// Samples held while some track still lacks its first format; past this the header
-// is written with the tracks that have one.
+// Samples held while some track still lacks its first format (a microphone starts a
+// little after its camera); past either bound the header is written with the tracks
+// that have one, and a track that never got a sample stays out of the movie.
 constexpr size_t kMaxHeldSamples = 600;
+constexpr size_t kMaxHeldBytes = 32u << 20;
 // Video frame times are kept to 10 ms. Frames sit on a 30 ms grid, so nothing of it
 // is lost (a re-synchronised frame moves by at most 5 ms), and readers that derive a
 // frame clock from the track find a regular one: an uncompressed track counts in
@@ -210,12 +212,14 @@ bool AssetWriter::append(size_t track, const std::shared_ptr<SampleBuffer>& samp
     if (!mHeaderWritten) {
         if (!mTracks[track]->format) mTracks[track]->format = sample->formatDescription();
         mHeld.push_back({track, sample});
+        mHeldBytes += sample->totalSampleSize();
         bool allKnown = true;
         for (const auto& t : mTracks) allKnown = allKnown && t->format;
-        if (!allKnown && mHeld.size() < kMaxHeldSamples) return true;
+        if (!allKnown && mHeld.size() < kMaxHeldSamples && mHeldBytes < kMaxHeldBytes) return true;
         if (!writeHeader()) return false;
         auto held = std::move(mHeld);
         mHeld.clear();
+        mHeldBytes = 0;
         bool ok = true;
         for (const auto& h : held)
             if (ok && !writeSample(h.track, h.sample)) ok = false;

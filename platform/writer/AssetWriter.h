@@ -86,6 +86,7 @@ private:
         std::shared_ptr<SampleBuffer> sample;
     };
     std::vector<Held> mHeld; // samples that wait for the header
+    size_t mHeldBytes = 0;
     bool mHeaderWritten = false;
     void* mFormatContext = nullptr; // AVFormatContext*
 };
