@@ -80,8 +80,10 @@ std::optional<MovieProbe::Summary> MovieProbe::probe(const std::string& path, st
 std::string MovieProbe::describe(const Summary& s)
 {
     char line[256];
-    std::snprintf(line, sizeof line, "%s movie, %.2f MB, %.3f s, %zu track%s\n", s.format.c_str(), s.fileSize / 1e6,
-                  s.duration, s.tracks.size(), s.tracks.size() == 1 ? "" : "s");
+    const bool quickTime = s.format.rfind("mov", 0) == 0;
+    std::snprintf(line, sizeof line, "%s, %.2f MB, %.3f s, %zu track%s\n",
+                  quickTime ? "QuickTime movie" : (s.format + " file").c_str(), s.fileSize / 1e6, s.duration,
+                  s.tracks.size(), s.tracks.size() == 1 ? "" : "s");
     std::string text = line;
     for (size_t i = 0; i < s.tracks.size(); ++i) {
         const Track& t = s.tracks[i];
@@ -89,6 +91,10 @@ std::string MovieProbe::describe(const Summary& s)
             std::snprintf(line, sizeof line, "  track %zu: video %s (%s) %dx%d, %lld frames, %.3f s from %.3f s%s\n", i,
                           t.tag.c_str(), t.codec.c_str(), t.width, t.height, static_cast<long long>(t.packets),
                           t.duration, t.start, t.codec == "h264" ? (t.extradataSize ? ", with avcC" : ", NO avcC") : "");
+        else if (t.kind == "audio" && t.codec.rfind("pcm", 0) == 0) // PCM is read back in chunks: count frames
+            std::snprintf(line, sizeof line, "  track %zu: audio %s (%s) %d Hz, %d channel%s, %.0f frames, %.3f s from %.3f s\n",
+                          i, t.tag.c_str(), t.codec.c_str(), t.sampleRate, t.channels, t.channels == 1 ? "" : "s",
+                          t.duration * t.sampleRate, t.duration, t.start);
         else if (t.kind == "audio")
             std::snprintf(line, sizeof line, "  track %zu: audio %s (%s) %d Hz, %d channel%s, %lld packets, %.3f s from %.3f s\n",
                           i, t.tag.c_str(), t.codec.c_str(), t.sampleRate, t.channels, t.channels == 1 ? "" : "s",
