@@ -33,12 +33,15 @@ cmake --build build-tsan --target orva_tests -- --quiet
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" \
   ./build-tsan/tests/orva_tests --gtest_filter="$threaded" --gtest_brief=1
 
-echo "== fuzzing the XML reader briefly (libFuzzer, clang)"
+echo "== fuzzing the XML reader and the H.264 path briefly (libFuzzer, clang)"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
   -DCMAKE_CXX_COMPILER=clang++ -DORVA_BUILD_FUZZ=ON -DORVA_BUILD_TESTS=OFF >/dev/null
-cmake --build build-fuzz --target fuzz_xml_reader -- --quiet
-corpus=$(mktemp -d)
-cp fuzz/corpus/* "$corpus"/
-./build-fuzz/fuzz/fuzz_xml_reader -max_total_time=15 -max_len=4096 -rss_limit_mb=1024 "$corpus" 2>&1 | tail -1
-rm -rf "$corpus"
+cmake --build build-fuzz --target fuzz_xml_reader fuzz_h264 -- --quiet
+for target in xml_reader:corpus h264:corpus-h264; do
+  name=${target%%:*}
+  corpus=$(mktemp -d)
+  cp "fuzz/${target#*:}"/* "$corpus"/
+  ./build-fuzz/fuzz/fuzz_$name -max_total_time=12 -max_len=8192 -rss_limit_mb=1024 "$corpus" 2>&1 | tail -1
+  rm -rf "$corpus"
+done
 echo "all test runs passed"

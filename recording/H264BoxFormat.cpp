@@ -86,7 +86,10 @@ __attribute__((target("avx2"))) size_t nextStartCodeAVX2(const uint8_t* data, si
     return end;
 }
 
-const bool kHasAVX2 = __builtin_cpu_supports("avx2");
+const bool kHasAVX2 = [] {
+    __builtin_cpu_init(); // static initialisers may run before libgcc's own
+    return __builtin_cpu_supports("avx2") != 0;
+}();
 #endif
 
 size_t nextStartCode(const uint8_t* data, size_t from, size_t end)
