@@ -243,3 +243,47 @@ TEST_F(WriterAdapter, MovieCreatorSharesOneBaseAndConvertsInPlace)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(WriterAdapter, TracksEndTogetherAndAnEmptyTrackIsLeftOut)
+{
+    testing::internal::CaptureStdout();
+    {
+        auto creator = CreateMovieCreator(path.c_str());
+        _OrvaVideoDescription video{16, 16, 0x32767579, 30};
+        _OrvaAudioDescription audio{0x636D, 1, 16000, 16};
+        ASSERT_EQ(creator->Open(&video, &audio), 0);
+        std::vector<uint8_t> pcm(320, 0x01), picture(16 * 16 * 2, 0x80); // 10 ms buffers
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(creator->AddSampleToMovie(picture.data(), 512, 1000000 + i * 33333, OrvaMovieCreator::Video), 0);
+        for (int i = 0; i < 50; ++i) // audio runs on for 500 ms, past the last frame
+            EXPECT_EQ(creator->AddSampleToMovie(pcm.data(), 320, 1000000 + i * 10000, OrvaMovieCreator::Audio), 0);
+        letTheWriterDrain();
+        EXPECT_EQ(creator->Close(), 0);
+    }
+    auto movie = orvatest::readMovie(path);
+    ASSERT_TRUE(movie.video() && movie.audio());
+    EXPECT_NEAR(movie.audio()->end, 0.5, 0.011);
+    EXPECT_NEAR(movie.video()->end, movie.audio()->end, 0.011) << "the last frame is held to the audio's end";
+    EXPECT_NEAR(movie.video()->durations.front(), 0.03, 0.011) << "the other frames keep their 30 ms";
+
+    // An audio track that never gets a sample stays out of the movie.
+    {
+        auto creator = CreateMovieCreator(path.c_str());
+        _OrvaVideoDescription video{16, 16, 0x32767579, 30};
+        _OrvaAudioDescription silent{0x636D, 2, 48000, 16};
+        ASSERT_EQ(creator->Open(&video, &silent), 0);
+        std::vector<uint8_t> picture(16 * 16 * 2, 0x80);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(creator->AddSampleToMovie(picture.data(), 512, 1000000 + i * 33333, OrvaMovieCreator::Video), 0);
+        letTheWriterDrain();
+        EXPECT_EQ(creator->Close(), 0);
+    }
+    testing::internal::GetCapturedStdout();
+    movie = orvatest::readMovie(path);
+    ASSERT_EQ(movie.tracks.size(), 1u);
+    EXPECT_EQ(movie.video()->pts.size(), 3u);
+}
+
+} // namespace

@@ -26,6 +26,10 @@ expect devices 0 "Orva Virtual Camera" -- "$orva" devices
 expect formats 0 "1280x720" -- "$orva" formats
 expect controls 0 "^ *brightness +-?[0-9]+" -- "$orva" controls
 expect info 0 "firmware" -- "$orva" info
+expect controls-set 0 "brightness is now 40" -- "$orva" controls set brightness 40
+expect ptz 0 "head position: pan 1" -- "$orva" ptz left
+expect watch 0 "\\+ camera .*PTZ" -- "$orva" devices --watch --seconds 1.5 --simulate-hotplug 0.4
+expect mute 0 "mute on" -- "$orva" mute on
 expect bad-camera 1 "no camera \"nope\"" -- "$orva" formats nope
 expect audio-formats 0 "aac:48000:2" -- "$orva" audio-formats
 expect volume-wraps 0 "volume 44" -- "$orva" volume 300
