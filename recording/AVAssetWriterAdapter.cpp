@@ -99,7 +99,7 @@ int32_t AVAssetWriterAdapter::addSamplePriv(const std::shared_ptr<SampleBuffer>&
     switch (mWriter->status()) {
     case AssetWriter::Status::Failed: {
         const auto error = mWriter->error();
-        SystemLog::log("Asset writer failed [%s]", error.message.c_str());
+        SystemLog::log("Asset writer failed [%s]", error.description().c_str());
         return AVErrorToMovieCreatorError(error.code);
     }
     case AssetWriter::Status::Unknown: {

@@ -34,6 +34,8 @@ public:
     struct Error {
         int code = 0;
         std::string message;
+        // "Error Code=-11807 "the disk is full"", as the error prints in logs.
+        std::string description() const { return "Error Code=" + std::to_string(code) + " \"" + message + "\""; }
     };
 
     // A writer for a movie at `path` (file type QuickTime movie). Nothing is opened yet.
