@@ -163,9 +163,14 @@ TEST_F(WriterAdapter, AStalledWriterDropsTheSampleBeyondTheQueue)
 TEST_F(WriterAdapter, WriterFailuresBecomeMovieCreatorCodes)
 {
     {
+        std::vector<std::string> lines;
+        const auto hook = SystemLog::addHook([&](const std::string& line) { lines.push_back(line); });
         AVAssetWriterAdapter adapter((dir / "missing-folder" / "x.mov").string(), true, false);
         EXPECT_EQ(adapter.addVideoSample(picture(0)), 0) << "the first sample starts the writer";
         EXPECT_EQ(adapter.addVideoSample(picture(1)), OrvaMovieCreator::kErrorCannotCreateFile);
+        SystemLog::removeHook(hook);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back().rfind("Asset writer failed [Error Code=-3000 ", 0), 0u) << lines.back();
         EXPECT_EQ(adapter.AVErrorToMovieCreatorError(AssetWriter::kErrorDiskFull), -199);
         EXPECT_EQ(adapter.AVErrorToMovieCreatorError(AssetWriter::kErrorCannotCreateFile), -198);
     }
