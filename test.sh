@@ -16,7 +16,7 @@ echo "== benchmarks, one short pass each (the figures are for reading, not check
 [ "$mode" = quick ] && exit 0
 
 # The threaded tests: those that run library, queue or notification threads at once.
-threaded='DeviceManager.*:DispatchQueue.*:NotificationCenter.*:RunLoop.*:VideoDevice.*:CameraExtras.*:AudioDevice.*:AudioMeter.*:WriterAdapter.*:RecordSession.*'
+threaded='DeviceManager.*:DispatchQueue.*:NotificationCenter.*:RunLoop.*:VideoDevice.*:CameraExtras.*:AudioDevice.*:AudioMeter.*:WriterAdapter.*:RecordSession.*:CaptureSessionTest.*'
 
 echo "== tests under AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVA_WERROR=ON \
