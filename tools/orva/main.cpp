@@ -1,7 +1,11 @@
 // orva: the command-line host of the Orva webcam component.
 #include "Cli.h"
 
+#include "platform/foundation/SystemLog.h"
+
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 
@@ -59,7 +63,9 @@ const std::map<std::string, Command>& commands()
 
 void usage(FILE* out)
 {
-    std::fprintf(out, "usage: orva COMMAND [OPTIONS]\n\ncommands:\n");
+    std::fprintf(out, "usage: orva COMMAND [OPTIONS] [--log]\n\n"
+                      "--log shows the component's system-log lines on standard error as well\n"
+                      "(they always go to the system log; ORVA_LOG=1 does the same).\n\ncommands:\n");
     for (auto& [name, command] : commands()) std::fprintf(out, "  %s\n\n", command.usage);
 }
 
@@ -77,6 +83,11 @@ int main(int argc, char** argv)
         usage(stderr);
         return 2;
     }
-    cli::Args args(std::vector<std::string>(argv + 2, argv + argc));
+    std::vector<std::string> rest(argv + 2, argv + argc);
+    const auto log = std::find(rest.begin(), rest.end(), "--log");
+    const char* env = std::getenv("ORVA_LOG");
+    orva::SystemLog::setEchoToStandardError(log != rest.end() || (env && *env && std::strcmp(env, "0") != 0));
+    if (log != rest.end()) rest.erase(log);
+    cli::Args args(std::move(rest));
     return it->second.run(args);
 }
