@@ -12,10 +12,6 @@
 
 namespace orva {
 
-namespace {
-constexpr uint32_t kCodecAVC1 = 0x61766331;
-}
-
 AVAssetWriterAdapter::AVAssetWriterAdapter(const std::string& path, bool hasVideo, bool hasAudio)
     : mPath(path), mHasAudio(hasAudio), mHasVideo(hasVideo)
 {

@@ -19,12 +19,6 @@ void writeBigEndian(uint8_t* at, uint32_t value)
     at[3] = static_cast<uint8_t>(value);
 }
 
-uint32_t readBigEndian(const uint8_t* at)
-{
-    return static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 |
-           static_cast<uint32_t>(at[2]) << 8 | at[3];
-}
-
 // The first q ≥ from with q + 4 ≤ end and data[q..q+3] = 00 00 00 01, or end: the
 // same answer as testing every position in turn. The search looks for the 01 byte
 // (rare in coded data) and then looks back at the three bytes before it: 32 bytes at
@@ -123,7 +117,7 @@ void ConvertStreamToBoxFormat(uint8_t* data, uint32_t length)
     size_t at = 0;
     while (at < end) {
         if (end - at < 4) break;
-        const uint64_t next = at + 4 + static_cast<uint64_t>(readBigEndian(data + at));
+        const uint64_t next = at + 4 + static_cast<uint64_t>(ReadUnitLength(data + at));
         if (next > end) break;
         at = static_cast<size_t>(next);
     }
@@ -143,7 +137,7 @@ bool FindNALUnit(uint8_t type, const uint8_t* data, uint32_t length, uint32_t* u
     if (data == nullptr) return false;
     uint64_t at = 0;
     while (at + 5 <= length) { // a length field and a header byte inside the buffer
-        const uint32_t n = readBigEndian(data + at);
+        const uint32_t n = ReadUnitLength(data + at);
         if ((data[at + 4] & 0x1F) == type) {
             if (unitLength) *unitLength = n;
             if (unit) *unit = data + at + 4;

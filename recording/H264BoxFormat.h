@@ -9,6 +9,13 @@
 
 namespace orva {
 
+// The 4-byte big-endian length that precedes each unit of a box-format frame.
+inline uint32_t ReadUnitLength(const uint8_t* at)
+{
+    return static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 |
+           static_cast<uint32_t>(at[2]) << 8 | at[3];
+}
+
 // Rewrites one frame in place: each start code becomes the big-endian length of the
 // unit that follows it. The first four bytes are taken as the first start code,
 // whatever they hold; a start code that ends the frame is left as it is. When the

@@ -4,16 +4,6 @@
 
 namespace orva {
 
-namespace {
-constexpr uint32_t kCodecAVC1 = 0x61766331;
-
-uint32_t readBigEndian(const uint8_t* at)
-{
-    return static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 |
-           static_cast<uint32_t>(at[2]) << 8 | at[3];
-}
-} // namespace
-
 void H264SampleGenerator::CreateVideoFormat()
 {
     const auto& sps = mHeaderInfo.sps();
@@ -42,7 +32,7 @@ std::shared_ptr<SampleBuffer> H264SampleGenerator::CreateVideoSampleBuffer(const
     bool key = false;
     uint64_t at = 0;
     while (at + 5 <= length) {
-        const uint64_t unitLength = readBigEndian(data + at);
+        const uint64_t unitLength = ReadUnitLength(data + at);
         if (at + 4 + unitLength > length) break;
         const uint8_t type = data[at + 4] & 0x1F;
         if (type <= 5 && unitLength > 0) {

@@ -12,13 +12,6 @@
 
 namespace orva {
 
-namespace {
-constexpr uint32_t kCodecAVC1 = 0x61766331;
-constexpr uint32_t kCodec2VUY = 0x32767579;
-constexpr uint16_t kFormatLinearPCM = 0x636D;
-constexpr uint16_t kFormatAAC = 0x6320;
-} // namespace
-
 std::unique_ptr<OrvaMovieCreator> CreateMovieCreator(const char* path)
 {
     return std::make_unique<OrvaMovieAssetCreator>(path ? path : "");
@@ -33,9 +26,9 @@ int32_t OrvaMovieAssetCreator::Open(const _OrvaVideoDescription* video, const _O
     std::lock_guard lock(mLock);
     if (audio) {
         mAudioDescription = *audio;
-        if (audio->format == kFormatAAC)
+        if (audio->format == kAudioFormatMPEG4AAC)
             mAudioGenerator = std::make_unique<AACAudioSampleGenerator>(audio->sampleRate, audio->channels);
-        else if (audio->format == kFormatLinearPCM)
+        else if (audio->format == kAudioFormatLinearPCM)
             mAudioGenerator =
                 std::make_unique<PCMAudioSampleGenerator>(audio->sampleRate, audio->channels, audio->bitsPerSample);
     }

@@ -76,18 +76,19 @@ int32_t OrvaRecordSession::startSession()
     if (camera && !camera->isOpen()) (void)camera->openDevice();
     if (microphone && !microphone->isOpen()) (void)microphone->openDevice();
 
-    auto recorder = std::make_unique<OrvaRecorder>();
+    if (mRecorder) { // started again: the earlier recording (same working file) is finished first
+        mRecorderForCapture = nullptr;
+        detach();
+        (void)mRecorder->closeRecorder();
+        mRecorder.reset();
+        mIsRunning = false;
+    }
+    mRecorder = std::make_unique<OrvaRecorder>();
     const std::string working =
         (std::filesystem::path(FileManager::defaultManager().temporaryDirectory()) /
          std::filesystem::path(mFileURL).filename())
             .string();
-    const int32_t opened = recorder->openRecorderWithFilPath(working, camera.get(), microphone.get());
-    if (mRecorder) { // a session started twice: the earlier recording is finished first
-        mRecorderForCapture = nullptr;
-        detach();
-        (void)mRecorder->closeRecorder();
-    }
-    mRecorder = std::move(recorder);
+    const int32_t opened = mRecorder->openRecorderWithFilPath(working, camera.get(), microphone.get());
     if (opened != 0) return opened;
     mRecorderForCapture = mRecorder.get();
 

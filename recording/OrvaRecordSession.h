@@ -36,7 +36,7 @@ public:
     const std::string& fileURL() const { return mFileURL; }
     // The movie being written while running (in the temporary directory).
     std::optional<std::string> workingPath() const;
-    // Samples lost so far because the movie's writer fell behind.
+    // Samples lost so far because the movie's writer fell behind (host's thread).
     uint64_t droppedSamples() const;
 
     std::shared_ptr<OrvaVideoDevice> videoDevice() const;

@@ -53,19 +53,15 @@ int32_t OrvaRecorder::openRecorderWithFilPath(const std::string& path, const Orv
 int32_t OrvaRecorder::addVideoSample(void* data, uint32_t length, int64_t timestamp)
 {
     if (!isRecording() || !mMovieCreator) return 0;
-    const int32_t result = mMovieCreator->AddSampleToMovie(static_cast<uint8_t*>(data), length,
-                                                           static_cast<uint64_t>(timestamp), OrvaMovieCreator::Video);
-    mDropped = mMovieCreator->droppedSamples();
-    return result;
+    return mMovieCreator->AddSampleToMovie(static_cast<uint8_t*>(data), length, static_cast<uint64_t>(timestamp),
+                                           OrvaMovieCreator::Video);
 }
 
 int32_t OrvaRecorder::addAudioSample(void* data, uint32_t length, int64_t timestamp)
 {
     if (!isRecording() || !mMovieCreator) return 0;
-    const int32_t result = mMovieCreator->AddSampleToMovie(static_cast<uint8_t*>(data), length,
-                                                           static_cast<uint64_t>(timestamp), OrvaMovieCreator::Audio);
-    mDropped = mMovieCreator->droppedSamples();
-    return result;
+    return mMovieCreator->AddSampleToMovie(static_cast<uint8_t*>(data), length, static_cast<uint64_t>(timestamp),
+                                           OrvaMovieCreator::Audio);
 }
 
 int32_t OrvaRecorder::closeRecorder()
@@ -75,6 +71,7 @@ int32_t OrvaRecorder::closeRecorder()
     RunLoop::current().runUntilDate(0.5);
     const int32_t result = mMovieCreator->Close();
     mIsRecording = false; // the adding calls stop before the creator goes
+    mDroppedAtClose = mMovieCreator->droppedSamples();
     mMovieCreator.reset();
     setFileURL(std::nullopt);
     return result;

@@ -41,8 +41,9 @@ public:
     int32_t closeRecorder();
 
     bool isRecording() const { return mIsRecording.load(); }
-    // Samples the movie lost because its writer fell behind (any thread).
-    uint64_t droppedSamples() const { return mDropped.load(); }
+    // Samples the movie lost because its writer fell behind, so far or, once closed,
+    // in the end. Read on the host's thread (the one that opens and closes).
+    uint64_t droppedSamples() const { return mMovieCreator ? mMovieCreator->droppedSamples() : mDroppedAtClose; }
     std::optional<std::string> fileURL() const;
     void setFileURL(std::optional<std::string> path);
     const OrvaVideoDevice* videoStream() const { return mVideoStream; }
@@ -62,7 +63,7 @@ private:
     std::optional<std::string> mFileURL;
     std::atomic<bool> mIsRecording{false};
     std::recursive_mutex mMonitor;
-    std::atomic<uint64_t> mDropped{0};
+    uint64_t mDroppedAtClose = 0;
 };
 
 } // namespace orva

@@ -5,10 +5,6 @@
 
 namespace orva {
 
-namespace {
-constexpr uint32_t kCodec2VUY = 0x32767579;
-}
-
 UncompressedSampleGenerator::UncompressedSampleGenerator(int32_t width, int32_t height, int32_t frameRate)
     : VideoSampleGenerator(width, height, frameRate)
 {

@@ -30,9 +30,6 @@ class Timer;
 // context is the device.
 void AudioFrameCompletionCallback(void* reserved, _ACI_EVENT_INFO* info);
 
-// Format tags the recording side recognises (the low 16 bits of 'lpcm' and 'aac ').
-inline constexpr uint32_t kAudioFormatLinearPCM = 0x636D;
-inline constexpr uint32_t kAudioFormatMPEG4AAC = 0x6320;
 
 class OrvaAudioDevice : public OrvaAVDevice {
 public:

@@ -31,10 +31,6 @@ extern const char* const KPXVideoWidth;  // "kKPXVideoWidth"
 extern const char* const KPXVideoHeight; // "kKPXVideoHeight"
 extern const char* const KPXVideoCodec;  // "kKPXVideoCodec"
 
-// Four-character codes the camera side knows.
-inline constexpr uint32_t kCodecAVC1 = 0x61766331; // 'avc1', H.264
-inline constexpr uint32_t kCodec2VUY = 0x32767579; // '2vuy', packed 4:2:2
-
 // The library calls this on its thread for every captured frame; the event's context
 // is the device.
 void VideoFrameCompletionCallback(void* reserved, _VCI_EVENT_INFO* info);

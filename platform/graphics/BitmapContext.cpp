@@ -12,6 +12,30 @@ cairo_t* cr(void* p)
 {
     return static_cast<cairo_t*>(p);
 }
+// A Cairo image surface holding straight-alpha RGBA rows from the top (premultiplied,
+// in Cairo's native word order); null when the surface cannot be made.
+cairo_surface_t* surfaceFromRGBA(const std::vector<uint8_t>& rgba, int width, int height)
+{
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(surface);
+        return nullptr;
+    }
+    cairo_surface_flush(surface);
+    unsigned char* data = cairo_image_surface_get_data(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const uint8_t* p = rgba.data() + (static_cast<size_t>(y) * width + x) * 4;
+            const uint32_t a = p[3];
+            const uint32_t word = a << 24 | ((p[0] * a + 127) / 255) << 16 | ((p[1] * a + 127) / 255) << 8 |
+                                  ((p[2] * a + 127) / 255);
+            std::memcpy(data + static_cast<size_t>(y) * stride + static_cast<size_t>(x) * 4, &word, 4);
+        }
+    cairo_surface_mark_dirty(surface);
+    return surface;
+}
+
 } // namespace
 
 std::unique_ptr<BitmapContext> BitmapContext::create(int width, int height)
@@ -128,23 +152,9 @@ void BitmapContext::drawAttributedString(const AttributedString& string, Point p
 void BitmapContext::drawImage(const Image& image, const Rect& rect, bool copy)
 {
     if (image.width <= 0 || image.height <= 0 || rect.size.width <= 0 || rect.size.height <= 0) return;
-    cairo_surface_t* source = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, image.width, image.height);
-    if (cairo_surface_status(source) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(source);
-        return;
-    }
-    cairo_surface_flush(source);
-    unsigned char* data = cairo_image_surface_get_data(source);
-    const int stride = cairo_image_surface_get_stride(source);
-    for (int y = 0; y < image.height; ++y)
-        for (int x = 0; x < image.width; ++x) {
-            const uint8_t* p = image.rgba.data() + (static_cast<size_t>(y) * image.width + x) * 4;
-            const uint32_t a = p[3];
-            const uint32_t r = (p[0] * a + 127) / 255, g = (p[1] * a + 127) / 255, b = (p[2] * a + 127) / 255;
-            const uint32_t word = a << 24 | r << 16 | g << 8 | b; // premultiplied, native order
-            std::memcpy(data + static_cast<size_t>(y) * stride + static_cast<size_t>(x) * 4, &word, 4);
-        }
-    cairo_surface_mark_dirty(source);
+    if (image.rgba.size() < static_cast<size_t>(image.width) * image.height * 4) return;
+    cairo_surface_t* source = surfaceFromRGBA(image.rgba, image.width, image.height);
+    if (!source) return;
     cairo_t* c = cr(mCairo);
     cairo_save(c);
     cairo_translate(c, rect.origin.x, rect.origin.y + rect.size.height);
@@ -194,23 +204,8 @@ std::vector<uint8_t> BitmapContext::premultipliedABGR() const
 bool BitmapContext::writePNG(const std::string& path, const std::vector<uint8_t>& rgba, int width, int height)
 {
     if (width <= 0 || height <= 0 || rgba.size() < static_cast<size_t>(width) * height * 4) return false;
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
-    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(surface);
-        return false;
-    }
-    cairo_surface_flush(surface);
-    unsigned char* data = cairo_image_surface_get_data(surface);
-    const int stride = cairo_image_surface_get_stride(surface);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const uint8_t* p = rgba.data() + (static_cast<size_t>(y) * width + x) * 4;
-            const uint32_t a = p[3];
-            const uint32_t word = a << 24 | ((p[0] * a + 127) / 255) << 16 | ((p[1] * a + 127) / 255) << 8 |
-                                  ((p[2] * a + 127) / 255);
-            std::memcpy(data + static_cast<size_t>(y) * stride + static_cast<size_t>(x) * 4, &word, 4);
-        }
-    cairo_surface_mark_dirty(surface);
+    cairo_surface_t* surface = surfaceFromRGBA(rgba, width, height);
+    if (!surface) return false;
     const bool ok = cairo_surface_write_to_png(surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
     cairo_surface_destroy(surface);
     return ok;

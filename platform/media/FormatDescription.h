@@ -60,6 +60,11 @@ private:
 };
 
 // Four-character codes of the media formats the component knows.
+inline constexpr uint32_t kCodecAVC1 = 0x61766331; // 'avc1', H.264
+inline constexpr uint32_t kCodec2VUY = 0x32767579; // '2vuy', packed 4:2:2, two bytes a pixel
+// The capture library's wave format tags for them (the low 16 bits of 'lpcm', 'aac ').
+inline constexpr uint32_t kAudioFormatLinearPCM = 0x636D;
+inline constexpr uint32_t kAudioFormatMPEG4AAC = 0x6320;
 inline constexpr uint32_t kAudioFormatIDLinearPCM = 0x6C70636D; // 'lpcm'
 inline constexpr uint32_t kAudioFormatIDMPEG4AAC = 0x61616320;  // 'aac '
 inline constexpr uint32_t kLinearPCMFlagsSignedPacked = 0xC;    // signed integer, packed, little-endian

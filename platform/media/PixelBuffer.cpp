@@ -1,13 +1,14 @@
 #include "platform/media/PixelBuffer.h"
 
+#include "platform/media/FormatDescription.h"
+
 #include <new>
 
 namespace orva {
 
 std::shared_ptr<PixelBuffer> PixelBuffer::create(int32_t width, int32_t height, uint32_t pixelFormat)
 {
-    constexpr uint32_t k2vuy = 0x32767579;
-    if (pixelFormat != k2vuy || width <= 0 || height <= 0 || width > 16384 || height > 16384) return nullptr;
+    if (pixelFormat != kCodec2VUY || width <= 0 || height <= 0 || width > 16384 || height > 16384) return nullptr;
     std::shared_ptr<PixelBuffer> buffer(new (std::nothrow) PixelBuffer);
     if (!buffer) return nullptr;
     buffer->mWidth = width;

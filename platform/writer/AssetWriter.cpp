@@ -20,8 +20,6 @@ namespace orva {
 
 namespace {
 
-constexpr uint32_t kCodecAVC1 = 0x61766331;
-constexpr uint32_t kCodec2VUY = 0x32767579;
 // Samples held while some track still lacks its first format (a microphone starts a
 // little after its camera); past either bound the header is written with the tracks
 // that have one, and a track that never got a sample stays out of the movie.
@@ -216,16 +214,22 @@ bool AssetWriter::append(size_t track, const std::shared_ptr<SampleBuffer>& samp
         bool allKnown = true;
         for (const auto& t : mTracks) allKnown = allKnown && t->format;
         if (!allKnown && mHeld.size() < kMaxHeldSamples && mHeldBytes < kMaxHeldBytes) return true;
-        if (!writeHeader()) return false;
-        auto held = std::move(mHeld);
-        mHeld.clear();
-        mHeldBytes = 0;
-        bool ok = true;
-        for (const auto& h : held)
-            if (ok && !writeSample(h.track, h.sample)) ok = false;
-        return ok;
+        return writeHeaderAndHeldSamples();
     }
     return writeSample(track, sample);
+}
+
+bool AssetWriter::writeHeaderAndHeldSamples()
+{
+    const bool header = writeHeader();
+    auto held = std::move(mHeld);
+    mHeld.clear();
+    mHeldBytes = 0;
+    if (!header) return false;
+    bool ok = true;
+    for (const auto& h : held)
+        if (ok && !writeSample(h.track, h.sample)) ok = false;
+    return ok;
 }
 
 bool AssetWriter::writeHeader()
@@ -389,6 +393,7 @@ bool AssetWriter::writeSample(size_t track, const std::shared_ptr<SampleBuffer>&
         const int rate = st->codecpar->sample_rate;
         const int64_t first = MediaTime::convertScale(start, rate).value;
         const Value trim = sample.attachment(kSampleBufferAttachmentKey_TrimDurationAtStart);
+        // Only the track's first sample may carry the trim.
         if (!t.trimSeen && trim.isTable()) t.trim = MediaTime::convertScale(MediaTime::fromDictionary(trim), rate).value;
         t.trimSeen = true;
         if (packets.empty()) return writePacket(t, bytes, size, first - t.trim, 1024, true);
@@ -442,15 +447,8 @@ void AssetWriter::flushPendingVideo()
 void AssetWriter::finishWriting()
 {
     for (const auto& input : mInputs) input->markAsFinished();
-    if (status() == Status::Writing && !mHeaderWritten && !mHeld.empty()) {
-        // Some track never got a sample: the movie is written with those that did.
-        if (writeHeader()) {
-            auto held = std::move(mHeld);
-            mHeld.clear();
-            for (const auto& h : held)
-                if (!writeSample(h.track, h.sample)) break;
-        }
-    }
+    // Some track never got a sample: the movie is written with those that did.
+    if (status() == Status::Writing && !mHeaderWritten && !mHeld.empty()) (void)writeHeaderAndHeldSamples();
     mHeld.clear();
     if (mHeaderWritten) {
         auto* ctx = static_cast<AVFormatContext*>(mFormatContext);

@@ -65,6 +65,7 @@ private:
     bool wantsData() const { return status() == Status::Writing; }
     void fail(int code, std::string message);
     bool writeHeader();
+    bool writeHeaderAndHeldSamples();
     struct Track;
     bool writeSample(size_t track, const std::shared_ptr<SampleBuffer>& sample);
     bool writePacket(Track& track, const uint8_t* data, size_t length, int64_t pts, int64_t duration, bool key);

@@ -2,7 +2,6 @@
 #include "Cli.h"
 
 #include "devices/audio/OrvaAudioDevice.h"
-#include "platform/foundation/RunLoop.h"
 
 #include <array>
 #include <atomic>
@@ -115,18 +114,11 @@ int runCaptureAudio(Args& args)
     }
     std::printf("Capturing %s from %s for %.1f s%s%s. Ctrl-C stops.\n", formatText.c_str(),
                 mic->deviceInfo()->nameText().c_str(), seconds, out ? " into " : "", out ? outPath->c_str() : "");
-    installInterruptHandler();
-    auto& loop = RunLoop::current();
-    double elapsed = 0;
-    auto progress = loop.scheduledTimer(0.25, true, [&](Timer&) {
-        elapsed += 0.25;
+    runFor(seconds, 0.25, [&](double elapsed) {
         std::printf("\r  %5.1f s  %6lld buffers  %8.3f MB", elapsed, static_cast<long long>(sink->mBuffers.load()),
                     sink->mBytes.load() / 1e6);
         std::fflush(stdout);
-        if (elapsed >= seconds || interrupted()) loop.stop();
     });
-    loop.run();
-    progress->invalidate();
     const int32_t stopped = mic->stopCapture();
     mic->removeDelegate(sink);
     mic->closeDevice();

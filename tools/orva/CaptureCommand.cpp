@@ -2,7 +2,6 @@
 #include "Cli.h"
 
 #include "devices/video/OrvaVideoDevice.h"
-#include "platform/foundation/RunLoop.h"
 
 #include <atomic>
 #include <cstdio>
@@ -86,20 +85,13 @@ int runCapture(Args& args)
     }
     std::printf("Capturing %s from %s for %.1f s%s%s. Ctrl-C stops.\n", formatText.c_str(),
                 camera->deviceInfo()->nameText().c_str(), seconds, out ? " into " : "", out ? outPath->c_str() : "");
-    installInterruptHandler();
-    auto& loop = RunLoop::current();
-    double elapsed = 0;
-    auto progress = loop.scheduledTimer(0.25, true, [&](Timer&) {
-        elapsed += 0.25;
+    runFor(seconds, 0.25, [&](double elapsed) {
         const int64_t frames = sink->mFrames.load();
         const double span = (sink->mLast.load() - sink->mFirst.load()) / 1e6;
         std::printf("\r  %5.1f s  %6lld frames  %5.1f fps  %8.2f MB", elapsed, static_cast<long long>(frames),
                     span > 0 ? (frames - 1) / span : 0.0, sink->mBytes.load() / 1e6);
         std::fflush(stdout);
-        if (elapsed >= seconds || interrupted()) loop.stop();
     });
-    loop.run();
-    progress->invalidate();
     const int32_t stopped = camera->stopCapture();
     camera->removeDelegate(sink);
     camera->closeDevice();

@@ -4,7 +4,6 @@
 #include "catalogue/SMResolutionInfo.h"
 #include "catalogue/SMXMLReader.h"
 #include "platform/foundation/Bundle.h"
-#include "platform/foundation/SystemLog.h"
 
 #include <cstdio>
 #include <fstream>
@@ -60,7 +59,6 @@ int runCatalogue(Args& args)
     const auto sizeText = args.option("size");
     const bool interpolated = args.flag("interpolated");
     if (!checkArgs("catalogue", args, 1)) return 2;
-    SystemLog::setEchoToStandardError(false); // the reader logs every element
 
     std::string path;
     if (!args.positional().empty()) {

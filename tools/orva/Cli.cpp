@@ -1,6 +1,11 @@
 #include <cstdio>
 #include "Cli.h"
 
+#include "platform/foundation/RunLoop.h"
+
+#include <algorithm>
+#include <chrono>
+
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
@@ -68,6 +73,21 @@ bool readSeconds(const std::string& command, const std::string& option, const st
     }
     seconds = *value;
     return true;
+}
+
+void runFor(double seconds, double interval, const std::function<void(double elapsed)>& tick)
+{
+    installInterruptHandler();
+    auto& loop = orva::RunLoop::current();
+    const auto start = std::chrono::steady_clock::now();
+    auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
+    auto timer = loop.scheduledTimer(interval, true, [&](orva::Timer&) {
+        const double now = std::min(elapsed(), seconds);
+        if (tick) tick(now);
+        if (now >= seconds || interrupted()) loop.stop();
+    });
+    loop.run();
+    timer->invalidate();
 }
 
 namespace {

@@ -36,6 +36,9 @@ bool readSeconds(const std::string& command, const std::string& option, const st
 // Ctrl-C and SIGTERM set a flag that interrupted() reads; the run loop polls it.
 void installInterruptHandler();
 bool interrupted();
+// Turns this thread's run loop for `seconds` of wall-clock time or until Ctrl-C,
+// calling `tick` with the seconds elapsed every `interval` (and once at the end).
+void runFor(double seconds, double interval, const std::function<void(double elapsed)>& tick);
 
 int runDevices(Args& args);
 

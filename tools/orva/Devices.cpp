@@ -35,28 +35,30 @@ std::shared_ptr<OrvaDeviceInfo> chooseDevice(const std::string& command, bool ca
     return nullptr;
 }
 
-std::shared_ptr<OrvaVideoDevice> openCamera(const std::string& command, const std::optional<std::string>& choice)
+namespace {
+// The chosen device of the kind, opened; null after saying why.
+template <typename Device>
+std::shared_ptr<Device> openChosen(const std::string& command, bool camera, const std::optional<std::string>& choice)
 {
-    auto info = chooseDevice(command, true, choice);
+    auto info = chooseDevice(command, camera, choice);
     if (!info) return nullptr;
-    auto camera = std::dynamic_pointer_cast<OrvaVideoDevice>(OrvaAVDevice::newDevice(info));
-    if (!camera || camera->openDevice() != 0) {
+    auto device = std::dynamic_pointer_cast<Device>(OrvaAVDevice::newDevice(info));
+    if (!device || device->openDevice() != 0) {
         std::fprintf(stderr, "orva %s: cannot open \"%s\"\n", command.c_str(), info->nameText().c_str());
         return nullptr;
     }
-    return camera;
+    return device;
+}
+} // namespace
+
+std::shared_ptr<OrvaVideoDevice> openCamera(const std::string& command, const std::optional<std::string>& choice)
+{
+    return openChosen<OrvaVideoDevice>(command, true, choice);
 }
 
 std::shared_ptr<OrvaAudioDevice> openMicrophone(const std::string& command, const std::optional<std::string>& choice)
 {
-    auto info = chooseDevice(command, false, choice);
-    if (!info) return nullptr;
-    auto mic = std::dynamic_pointer_cast<OrvaAudioDevice>(OrvaAVDevice::newDevice(info));
-    if (!mic || mic->openDevice() != 0) {
-        std::fprintf(stderr, "orva %s: cannot open \"%s\"\n", command.c_str(), info->nameText().c_str());
-        return nullptr;
-    }
-    return mic;
+    return openChosen<OrvaAudioDevice>(command, false, choice);
 }
 
 bool parseVideoFormat(const std::string& text, uint32_t& codec, int32_t& width, int32_t& height)

@@ -3,7 +3,6 @@
 
 #include "devices/audio/OrvaAudioDevice.h"
 #include "platform/foundation/RunLoop.h"
-#include "platform/foundation/SystemLog.h"
 
 #include <cmath>
 #include <cstdio>
@@ -91,21 +90,12 @@ int runMeter(Args& args)
     auto mic = std::dynamic_pointer_cast<OrvaAudioDevice>(OrvaAVDevice::newDevice(info));
     auto bar = std::make_shared<LevelBar>();
     mic->addDelegate(bar);
-    SystemLog::setEchoToStandardError(false); // the bar owns the terminal line
     std::printf("Metering %s%s. Ctrl-C ends.\n", info->nameText().c_str(),
                 secondsText ? (" for " + *secondsText + " s").c_str() : "");
-    installInterruptHandler();
     (void)mic->startVUMeter();
-    auto& loop = RunLoop::current();
-    double elapsed = 0;
-    auto clock = loop.scheduledTimer(0.1, true, [&](Timer&) {
-        elapsed += 0.1;
-        if (elapsed >= seconds - 1e-9 || interrupted()) loop.stop();
-    });
-    loop.run();
-    clock->invalidate();
+    runFor(seconds, 0.1, nullptr);
     (void)mic->stopVUMeter();
-    loop.runUntilDate(0.05); // levels queued before the stop
+    RunLoop::current().runUntilDate(0.05); // levels queued before the stop
     mic->removeDelegate(bar);
     mic->closeDevice();
     return bar->levels > 1 ? 0 : 1;

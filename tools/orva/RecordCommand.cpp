@@ -6,7 +6,6 @@
 #include "devices/audio/OrvaAudioDevice.h"
 #include "devices/video/OrvaVideoDevice.h"
 #include "platform/foundation/FileManager.h"
-#include "platform/foundation/RunLoop.h"
 #include "platform/writer/MovieProbe.h"
 #include "recording/OrvaRecordSession.h"
 
@@ -129,22 +128,15 @@ int runRecord(Args& args)
                 videoText.c_str(), audio ? " + " : "", audio ? audioText.c_str() : "",
                 camera->deviceInfo()->nameText().c_str(), mic ? " and " : "", mic ? mic->deviceInfo()->nameText().c_str() : "",
                 out.c_str(), seconds);
-    installInterruptHandler();
-    auto& loop = RunLoop::current();
-    double elapsed = 0;
     const auto working = session->workingPath();
-    auto progress = loop.scheduledTimer(0.25, true, [&](Timer&) {
-        elapsed += 0.25;
+    runFor(seconds, 0.25, [&](double elapsed) {
         std::error_code sizeError;
         const auto bytes = working ? fs::file_size(*working, sizeError) : 0;
-        std::printf("\r  %5.1f s  %6lld video frames  %6lld audio buffers  %8.2f MB written  %lld dropped", elapsed,
+        std::printf("\r  %5.1f s  %6lld video frames  %6lld audio buffers  %8.2f MB written  %llu dropped", elapsed,
                     static_cast<long long>(frames->count.load()), static_cast<long long>(buffers->count.load()),
-                    sizeError ? 0.0 : bytes / 1e6, static_cast<unsigned long long>(session->droppedSamples()) * 1LL);
+                    sizeError ? 0.0 : bytes / 1e6, static_cast<unsigned long long>(session->droppedSamples()));
         std::fflush(stdout);
-        if (elapsed >= seconds - 1e-9 || interrupted()) loop.stop();
     });
-    loop.run();
-    progress->invalidate();
     std::printf("\nFinishing the movie...\n");
     std::fflush(stdout);
     (void)session->stopSession();
