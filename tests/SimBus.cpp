@@ -1,5 +1,7 @@
 #include "SimBus.h"
 
+#include <zedederadIvoBackend.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +11,7 @@ namespace orvatest {
 void SimBusTest::SetUp()
 {
     ZISim_Reset();
+    ASSERT_EQ(ZI_Select_Backend(ZI_HALF_BOTH, ZI_BACKEND_SIMULATOR), ZI_OK);
     ZISim_SetBuiltInDevices(0);
     char pattern[] = "/tmp/orva-test-XXXXXX";
     mBundleDir = mkdtemp(pattern);

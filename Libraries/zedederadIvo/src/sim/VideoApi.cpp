@@ -116,7 +116,7 @@ std::shared_ptr<Stream> makeVideoStream(void* handle, const std::shared_ptr<Devi
 
 } // namespace
 
-extern "C" {
+namespace zi::sim {
 
 int32_t VCI_Enum_Pixel_Formats(VCI_HANDLE handle, _VCI_PIXEL_FORMAT* formats, uint32_t* size, uint32_t* count)
 {
@@ -299,4 +299,4 @@ int32_t VCI_Enum_Property_Items(VCI_HANDLE handle, const PropertySet* set, uint3
     }));
 }
 
-} // extern "C"
+} // namespace zi::sim

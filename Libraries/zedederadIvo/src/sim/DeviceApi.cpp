@@ -59,7 +59,7 @@ std::string callbackArgs(void* handle, uint32_t event, bool hasCallback, void* c
 
 } // namespace
 
-extern "C" {
+namespace zi::sim {
 
 int32_t VCI_Init(void)
 {
@@ -154,4 +154,4 @@ int32_t ACI_UnSubscribe_Event(ACI_HANDLE handle, uint32_t event)
     return call.result(Bus::instance().unsubscribe(handle, event));
 }
 
-} // extern "C"
+} // namespace zi::sim

@@ -6,6 +6,8 @@
 #include "zedederadIvo.h"
 #include "zedederadIvoSim.h"
 #include "ToneSignal.h"
+#include "Listing.h"
+#include "Text.h"
 
 #include <array>
 #include <condition_variable>
@@ -170,8 +172,6 @@ private:
 };
 
 // Helpers for the ABI files.
-std::string utf16ToUtf8(const uint16_t* text, size_t maxUnits);
-void utf8ToUtf16Field(const std::string& text, uint16_t* field, size_t units);
 std::string ptrArg(const void* p);
 std::string fourccText(uint32_t code);
 uint32_t fourccFromPixelFormat(const _VCI_PIXEL_FORMAT& format);
@@ -180,21 +180,5 @@ std::string uuidText(const uint8_t* bytes);
 // Standard descriptions of the built-in devices.
 void describeDefaultCamera(Device& device);
 void describeDefaultMicrophone(Device& device);
-
-// The listing protocol over a vector of fixed-size records.
-template <typename Record>
-int32_t listRecords(const std::vector<Record>& records, Record* buffer, uint32_t* size, uint32_t* count)
-{
-    if (size == nullptr || count == nullptr) return ZI_ERR_INVALID_ARG;
-    const auto n = static_cast<uint32_t>(records.size());
-    if (buffer == nullptr) {
-        *count = n;
-        *size = n * static_cast<uint32_t>(sizeof(Record));
-        return n == 0 ? ZI_OK : ZI_MORE_DATA;
-    }
-    if (*count != n || *size < n * sizeof(Record)) return ZI_ERR_BUFFER_SIZE;
-    for (uint32_t i = 0; i < n; ++i) buffer[i] = records[i];
-    return ZI_OK;
-}
 
 } // namespace zi

@@ -20,7 +20,7 @@ std::string waveArg(const _ACI_WAVE_FORMAT* f)
 
 } // namespace
 
-extern "C" {
+namespace zi::sim {
 
 int32_t ACI_Enum_Wave_Formats(ACI_HANDLE handle, _ACI_WAVE_FORMAT* formats, uint32_t* size, uint32_t* count)
 {
@@ -121,4 +121,4 @@ int32_t ACI_Set_Mic_Volume(ACI_HANDLE handle, uint8_t volume)
     }));
 }
 
-} // extern "C"
+} // namespace zi::sim

@@ -1,0 +1,107 @@
+// The microphones PipeWire offers: its Audio/Source nodes, each described from the
+// node's properties (and its device's, where the node lacks them): USB vendor and
+// product ID, serial number, bus path, product name, the formats it takes, and its
+// channel volumes and mute. A node is listed when it is a USB device of the maker
+// (or, when every vendor is wanted, whatever source it is). Arrivals and removals of
+// listed nodes are posted as library-wide events 72 and 73.
+//
+// Threads: every public member function is thread-safe and may wait for the daemon
+// (two seconds at most); the registry's callbacks run on the connection's loop thread.
+#pragma once
+
+#include "PipeWireConnection.h"
+
+#include "zedederadIvo.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct pw_device_info;
+struct pw_node_info;
+struct pw_registry;
+struct spa_dict;
+struct spa_hook;
+struct spa_pod;
+
+namespace zi::sys {
+
+struct SourceInfo {
+    uint32_t id = 0;          // the node's global id
+    std::string nodeName;     // node.name: what a capture stream targets
+    std::string name;         // the product name, else the node's description
+    std::string mediaClass;
+    uint16_t vendorID = 0, productID = 0;
+    std::string serial;
+    std::string bus;          // the USB device's bus path (1-4.2), as a camera's record has it
+    bool usb = false;
+    uint32_t channels = 0;    // the node's channel count (0: not known)
+    std::vector<uint32_t> rates; // the rates the node takes (empty: any)
+    bool listed = false;
+    std::string reason;       // why it is not listed
+
+    // "pipewire:<node.name>;usb=<bus>;serial=<serial>", the parts it has.
+    std::string path() const;
+    // The wave formats offered: 16-bit PCM at the node's rates and channel count,
+    // and AAC at 48 kHz.
+    std::vector<_ACI_WAVE_FORMAT> waveFormats() const;
+};
+
+// The USB device's bus path (1-4.2) in a sysfs path, empty when there is none.
+std::string usbBusOfSysfsPath(const std::string& sysfsPath);
+
+class PipeWireSources {
+public:
+    // Connects and walks the registry once. Never null: without a daemon the list is
+    // empty and status() says why.
+    static std::shared_ptr<PipeWireSources> connect(std::function<void(uint32_t event)> post);
+    ~PipeWireSources();
+    PipeWireSources(const PipeWireSources&) = delete;
+    PipeWireSources& operator=(const PipeWireSources&) = delete;
+
+    std::vector<SourceInfo> listed() const;
+    std::vector<SourceInfo> all() const;
+    // The listed source whose path (or node name) is `path`.
+    std::optional<SourceInfo> find(const std::string& path) const;
+    // The listed source with this global id, if it is still there.
+    std::optional<SourceInfo> byID(uint32_t id) const;
+    // "connected to PipeWire", or why not.
+    std::string status() const;
+    std::shared_ptr<PipeWireConnection> connection() const { return mConnection; }
+
+    // Volume 0-255 on a cubic scale of the node's channel volumes; mute. Each read
+    // gives what the node reports; each write waits until the node reports it.
+    int32_t volume(uint32_t id, uint32_t* volume);
+    int32_t setVolume(uint32_t id, uint8_t volume);
+    int32_t mute(uint32_t id, uint8_t* mute);
+    int32_t setMute(uint32_t id, uint8_t mute);
+
+private:
+    struct Node;
+    struct Device;
+    PipeWireSources() = default;
+    static void onGlobal(void* data, uint32_t id, uint32_t permissions, const char* type, uint32_t version,
+                         const spa_dict* props);
+    static void onGlobalRemove(void* data, uint32_t id);
+    static void onNodeInfo(void* data, const pw_node_info* info);
+    static void onNodeParam(void* data, int seq, uint32_t id, uint32_t index, uint32_t next, const spa_pod* param);
+    static void onDeviceInfo(void* data, const pw_device_info* info);
+    void onLost();
+    SourceInfo describe(const Node& node) const;
+    int32_t setProps(uint32_t id, const std::vector<float>* volumes, const bool* mute);
+
+    std::shared_ptr<PipeWireConnection> mConnection;
+    std::function<void(uint32_t)> mPost;
+    std::string mStatus;
+    pw_registry* mRegistry = nullptr;
+    std::unique_ptr<spa_hook> mRegistryListener;
+    std::map<uint32_t, std::unique_ptr<Node>> mNodes;
+    std::map<uint32_t, std::unique_ptr<Device>> mDevices;
+    bool mReady = false; // the first walk is done: later arrivals are announced
+};
+
+} // namespace zi::sys
