@@ -30,4 +30,9 @@ void CaptureConnection::measure(const int16_t* samples, uint32_t frames, uint32_
     }
 }
 
+void CaptureConnection::silence()
+{
+    for (auto& channel : mChannels) channel->setAveragePowerLevel(AudioChannel::kSilenceLevel);
+}
+
 } // namespace orva

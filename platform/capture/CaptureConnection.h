@@ -23,6 +23,8 @@ public:
     // Updates every channel's level from interleaved 16-bit frames (capture thread;
     // allocates nothing). Channels beyond the buffer's keep their level.
     void measure(const int16_t* samples, uint32_t frames, uint32_t channels);
+    // Sets every channel to the silence level (the input's device is gone).
+    void silence();
 
 private:
     std::shared_ptr<CaptureDeviceInput> mInput;

@@ -1,7 +1,8 @@
 // A platform audio capture device: one microphone as the desktop's sound system
-// offers it, apart from the capture library. On this machine the microphones are
-// those of the simulated device bus. devicesWithMediaType may be called from any
-// thread and does not block beyond a short lock.
+// offers it, apart from the capture library (AudioCaptureBackend: PipeWire, or the
+// simulated device bus when the simulator backs the library). devicesWithMediaType
+// may be called from any thread; the first call may wait for the sound server to
+// answer (two seconds at most).
 #pragma once
 
 #include "platform/media/FormatDescription.h"
@@ -22,13 +23,13 @@ public:
     // Stable for the device's life; contains the device's bus path.
     const std::string& uniqueID() const { return mUniqueID; }
     const std::string& localizedName() const { return mLocalizedName; }
-    // The bus path the platform reads the device through.
+    // What the platform opens the device by (the simulator's bus path, PipeWire's node name).
     const std::string& busPath() const { return mBusPath; }
     // Audio channels the device delivers; 0 when it is gone.
     uint32_t channelCount() const;
 
 private:
-    explicit CaptureDevice(std::string busPath);
+    CaptureDevice(std::string busPath, std::string uniqueID, std::string name);
     std::string mBusPath;
     std::string mUniqueID;
     std::string mLocalizedName;

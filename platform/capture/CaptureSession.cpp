@@ -1,6 +1,6 @@
 #include "platform/capture/CaptureSession.h"
 
-#include <zedederadIvoSim.h>
+#include "platform/capture/AudioCaptureBackend.h"
 
 #include <algorithm>
 
@@ -11,11 +11,14 @@ struct CaptureSession::Feed {
     void* tap = nullptr;
     std::vector<std::shared_ptr<CaptureConnection>> connections;
 
-    static void received(void* context, const int16_t* samples, uint32_t frames, uint32_t channels, uint32_t,
-                         int64_t)
+    static void received(void* context, const int16_t* samples, uint32_t frames, uint32_t channels)
     {
-        for (const auto& connection : static_cast<Feed*>(context)->connections)
-            connection->measure(samples, frames, channels);
+        for (const auto& connection : static_cast<Feed*>(context)->connections) {
+            if (samples)
+                connection->measure(samples, frames, channels);
+            else
+                connection->silence(); // the device is gone: its levels fall to the floor
+        }
     }
 };
 
@@ -113,7 +116,7 @@ std::string CaptureSession::inputsDescription() const
 
 void CaptureSession::closeFeedsLocked()
 {
-    for (auto& feed : mFeeds) ZISim_CloseTap(feed->tap); // waits for a buffer being measured
+    for (auto& feed : mFeeds) AudioCaptureBackend::current().closeTap(feed->tap); // waits for a buffer being measured
     mFeeds.clear();
 }
 
@@ -139,7 +142,7 @@ void CaptureSession::applyLocked()
         for (const auto& output : mOutputs)
             for (const auto& connection : *output->connections())
                 if (connection->input() == input) feed->connections.push_back(connection);
-        feed->tap = ZISim_OpenTap(input->device()->busPath().c_str(), &Feed::received, feed.get());
+        feed->tap = AudioCaptureBackend::current().openTap(input->device()->busPath(), &Feed::received, feed.get());
         if (feed->tap) mFeeds.push_back(std::move(feed)); // a device that is gone measures nothing
     }
 }

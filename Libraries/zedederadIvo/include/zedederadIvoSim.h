@@ -94,7 +94,8 @@ ZI_EXPORT int32_t ZISim_SetMicrophoneSignal(const char* path, uint32_t channel, 
  * microphone (UTF-8, 0-terminated, cut to size) and answers its full length, or -1
  * past the last. A tap hands the microphone's signal, as 10 ms of 48 kHz interleaved
  * 16-bit frames in the device's widest channel count, to the callback on a thread of
- * its own until closed; it stops delivering while the device is unplugged.
+ * its own until closed; when the device is unplugged it is called once with no samples
+ * (null, 0 frames) and then no more.
  * ZISim_CloseTap returns once no callback runs (not from inside the callback). */
 typedef void (*ZISIM_TAP_CALLBACK)(void* context, const int16_t* samples, uint32_t frames, uint32_t channels,
                                    uint32_t sampleRate, int64_t timestamp);

@@ -68,6 +68,10 @@ void Stream::run()
             std::lock_guard lock(bus.mutex);
             plugged = mDevice->plugged;
         }
+        if (!plugged && mSink && !mSinkTold) {
+            mSinkTold = true; // the tap hears once that its device is gone
+            mSink(nullptr, 0, Bus::instance().now());
+        }
         if (plugged && mProducer(index, data, length)) {
             const int64_t timestamp = Bus::instance().now();
             if (mSink)

@@ -23,7 +23,8 @@ public:
     // next call.
     using Producer = std::function<bool(int64_t index, const uint8_t*& data, uint32_t& length)>;
 
-    // Hands data somewhere other than the handle's subscribers (the platform tap).
+    // Hands data somewhere other than the handle's subscribers (the platform tap);
+    // once with no data when the device is unplugged.
     using Sink = std::function<void(const uint8_t* data, uint32_t length, int64_t timestamp)>;
 
     Stream(void* handle, uint32_t event, int64_t periodMicroseconds, std::shared_ptr<Device> device, Producer producer);
@@ -46,6 +47,7 @@ private:
     std::condition_variable mWake;
     bool mStopping = false;
     std::atomic<int64_t> mDelivered{0};
+    bool mSinkTold = false; // the sink heard that the device is gone
 };
 
 } // namespace zi
