@@ -233,7 +233,10 @@ std::vector<uint32_t> V4l2Camera::intervals(uint32_t code, uint32_t width, uint3
 int32_t V4l2Camera::setCaptureParameters(const _VCI_CAPTURE_PARAMETERS& p)
 {
     if (mGone) return ZI_ERR_NO_DEVICE;
-    if (p.frameInterval == 0 || p.intervalUnitsPerSecond == 0) return ZI_ERR_INVALID_ARG;
+    if (p.frameInterval == 0 || p.intervalUnitsPerSecond == 0) {
+        mChosen.reset();
+        return ZI_ERR_INVALID_ARG;
+    }
     uint32_t code = 0;
     for (int i = 0; i < 4; ++i) code = (code << 8) | (p.pixelFormat.fourcc[i] & 0xFF);
     const uint64_t wanted = uint64_t{p.frameInterval} * 10000000u / p.intervalUnitsPerSecond;
@@ -253,8 +256,8 @@ int32_t V4l2Camera::setCaptureParameters(const _VCI_CAPTURE_PARAMETERS& p)
             }
         }
     }
+    mChosen = best; // a refused set leaves none, so a start cannot run on stale ones
     if (!best) return ZI_ERR_INVALID_ARG;
-    mChosen = best;
     return ZI_OK;
 }
 
