@@ -89,6 +89,7 @@ int FakeUvcCamera::onOpen(void* context, const char* path, int)
     // A real descriptor, so that the backend's poll works: readable while a frame waits.
     const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK | EFD_SEMAPHORE);
     self->mFiles[fd] = path;
+    it->second.opens++;
     return fd;
 }
 
@@ -394,6 +395,12 @@ std::vector<uint32_t> FakeUvcCamera::extendedSets(const std::string& path)
 {
     std::lock_guard lock(mMutex);
     return mNodes[path].extendedSets;
+}
+
+int FakeUvcCamera::opens(const std::string& path)
+{
+    std::lock_guard lock(mMutex);
+    return mNodes[path].opens;
 }
 
 int FakeUvcCamera::openFiles()

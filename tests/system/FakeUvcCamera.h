@@ -79,6 +79,8 @@ public:
     // How many VIDIOC_S_EXT_CTRLS calls set how many controls each, in order.
     std::vector<uint32_t> extendedSets(const std::string& node);
     int openFiles();
+    // How many times the node was opened so far.
+    int opens(const std::string& node);
 
 private:
     struct Buffer {
@@ -97,6 +99,7 @@ private:
         std::deque<uint32_t> queued, filled;
         bool streaming = false;
         std::vector<uint32_t> extendedSets;
+        int opens = 0;
     };
     struct Failure {
         int error;

@@ -108,15 +108,15 @@ protected:
     }
 
     // The maker's camera on USB 1-4 as /dev/video0 (with its metadata node video1).
-    std::string plugMakerCamera(std::vector<uint8_t> descriptors = {}, bool announce = false)
+    std::string plugMakerCamera(std::vector<uint8_t> descriptors = {})
     {
         fake.addNode("/dev/video0");
         fake.addNode("/dev/video1", V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING);
         UdevTestbed::UsbCamera usb;
         usb.descriptors = std::move(descriptors);
         const std::string interface = testbed.addUsbCamera(usb);
-        const std::string node = testbed.addNode("video0", interface, announce);
-        testbed.addNode("video1", interface, announce);
+        const std::string node = testbed.addNode("video0", interface);
+        testbed.addNode("video1", interface);
         return node;
     }
 
@@ -202,18 +202,26 @@ TEST_F(SystemCamera, ArrivalsAndRemovalsReachTheManagerAsNotifications)
     auto manager = OrvaDeviceManager::getSharedInstance();
     EXPECT_TRUE(manager->getVideoDeviceList()->empty());
 
-    const std::string node = plugMakerCamera({}, true);
+    // umockdev's path translation is not thread-safe: the test touches the testbed
+    // only once the library's event thread is done reading the node (it has opened
+    // and closed it).
+    const std::string node = plugMakerCamera();
+    auto announce = [&](const char* action) {
+        const int opened = fake.opens("/dev/video0");
+        testbed.uevent(node, action);
+        return eventually([&] { return fake.opens("/dev/video0") > opened && fake.openFiles() == 0; });
+    };
+    ASSERT_TRUE(announce("add"));
     ASSERT_TRUE(eventually([&] { return manager->getVideoDeviceList()->size() == 1; }));
-    testbed.uevent(node, "add"); // said twice: still one camera, one notification
-    testbed.remove(node);
+    ASSERT_TRUE(announce("add")); // said twice: still one camera, one notification
+    testbed.uevent(node, "remove");
     ASSERT_TRUE(eventually([&] { return manager->getVideoDeviceList()->empty(); }));
 
-    std::lock_guard lock(mutex);
+    center.removeObserver(added);
+    center.removeObserver(removed);
     ASSERT_EQ(heard.size(), 2u);
     EXPECT_EQ(heard[0], "kKPXDeviceAdded ZI Camera " + kPath0);
     EXPECT_EQ(heard[1], "kKPXDeviceRemoved ZI Camera " + kPath0);
-    center.removeObserver(added);
-    center.removeObserver(removed);
 }
 
 TEST_F(SystemCamera, NodeFormatsAreOfferedAsAvc1And2vuy)

@@ -45,26 +45,19 @@ std::string UdevTestbed::addUsbCamera(const UsbCamera& c)
                                             "bInterfaceClass", "0e", nullptr, "DEVTYPE", "usb_interface", nullptr));
 }
 
-std::string UdevTestbed::addNode(const std::string& sysname, const std::string& parent, bool announce)
+std::string UdevTestbed::addNode(const std::string& sysname, const std::string& parent)
 {
     const std::string devname = "/dev/" + sysname;
     const std::string path = take(umockdev_testbed_add_device(mTestbed, "video4linux", sysname.c_str(),
                                                               parent.empty() ? nullptr : parent.c_str(), "name",
                                                               sysname.c_str(), nullptr, "DEVNAME", devname.c_str(),
                                                               nullptr));
-    if (announce) uevent(path, "add");
     return path;
 }
 
 void UdevTestbed::uevent(const std::string& syspath, const char* action)
 {
     umockdev_testbed_uevent(mTestbed, syspath.c_str(), action);
-}
-
-void UdevTestbed::remove(const std::string& syspath)
-{
-    umockdev_testbed_uevent(mTestbed, syspath.c_str(), "remove");
-    umockdev_testbed_remove_device(mTestbed, syspath.c_str());
 }
 
 std::vector<uint8_t> UdevTestbed::descriptorsWithExtensionUnit(const uint8_t guidAsStored[16], uint8_t unitID,

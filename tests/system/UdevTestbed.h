@@ -29,10 +29,9 @@ public:
     // interface's syspath.
     std::string addUsbCamera(const UsbCamera& camera);
     // Adds a video4linux node (video0 → /dev/video0) under a parent (empty: none);
-    // answers its syspath. `announce` sends the "add" uevent.
-    std::string addNode(const std::string& sysname, const std::string& parent, bool announce = false);
+    // answers its syspath. Nothing is announced until uevent().
+    std::string addNode(const std::string& sysname, const std::string& parent);
     void uevent(const std::string& syspath, const char* action);
-    void remove(const std::string& syspath);
 
     // USB descriptors of a VideoControl interface holding one extension unit.
     static std::vector<uint8_t> descriptorsWithExtensionUnit(const uint8_t guidAsStored[16], uint8_t unitID,
