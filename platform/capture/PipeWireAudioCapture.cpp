@@ -290,6 +290,7 @@ uint32_t PipeWireAudioCapture::channelCount(const std::string& key)
 
 void PipeWireAudioCapture::lose(Tap& tap)
 {
+
     if (tap.lost) return;
     tap.lost = true;
     tap.callback(tap.context, nullptr, 0, tap.channels);
@@ -298,12 +299,14 @@ void PipeWireAudioCapture::lose(Tap& tap)
 void PipeWireAudioCapture::onStreamState(void* data, pw_stream_state, pw_stream_state state, const char*)
 {
     auto* tap = static_cast<Tap*>(data);
+
     if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) tap->owner->lose(*tap);
 }
 
 void PipeWireAudioCapture::onProcess(void* data)
 {
     auto* tap = static_cast<Tap*>(data);
+
     pw_buffer* buffer = pw_stream_dequeue_buffer(tap->stream);
     if (!buffer) return;
     const spa_data& d = buffer->buffer->datas[0];
@@ -333,7 +336,7 @@ void* PipeWireAudioCapture::openTap(const std::string& key, TapCallback callback
         pw_thread_loop_unlock(mLoop);
         return nullptr;
     }
-    pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Monitor",
+    pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture",
                                              PW_KEY_NODE_LATENCY, "480/48000", PW_KEY_TARGET_OBJECT, key.c_str(),
                                              PW_KEY_NODE_DONT_RECONNECT, "true", nullptr);
     tap->stream = pw_stream_new(mCore, "orva-level-meter", props);

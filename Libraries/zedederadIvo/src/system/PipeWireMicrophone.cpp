@@ -8,6 +8,7 @@
 #include <spa/pod/builder.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <ctime>
 
@@ -15,7 +16,8 @@ namespace zi::sys {
 
 namespace {
 
-constexpr int64_t kResyncMicroseconds = 40000; // a drift past this moves the time line
+constexpr int64_t kResyncMicroseconds = 20000; // a drift past this moves the time line
+constexpr int kWindowBuffers = 100;            // buffers over which the smallest offset is kept
 
 int64_t monotonicMicroseconds()
 {
@@ -100,6 +102,8 @@ int32_t PipeWireMicrophone::startCapture()
     mPending.assign(size_t{mFramesPerBuffer} * channels, 0);
     mPendingFrames = 0;
     mBaseTime = -1;
+    mWindowMinimum = INT64_MAX;
+    mWindowBuffers = 0;
     mFramesDelivered = 0;
 
     char latency[32];
@@ -200,9 +204,18 @@ void PipeWireMicrophone::process()
             delay = time.delay * 1000000 * time.rate.num / time.rate.denom;
         const int64_t first = monotonicMicroseconds() - int64_t{count} * 1000000 / rate - std::max<int64_t>(delay, 0);
         const uint64_t position = mFramesDelivered + mPendingFrames;
-        const int64_t expected = mBaseTime + static_cast<int64_t>(position * 1000000 / rate);
-        if (mBaseTime < 0 || std::llabs(expected - first) > kResyncMicroseconds)
-            mBaseTime = first - static_cast<int64_t>(position * 1000000 / rate);
+        // The time line is counted in frames from the first buffer. A buffer handed
+        // over late only looks later than it was, never earlier, so the smallest
+        // offset over a second is the truth; the line moves only when that differs
+        // from it by more than jitter can explain (clock drift, a lost stretch).
+        const int64_t lineOffset = first - static_cast<int64_t>(position * 1000000 / rate);
+        if (mBaseTime < 0) mBaseTime = lineOffset;
+        mWindowMinimum = std::min(mWindowMinimum, lineOffset);
+        if (++mWindowBuffers >= kWindowBuffers) {
+            if (std::llabs(mWindowMinimum - mBaseTime) > kResyncMicroseconds) mBaseTime = mWindowMinimum;
+            mWindowBuffers = 0;
+            mWindowMinimum = INT64_MAX;
+        }
         emit(frames, count);
     }
     pw_stream_queue_buffer(mStream, buffer);

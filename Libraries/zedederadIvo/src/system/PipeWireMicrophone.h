@@ -72,6 +72,8 @@ private:
     uint32_t mPendingFrames = 0;
     uint32_t mFramesPerBuffer = 0;
     int64_t mBaseTime = -1;               // the time of frame 0 of the capture
+    int64_t mWindowMinimum = 0;           // the smallest buffer offset seen in this window
+    int mWindowBuffers = 0;
     uint64_t mFramesDelivered = 0;
     std::unique_ptr<AacEncoder> mEncoder;
 };
