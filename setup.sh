@@ -12,6 +12,8 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
   libpango1.0-dev libcairo2-dev libgdk-pixbuf-2.0-dev libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri
   fonts-dejavu-core
+  libudev-dev libturbojpeg0-dev libpipewire-0.3-dev libspa-0.2-dev
+  pipewire pipewire-bin wireplumber dbus-daemon umockdev libumockdev-dev
 )
 missing=()
 for p in "${packages[@]}"; do

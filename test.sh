@@ -29,9 +29,11 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 echo "== threaded tests under ThreadSanitizer"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVA_WERROR=ON \
   -DORVA_SANITIZE=thread >/dev/null
-cmake --build build-tsan --target orva_tests -- --quiet
+cmake --build build-tsan --target orva_tests orva_system_tests -- --quiet
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" \
   ./build-tsan/tests/orva_tests --gtest_filter="$threaded" --gtest_brief=1
+TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" \
+  ./build-tsan/tests/system/orva_system_tests --gtest_brief=1
 
 echo "== fuzzing the XML reader and the H.264 path briefly (libFuzzer, clang)"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \

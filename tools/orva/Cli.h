@@ -42,6 +42,13 @@ void runFor(double seconds, double interval, const std::function<void(double ela
 
 int runDevices(Args& args);
 
+// Chooses the devices of the halves a command uses (1 cameras, 2 microphones): the
+// simulated bus when asked, else the system's, falling back (with a notice on
+// standard error) to the built-in virtual camera or microphone where there is none.
+void chooseDevices(unsigned halves, bool simulate);
+// Whether both halves are the simulated bus.
+bool simulatedDevices();
+
 } // namespace cli
 
 #include <memory>
@@ -97,5 +104,6 @@ int runCatalogue(Args& args);
 int runRecord(Args& args);
 int runProbe(Args& args);
 int runOverlay(Args& args);
+int runDoctor(Args& args);
 
 } // namespace cli

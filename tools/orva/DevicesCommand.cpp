@@ -150,6 +150,10 @@ int runDevices(Args& args)
         }
         hotplugEvery = *v;
     }
+    if (hotplugText && !simulatedDevices()) {
+        std::fprintf(stderr, "orva devices: --simulate-hotplug plugs simulated devices: add --simulate\n");
+        return 2;
+    }
     if ((secondsText || hotplugText) && !watching) {
         std::fprintf(stderr, "orva devices: --seconds and --simulate-hotplug go with --watch\n");
         return 2;

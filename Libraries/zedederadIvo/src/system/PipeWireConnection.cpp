@@ -3,6 +3,7 @@
 #include <pipewire/pipewire.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -37,7 +38,10 @@ std::shared_ptr<PipeWireConnection> PipeWireConnection::connect(std::string* err
     Lock lock(*c);
     c->mCore = pw_context_connect(c->mContext, pw_properties_new(PW_KEY_APP_NAME, "orva", nullptr), 0);
     if (!c->mCore) {
-        if (error) *error = std::string("PipeWire is not running (") + std::strerror(errno) + ")";
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        if (error)
+            *error = std::string("PipeWire is not running (no daemon answers in ") +
+                     (runtime ? runtime : "the runtime directory") + "): no microphones can be listed";
         return nullptr;
     }
     static const pw_core_events events = [] {

@@ -1,5 +1,6 @@
 #include "SystemLibrary.h"
 
+#include "Log.h"
 #include "PipeWireMicrophone.h"
 #include "PipeWireSources.h"
 #include "V4l2Camera.h"
@@ -31,6 +32,7 @@ int32_t SystemLibrary::init(bool video)
     } else if (mAudioInits++ == 0) {
         lock.unlock(); // connecting may wait for the daemon
         auto sources = PipeWireSources::connect([this](uint32_t event) { post(event); });
+        if (!sources->connection()) logLine(sources->status());
         lock.lock();
         mSources = sources;
     }
