@@ -1,6 +1,7 @@
 #include "CapturedFrames.h"
 
 #include "Libraries/zedederadIvo/include/zedederadIvoSim.h"
+#include "SimulatedBus.h"
 #include "devices/OrvaAVDeviceDelegate.h"
 #include "devices/OrvaDeviceManager.h"
 #include "devices/video/OrvaVideoDevice.h"
@@ -33,7 +34,7 @@ const std::vector<std::vector<uint8_t>>& capturedH264Frames()
 {
     static const std::vector<std::vector<uint8_t>> frames = [] {
         SystemLog::setEchoToStandardError(false);
-        ZISim_Reset();
+        orvabench::resetSimulatedBus();
         auto manager = OrvaDeviceManager::getSharedInstance();
         auto camera = std::dynamic_pointer_cast<OrvaVideoDevice>(OrvaAVDevice::newDevice(manager->getVideoDeviceList()->front()));
         auto keeper = std::make_shared<Keeper>();
@@ -51,7 +52,7 @@ const std::vector<std::vector<uint8_t>>& capturedH264Frames()
         }
         camera.reset();
         OrvaDeviceManager::destroy();
-        ZISim_Reset();
+        orvabench::resetSimulatedBus();
         return out;
     }();
     return frames;

@@ -7,6 +7,7 @@
 #include "AllocationCounter.h"
 
 #include "Libraries/zedederadIvo/include/zedederadIvoSim.h"
+#include "SimulatedBus.h"
 #include "devices/OrvaAVDeviceDelegate.h"
 #include "devices/OrvaDeviceManager.h"
 #include "devices/video/OrvaVideoDevice.h"
@@ -48,7 +49,7 @@ double libraryAllocationsPerPush(const std::vector<uint8_t>& frame)
 void BM_DeliverFrameToFourDelegates(benchmark::State& state)
 {
     SystemLog::setEchoToStandardError(false);
-    ZISim_Reset();
+    orvabench::resetSimulatedBus();
     ZISim_SetBuiltInDevices(0);
     ZISimDeviceDesc d{};
     d.type = ZISIM_CAMERA;
@@ -92,7 +93,7 @@ void BM_DeliverFrameToFourDelegates(benchmark::State& state)
     (void)camera->closeDevice();
     camera.reset();
     OrvaDeviceManager::destroy();
-    ZISim_Reset();
+    orvabench::resetSimulatedBus();
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "CapturedFrames.h"
 
 #include "Libraries/zedederadIvo/include/zedederadIvoSim.h"
+#include "SimulatedBus.h"
 #include "devices/OrvaDeviceManager.h"
 #include "devices/audio/OrvaAudioDevice.h"
 #include "devices/video/OrvaVideoDevice.h"
@@ -81,7 +82,7 @@ void BM_RecordingPath_60s_1080p30_H264_PCM(benchmark::State& state)
         // Devices that report capturing but whose library streams nothing: the
         // benchmark is the only source of frames.
         SystemLog::setEchoToStandardError(false);
-        ZISim_Reset();
+        orvabench::resetSimulatedBus();
         ZISim_InjectResult("VCI_Start_Capture", 0, 1);
         ZISim_InjectResult("ACI_Start_Capture", 0, 1);
         auto manager = OrvaDeviceManager::getSharedInstance();
@@ -130,7 +131,7 @@ void BM_RecordingPath_60s_1080p30_H264_PCM(benchmark::State& state)
         camera.reset();
         mic.reset();
         OrvaDeviceManager::destroy();
-        ZISim_Reset();
+        orvabench::resetSimulatedBus();
 
         // The same elementary streams, remuxed by ffmpeg.
         {

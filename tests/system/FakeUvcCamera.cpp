@@ -20,15 +20,14 @@ constexpr off_t kBufferOffsetStep = 0x100000; // the mmap offset of buffer i is 
 
 FakeUvcCamera::FakeUvcCamera()
 {
-    ZISysDeviceFileOps ops{};
-    ops.context = this;
-    ops.open = &onOpen;
-    ops.close = &onClose;
-    ops.ioctl = &onIoctl;
-    ops.mmap = &onMmap;
-    ops.munmap = &onMunmap;
-    ops.poll = &onPoll;
-    ZISys_SetDeviceFileOps(&ops);
+    mOps.context = this;
+    mOps.open = &onOpen;
+    mOps.close = &onClose;
+    mOps.ioctl = &onIoctl;
+    mOps.mmap = &onMmap;
+    mOps.munmap = &onMunmap;
+    mOps.poll = &onPoll;
+    ZISys_SetDeviceFileOps(&mOps);
 }
 
 FakeUvcCamera::~FakeUvcCamera()
@@ -333,13 +332,31 @@ int FakeUvcCamera::ioctl(Node& node, int fd, unsigned long request, void* argume
 bool FakeUvcCamera::pushFrame(const std::string& path, const std::vector<uint8_t>& bytes, int64_t timestamp, bool error)
 {
     std::lock_guard lock(mMutex);
-    Node& node = mNodes[path];
+    return push(mNodes[path], path, &bytes, static_cast<uint32_t>(bytes.size()), timestamp, error);
+}
+
+bool FakeUvcCamera::pushPrefilled(const std::string& path, uint32_t length, int64_t timestamp)
+{
+    std::lock_guard lock(mMutex);
+    return push(mNodes[path], path, nullptr, length, timestamp, false);
+}
+
+void FakeUvcCamera::prefill(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    std::lock_guard lock(mMutex);
+    for (auto& buffer : mNodes[path].buffers)
+        std::memcpy(buffer.memory.data(), bytes.data(), std::min(bytes.size(), buffer.memory.size()));
+}
+
+bool FakeUvcCamera::push(Node& node, const std::string& path, const std::vector<uint8_t>* bytes, uint32_t length,
+                         int64_t timestamp, bool error)
+{
     if (!node.streaming || node.queued.empty()) return false;
     const uint32_t index = node.queued.front();
     node.queued.pop_front();
     Buffer& buffer = node.buffers[index];
-    const size_t n = std::min(bytes.size(), buffer.memory.size());
-    std::memcpy(buffer.memory.data(), bytes.data(), n);
+    const size_t n = std::min<size_t>(length, buffer.memory.size());
+    if (bytes) std::memcpy(buffer.memory.data(), bytes->data(), n);
     buffer.state.bytesused = static_cast<uint32_t>(n);
     buffer.state.flags = V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC | (error ? V4L2_BUF_FLAG_ERROR : 0);
     buffer.state.timestamp.tv_sec = timestamp / 1000000;

@@ -68,6 +68,12 @@ public:
     // library has no buffer queued (the frame is dropped, as a camera drops it).
     bool pushFrame(const std::string& node, const std::vector<uint8_t>& bytes, int64_t timestampMicroseconds,
                    bool error = false);
+    // For benchmarks: copies a frame into every buffer of the node once, then hands
+    // them out without copying again (as a camera's DMA fills them).
+    void prefill(const std::string& node, const std::vector<uint8_t>& bytes);
+    bool pushPrefilled(const std::string& node, uint32_t length, int64_t timestampMicroseconds);
+    // The table the camera answers through (for a second copy of the seam).
+    const ZISysDeviceFileOps& ops() const { return mOps; }
     // Waits (up to 10 s) until the node is streaming with `buffers` buffers queued.
     bool waitStreaming(const std::string& node, size_t buffers = 1);
     bool streaming(const std::string& node);
@@ -114,6 +120,10 @@ private:
     static int onPoll(void* self, struct pollfd* fds, nfds_t count, int timeout);
     int ioctl(Node& node, int fd, unsigned long request, void* argument);
 
+    bool push(Node& node, const std::string& path, const std::vector<uint8_t>* bytes, uint32_t length,
+              int64_t timestamp, bool error);
+
+    ZISysDeviceFileOps mOps{};
     std::mutex mMutex;
     std::condition_variable mChanged;
     std::map<std::string, Node> mNodes;
