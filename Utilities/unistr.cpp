@@ -1,4 +1,4 @@
-#include "Utilities/unistr.h"
+#include <orva/unistr.h>
 
 #include <cstdio>
 #include <cstdlib>

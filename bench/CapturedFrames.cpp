@@ -2,9 +2,9 @@
 
 #include "Libraries/zedederadIvo/include/zedederadIvoSim.h"
 #include "SimulatedBus.h"
-#include "devices/OrvaAVDeviceDelegate.h"
-#include "devices/OrvaDeviceManager.h"
-#include "devices/video/OrvaVideoDevice.h"
+#include <orva/OrvaAVDeviceDelegate.h>
+#include <orva/OrvaDeviceManager.h>
+#include <orva/OrvaVideoDevice.h>
 #include "platform/foundation/SystemLog.h"
 
 #include <condition_variable>

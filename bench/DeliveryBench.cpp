@@ -8,11 +8,11 @@
 
 #include "Libraries/zedederadIvo/include/zedederadIvoSim.h"
 #include "SimulatedBus.h"
-#include "devices/OrvaAVDeviceDelegate.h"
-#include "devices/OrvaDeviceManager.h"
-#include "devices/video/OrvaVideoDevice.h"
+#include <orva/OrvaAVDeviceDelegate.h>
+#include <orva/OrvaDeviceManager.h>
+#include <orva/OrvaVideoDevice.h>
 #include "platform/foundation/SystemLog.h"
-#include "platform/media/FormatDescription.h"
+#include <orva/FormatDescription.h>
 
 #include <benchmark/benchmark.h>
 

@@ -9,11 +9,11 @@
 
 #include "Libraries/zedederadIvo/include/zedederadIvoSim.h"
 #include "SimulatedBus.h"
-#include "devices/OrvaDeviceManager.h"
-#include "devices/audio/OrvaAudioDevice.h"
-#include "devices/video/OrvaVideoDevice.h"
+#include <orva/OrvaDeviceManager.h>
+#include <orva/OrvaAudioDevice.h>
+#include <orva/OrvaVideoDevice.h>
 #include "platform/foundation/SystemLog.h"
-#include "recording/OrvaRecordSession.h"
+#include <orva/OrvaRecordSession.h>
 
 #include <benchmark/benchmark.h>
 

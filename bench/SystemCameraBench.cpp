@@ -12,9 +12,9 @@
 #include "Subscriptions.h"
 #include "V4l2Camera.h"
 
-#include "devices/OrvaAVDeviceDelegate.h"
-#include "devices/OrvaDeviceInfo.h"
-#include "devices/video/OrvaVideoDevice.h"
+#include <orva/OrvaAVDeviceDelegate.h>
+#include <orva/OrvaDeviceInfo.h>
+#include <orva/OrvaVideoDevice.h>
 
 #include <benchmark/benchmark.h>
 #include <turbojpeg.h>

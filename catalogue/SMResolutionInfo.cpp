@@ -1,6 +1,6 @@
-#include "catalogue/SMResolutionInfo.h"
+#include <orva/SMResolutionInfo.h>
 
-#include "catalogue/SMXMLReader.h"
+#include <orva/SMXMLReader.h>
 
 #include <fstream>
 #include <sstream>

@@ -1,4 +1,4 @@
-#include "catalogue/SMXMLReader.h"
+#include <orva/SMXMLReader.h>
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/SystemLog.h"

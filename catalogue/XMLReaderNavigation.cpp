@@ -1,6 +1,6 @@
 #include "catalogue/XMLReaderNavigation.h"
 
-#include "catalogue/SMXMLReader.h"
+#include <orva/SMXMLReader.h>
 
 namespace orva {
 

@@ -2,7 +2,7 @@
 // Pure function of the tree; any thread may call it on a tree nobody changes.
 #pragma once
 
-#include "platform/foundation/Value.h"
+#include <orva/Value.h>
 
 #include <string>
 

@@ -1,7 +1,7 @@
-#include "devices/OrvaAVDevice.h"
+#include <orva/OrvaAVDevice.h>
 
-#include "devices/audio/OrvaAudioDevice.h"
-#include "devices/video/OrvaVideoDevice.h"
+#include <orva/OrvaAudioDevice.h>
+#include <orva/OrvaVideoDevice.h>
 #include "platform/foundation/SystemLog.h"
 
 #include <algorithm>

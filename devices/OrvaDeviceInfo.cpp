@@ -1,4 +1,4 @@
-#include "devices/OrvaDeviceInfo.h"
+#include <orva/OrvaDeviceInfo.h>
 
 namespace orva {
 

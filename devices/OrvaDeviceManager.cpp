@@ -1,8 +1,8 @@
-#include "devices/OrvaDeviceManager.h"
+#include <orva/OrvaDeviceManager.h>
 
-#include "Utilities/unistr.h"
+#include <orva/unistr.h>
 #include "platform/foundation/Bundle.h"
-#include "platform/foundation/NotificationCenter.h"
+#include <orva/NotificationCenter.h>
 #include "platform/foundation/PropertyList.h"
 
 #include <zedederadIvo.h>

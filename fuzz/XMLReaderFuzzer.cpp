@@ -1,5 +1,5 @@
 // Feeds arbitrary bytes to the XML dictionary reader and walks what it returns.
-#include "catalogue/SMXMLReader.h"
+#include <orva/SMXMLReader.h>
 #include "catalogue/XMLReaderNavigation.h"
 #include "platform/foundation/SystemLog.h"
 

@@ -1,7 +1,7 @@
-#include "overlay/CameraStatusDisplay.h"
+#include <orva/CameraStatusDisplay.h>
 
 #include "platform/graphics/BitmapContext.h"
-#include "platform/graphics/GLContext.h"
+#include <orva/GLContext.h>
 #include "platform/graphics/ImageReader.h"
 
 #include <GL/gl.h>

@@ -1,4 +1,4 @@
-#include "overlay/GLString.h"
+#include <orva/GLString.h>
 
 #include "overlay/RoundRect.h"
 #include "platform/foundation/SystemLog.h"

@@ -2,7 +2,7 @@
 // arcs of one radius, clamped to half the shorter side. Pure functions; any thread.
 #pragma once
 
-#include "platform/graphics/BezierPath.h"
+#include <orva/BezierPath.h>
 
 namespace orva {
 

@@ -4,7 +4,7 @@
 // priming (one packet) as a trim at the start.
 #pragma once
 
-#include "platform/media/FormatDescription.h"
+#include <orva/FormatDescription.h>
 #include "platform/media/SampleBuffer.h"
 #include "recording/ISampleGenerator.h"
 

@@ -7,6 +7,8 @@
 // the writer queue and blocks until the file is complete; never call it from that queue.
 #pragma once
 
+#include <orva/OrvaStatus.h>
+
 #include "platform/media/SampleBuffer.h"
 #include "platform/media/SimpleQueue.h"
 
@@ -22,9 +24,9 @@ class DispatchQueue;
 
 class AVAssetWriterAdapter {
 public:
-    static constexpr int32_t kErrorCannotCreateFile = -198;
-    static constexpr int32_t kErrorDiskFull = -199;
-    static constexpr int32_t kErrorWriterFailed = -200;
+    static constexpr int32_t kErrorCannotCreateFile = kOrvaErrorCannotCreateFile;
+    static constexpr int32_t kErrorDiskFull = kOrvaErrorDiskFull;
+    static constexpr int32_t kErrorWriterFailed = kOrvaErrorWriterFailed;
     static constexpr size_t kAudioQueueCapacity = 1000;
     static constexpr size_t kVideoQueueCapacity = 300;
     static constexpr uint64_t kLowDiskSpace = 4000000;

@@ -5,7 +5,7 @@
 // Close; it is taken before the adapter's own.
 #pragma once
 
-#include "recording/OrvaMovieCreator.h"
+#include <orva/OrvaMovieCreator.h>
 
 #include <atomic>
 #include <mutex>

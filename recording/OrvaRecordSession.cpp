@@ -1,10 +1,10 @@
-#include "recording/OrvaRecordSession.h"
+#include <orva/OrvaRecordSession.h>
 
-#include "devices/OrvaDeviceInfo.h"
-#include "devices/audio/OrvaAudioDevice.h"
-#include "devices/video/OrvaVideoDevice.h"
+#include <orva/OrvaDeviceInfo.h>
+#include <orva/OrvaAudioDevice.h>
+#include <orva/OrvaVideoDevice.h>
 #include "platform/foundation/FileManager.h"
-#include "recording/OrvaRecorder.h"
+#include <orva/OrvaRecorder.h>
 
 #include <filesystem>
 

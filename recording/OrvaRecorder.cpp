@@ -1,8 +1,8 @@
-#include "recording/OrvaRecorder.h"
+#include <orva/OrvaRecorder.h>
 
-#include "devices/audio/OrvaAudioDevice.h"
-#include "devices/video/OrvaVideoDevice.h"
-#include "platform/foundation/RunLoop.h"
+#include <orva/OrvaAudioDevice.h>
+#include <orva/OrvaVideoDevice.h>
+#include <orva/RunLoop.h>
 
 namespace orva {
 

@@ -3,7 +3,7 @@
 // filled with silence in the same sample, so the track keeps to the capture clock.
 #pragma once
 
-#include "platform/media/FormatDescription.h"
+#include <orva/FormatDescription.h>
 #include "platform/media/SampleBuffer.h"
 #include "recording/ISampleGenerator.h"
 

@@ -5,7 +5,7 @@
 // one are dropped.
 #pragma once
 
-#include "platform/media/FormatDescription.h"
+#include <orva/FormatDescription.h>
 #include "platform/media/SampleBuffer.h"
 #include "recording/ISampleGenerator.h"
 

@@ -4,7 +4,7 @@
 #include "platform/writer/AssetWriter.h"
 #include "recording/AVAssetWriterAdapter.h"
 #include "recording/H264SampleGenerator.h"
-#include "recording/OrvaMovieCreator.h"
+#include <orva/OrvaMovieCreator.h>
 #include "recording/PCMAudioSampleGenerator.h"
 #include "recording/UncompressedSampleGenerator.h"
 

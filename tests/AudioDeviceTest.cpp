@@ -1,7 +1,7 @@
 #include "SimBus.h"
 
-#include "devices/OrvaDeviceManager.h"
-#include "devices/audio/OrvaAudioDevice.h"
+#include <orva/OrvaDeviceManager.h>
+#include <orva/OrvaAudioDevice.h>
 
 #include <zedederadIvo.h>
 

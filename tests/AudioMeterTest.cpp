@@ -1,9 +1,9 @@
 #include "SimBus.h"
 
-#include "devices/OrvaDeviceManager.h"
-#include "devices/audio/OrvaAudioDevice.h"
+#include <orva/OrvaDeviceManager.h>
+#include <orva/OrvaAudioDevice.h>
 #include "platform/capture/CaptureDevice.h"
-#include "platform/foundation/RunLoop.h"
+#include <orva/RunLoop.h>
 
 #include <gtest/gtest.h>
 

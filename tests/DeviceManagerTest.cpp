@@ -1,7 +1,7 @@
 #include "SimBus.h"
 
-#include "devices/OrvaDeviceManager.h"
-#include "platform/foundation/NotificationCenter.h"
+#include <orva/OrvaDeviceManager.h>
+#include <orva/NotificationCenter.h>
 
 #include <gtest/gtest.h>
 

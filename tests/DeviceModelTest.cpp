@@ -1,8 +1,8 @@
 #include "SimBus.h"
 
-#include "devices/OrvaAVDevice.h"
-#include "devices/audio/OrvaAudioDevice.h"
-#include "devices/video/OrvaVideoDevice.h"
+#include <orva/OrvaAVDevice.h>
+#include <orva/OrvaAudioDevice.h>
+#include <orva/OrvaVideoDevice.h>
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/FileManager.h"
-#include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/Number.h"
+#include <orva/NotificationCenter.h>
+#include <orva/Number.h>
 #include "platform/foundation/PropertyList.h"
-#include "platform/foundation/RunLoop.h"
+#include <orva/RunLoop.h>
 #include "platform/foundation/UUID.h"
-#include "platform/foundation/Value.h"
+#include <orva/Value.h>
 
 #include <gtest/gtest.h>
 

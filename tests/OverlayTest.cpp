@@ -1,5 +1,5 @@
-#include "overlay/CameraStatusDisplay.h"
-#include "overlay/GLString.h"
+#include <orva/CameraStatusDisplay.h>
+#include <orva/GLString.h>
 #include "overlay/RoundRect.h"
 #include "platform/foundation/SystemLog.h"
 #include "platform/graphics/BitmapContext.h"

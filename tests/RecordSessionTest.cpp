@@ -1,11 +1,11 @@
 #include "MovieReader.h"
 #include "SimBus.h"
 
-#include "devices/OrvaDeviceManager.h"
-#include "devices/audio/OrvaAudioDevice.h"
-#include "devices/video/OrvaVideoDevice.h"
-#include "recording/OrvaRecordSession.h"
-#include "recording/OrvaRecorder.h"
+#include <orva/OrvaDeviceManager.h>
+#include <orva/OrvaAudioDevice.h>
+#include <orva/OrvaVideoDevice.h>
+#include <orva/OrvaRecordSession.h>
+#include <orva/OrvaRecorder.h>
 
 #include <gtest/gtest.h>
 

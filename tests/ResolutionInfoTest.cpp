@@ -1,4 +1,4 @@
-#include "catalogue/SMResolutionInfo.h"
+#include <orva/SMResolutionInfo.h>
 #include "platform/foundation/SystemLog.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 #include "SimBus.h"
 
-#include "devices/OrvaDeviceManager.h"
+#include <orva/OrvaDeviceManager.h>
 #include "devices/video/OrvaPropertySets.h"
-#include "devices/video/OrvaVideoDevice.h"
+#include <orva/OrvaVideoDevice.h>
 
 #include <gtest/gtest.h>
 

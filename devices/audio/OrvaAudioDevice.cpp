@@ -1,10 +1,11 @@
-#include "devices/audio/OrvaAudioDevice.h"
+#include <orva/OrvaAudioDevice.h>
+#include <orva/OrvaStatus.h>
 
-#include "Utilities/unistr.h"
-#include "devices/OrvaDeviceManager.h"
+#include <orva/unistr.h>
+#include <orva/OrvaDeviceManager.h>
 #include "platform/capture/CaptureSession.h"
 #include "platform/foundation/DispatchQueue.h"
-#include "platform/foundation/RunLoop.h"
+#include <orva/RunLoop.h>
 #include "platform/foundation/SystemLog.h"
 
 #include <zedederadIvo.h>
@@ -16,11 +17,11 @@ namespace orva {
 
 namespace {
 
-constexpr int32_t kStatusOK = 0;
-constexpr int32_t kStatusNoFormat = 2;
-constexpr int32_t kStatusNotOpen = 3;
-constexpr int32_t kStatusBusy = 5;
-constexpr int32_t kStatusFailed = 7;
+constexpr int32_t kStatusOK = kOrvaOK;
+constexpr int32_t kStatusNoFormat = kOrvaErrorNoFormat;
+constexpr int32_t kStatusNotOpen = kOrvaErrorNotOpen;
+constexpr int32_t kStatusBusy = kOrvaErrorMicrophoneBusy;
+constexpr int32_t kStatusFailed = kOrvaErrorLibraryFailed;
 
 // The single-precision 0.03 widened to double, as the timer has always been scheduled.
 constexpr double kMeterInterval = static_cast<double>(0.03f);

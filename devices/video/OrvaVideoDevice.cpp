@@ -1,7 +1,8 @@
-#include "devices/video/OrvaVideoDevice.h"
+#include <orva/OrvaVideoDevice.h>
+#include <orva/OrvaStatus.h>
 
-#include "Utilities/unistr.h"
-#include "devices/OrvaDeviceManager.h"
+#include <orva/unistr.h>
+#include <orva/OrvaDeviceManager.h>
 #include "platform/foundation/DispatchQueue.h"
 
 #include <zedederadIvo.h>
@@ -16,10 +17,10 @@ const char* const KPXVideoCodec = "kKPXVideoCodec";
 
 namespace {
 
-constexpr int32_t kStatusNotOpen = 3;
-constexpr int32_t kStatusNoFormat = 2;
-constexpr int32_t kStatusRefused = 6;
-constexpr int32_t kStatusFailed = 7;
+constexpr int32_t kStatusNotOpen = kOrvaErrorNotOpen;
+constexpr int32_t kStatusNoFormat = kOrvaErrorNoFormat;
+constexpr int32_t kStatusRefused = kOrvaErrorCameraBusy;
+constexpr int32_t kStatusFailed = kOrvaErrorLibraryFailed;
 
 _VCI_PIXEL_FORMAT pixelFormat(uint32_t code)
 {

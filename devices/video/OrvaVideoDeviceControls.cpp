@@ -2,7 +2,7 @@
 // setters read the other axis first), values passed through without clamping.
 #include "devices/video/OrvaCameraModels.h"
 #include "devices/video/OrvaPropertySets.h"
-#include "devices/video/OrvaVideoDevice.h"
+#include <orva/OrvaVideoDevice.h>
 
 #include "platform/foundation/UUID.h"
 

@@ -2,7 +2,7 @@
 // the alternate set when the camera lacks the first.
 #include "devices/video/OrvaCameraModels.h"
 #include "devices/video/OrvaPropertySets.h"
-#include "devices/video/OrvaVideoDevice.h"
+#include <orva/OrvaVideoDevice.h>
 
 #include <zedederadIvo.h>
 

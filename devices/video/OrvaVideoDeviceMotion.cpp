@@ -1,9 +1,9 @@
 // Relative pan/tilt motion: 125 ms bursts on the device's serial queue.
 #include "devices/video/OrvaPropertySets.h"
-#include "devices/video/OrvaVideoDevice.h"
+#include <orva/OrvaVideoDevice.h>
 
 #include "platform/foundation/DispatchQueue.h"
-#include "platform/foundation/RunLoop.h"
+#include <orva/RunLoop.h>
 #include "platform/foundation/SystemLog.h"
 
 #include <zedederadIvo.h>

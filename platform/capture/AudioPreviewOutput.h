@@ -4,7 +4,7 @@
 // allocating; the session replaces the list whole when its inputs change.
 #pragma once
 
-#include "Utilities/SharedSlot.h"
+#include <orva/SharedSlot.h>
 #include "platform/capture/CaptureConnection.h"
 
 #include <atomic>

@@ -5,7 +5,7 @@
 // answer (two seconds at most).
 #pragma once
 
-#include "platform/media/FormatDescription.h"
+#include <orva/FormatDescription.h>
 
 #include <cstdint>
 #include <memory>

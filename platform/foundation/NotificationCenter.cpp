@@ -1,4 +1,4 @@
-#include "platform/foundation/NotificationCenter.h"
+#include <orva/NotificationCenter.h>
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "platform/foundation/Number.h"
+#include <orva/Number.h>
 
 #include <cmath>
 #include <cstdio>

@@ -3,7 +3,7 @@
 // are left out. Reading is synchronous and thread-safe; malformed input gives null.
 #pragma once
 
-#include "platform/foundation/Value.h"
+#include <orva/Value.h>
 
 #include <optional>
 #include <string>

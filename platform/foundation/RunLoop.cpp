@@ -1,4 +1,4 @@
-#include "platform/foundation/RunLoop.h"
+#include <orva/RunLoop.h>
 
 #include <glib.h>
 

@@ -1,4 +1,4 @@
-#include "platform/foundation/Value.h"
+#include <orva/Value.h>
 
 namespace orva {
 

@@ -1,4 +1,4 @@
-#include "platform/foundation/XMLParser.h"
+#include <orva/XMLParser.h>
 
 #include <expat.h>
 

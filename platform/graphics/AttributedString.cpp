@@ -1,4 +1,4 @@
-#include "platform/graphics/AttributedString.h"
+#include <orva/AttributedString.h>
 
 #include <cairo.h>
 #include <pango/pangocairo.h>

@@ -1,4 +1,4 @@
-#include "platform/graphics/BezierPath.h"
+#include <orva/BezierPath.h>
 
 #include <cmath>
 

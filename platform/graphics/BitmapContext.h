@@ -5,9 +5,9 @@
 // as premultiplied RGBA rows from the top. Used by one thread at a time.
 #pragma once
 
-#include "platform/graphics/AttributedString.h"
-#include "platform/graphics/BezierPath.h"
-#include "platform/graphics/Color.h"
+#include <orva/AttributedString.h>
+#include <orva/BezierPath.h>
+#include <orva/Color.h>
 #include "platform/graphics/ImageReader.h"
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "platform/graphics/GLContext.h"
+#include <orva/GLContext.h>
 
 #include <EGL/egl.h>
 

@@ -2,7 +2,7 @@
 // (the platform's format-information query). Any thread.
 #pragma once
 
-#include "platform/media/FormatDescription.h"
+#include <orva/FormatDescription.h>
 
 namespace orva {
 

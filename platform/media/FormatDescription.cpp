@@ -1,4 +1,4 @@
-#include "platform/media/FormatDescription.h"
+#include <orva/FormatDescription.h>
 
 namespace orva {
 

@@ -2,7 +2,7 @@
 // framework keeps times (value, timescale, flags). Plain value type; any thread.
 #pragma once
 
-#include "platform/foundation/Value.h"
+#include <orva/Value.h>
 
 #include <cstdint>
 

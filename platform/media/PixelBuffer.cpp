@@ -1,6 +1,6 @@
 #include "platform/media/PixelBuffer.h"
 
-#include "platform/media/FormatDescription.h"
+#include <orva/FormatDescription.h>
 
 #include <new>
 

@@ -5,9 +5,9 @@
 // reference; attachments are set before it is shared and only read after.
 #pragma once
 
-#include "platform/foundation/Value.h"
+#include <orva/Value.h>
 #include "platform/media/BlockBuffer.h"
-#include "platform/media/FormatDescription.h"
+#include <orva/FormatDescription.h>
 #include "platform/media/MediaTime.h"
 #include "platform/media/PixelBuffer.h"
 

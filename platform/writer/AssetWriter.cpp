@@ -1,6 +1,6 @@
 #include "platform/writer/AssetWriter.h"
 
-#include "platform/media/FormatDescription.h"
+#include <orva/FormatDescription.h>
 #include "platform/media/SampleBuffer.h"
 #include "platform/writer/AssetWriterInput.h"
 

@@ -5,7 +5,7 @@
 // markAsFinished belong to that queue.
 #pragma once
 
-#include "platform/media/FormatDescription.h"
+#include <orva/FormatDescription.h>
 
 #include <atomic>
 #include <functional>

@@ -3,10 +3,10 @@
 // level meter, the daemon going away, and no daemon at all.
 #include "VirtualMicrophone.h"
 
-#include "devices/OrvaDeviceManager.h"
-#include "devices/audio/OrvaAudioDevice.h"
-#include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/RunLoop.h"
+#include <orva/OrvaDeviceManager.h>
+#include <orva/OrvaAudioDevice.h>
+#include <orva/NotificationCenter.h>
+#include <orva/RunLoop.h>
 #include "platform/foundation/SystemLog.h"
 
 #include <zedederadIvoBackend.h>

@@ -5,12 +5,12 @@
 #include "FakeUvcCamera.h"
 #include "UdevTestbed.h"
 
-#include "devices/OrvaDeviceManager.h"
+#include <orva/OrvaDeviceManager.h>
 #include "devices/video/OrvaPropertySets.h"
-#include "devices/video/OrvaVideoDevice.h"
-#include "platform/foundation/NotificationCenter.h"
+#include <orva/OrvaVideoDevice.h>
+#include <orva/NotificationCenter.h>
 #include "platform/foundation/SystemLog.h"
-#include "platform/media/FormatDescription.h"
+#include <orva/FormatDescription.h>
 
 #include <zedederadIvoBackend.h>
 #include <zedederadIvoSystem.h>

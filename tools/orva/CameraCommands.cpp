@@ -1,8 +1,8 @@
 // orva formats, orva info, orva ptz.
 #include "Cli.h"
 
-#include "devices/OrvaDeviceManager.h"
-#include "devices/video/OrvaVideoDevice.h"
+#include <orva/OrvaDeviceManager.h>
+#include <orva/OrvaVideoDevice.h>
 
 #include <cstdio>
 

@@ -1,7 +1,7 @@
 // orva capture-audio [--mic M] [--format lpcm:48000:2:16|aac:48000:2] [--seconds N] [--out FILE]
 #include "Cli.h"
 
-#include "devices/audio/OrvaAudioDevice.h"
+#include <orva/OrvaAudioDevice.h>
 
 #include <array>
 #include <atomic>

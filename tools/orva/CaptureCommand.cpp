@@ -1,7 +1,7 @@
 // orva capture [--camera C] [--format avc1:1280x720] [--seconds N] [--out FILE]
 #include "Cli.h"
 
-#include "devices/video/OrvaVideoDevice.h"
+#include <orva/OrvaVideoDevice.h>
 
 #include <atomic>
 #include <cstdio>

@@ -1,8 +1,8 @@
 // orva catalogue [FILE] [--pid 0x08E4] [--codec H264] [--size 1280x720] [--interpolated]
 #include "Cli.h"
 
-#include "catalogue/SMResolutionInfo.h"
-#include "catalogue/SMXMLReader.h"
+#include <orva/SMResolutionInfo.h>
+#include <orva/SMXMLReader.h>
 #include "platform/foundation/Bundle.h"
 
 #include <cstdio>

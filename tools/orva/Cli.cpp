@@ -1,7 +1,7 @@
 #include <cstdio>
 #include "Cli.h"
 
-#include "platform/foundation/RunLoop.h"
+#include <orva/RunLoop.h>
 
 #include <algorithm>
 #include <chrono>

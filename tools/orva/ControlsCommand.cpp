@@ -1,7 +1,7 @@
 // orva controls [CAMERA] | orva controls set NAME VALUE [--camera C]
 #include "Cli.h"
 
-#include "devices/video/OrvaVideoDevice.h"
+#include <orva/OrvaVideoDevice.h>
 
 #include <cerrno>
 #include <cstdio>

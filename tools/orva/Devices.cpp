@@ -1,9 +1,9 @@
 // Choosing and opening devices for the commands.
 #include "Cli.h"
 
-#include "devices/OrvaDeviceManager.h"
-#include "devices/audio/OrvaAudioDevice.h"
-#include "devices/video/OrvaVideoDevice.h"
+#include <orva/OrvaDeviceManager.h>
+#include <orva/OrvaAudioDevice.h>
+#include <orva/OrvaVideoDevice.h>
 
 #include <cstdio>
 #include <cstring>

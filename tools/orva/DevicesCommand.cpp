@@ -1,9 +1,9 @@
 // orva devices: list cameras and microphones; --watch follows arrivals and removals.
 #include "Cli.h"
 
-#include "devices/OrvaDeviceManager.h"
-#include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/RunLoop.h"
+#include <orva/OrvaDeviceManager.h>
+#include <orva/NotificationCenter.h>
+#include <orva/RunLoop.h>
 
 #include <zedederadIvoSim.h>
 

@@ -1,8 +1,8 @@
 // orva audio-formats, meter, volume and mute.
 #include "Cli.h"
 
-#include "devices/audio/OrvaAudioDevice.h"
-#include "platform/foundation/RunLoop.h"
+#include <orva/OrvaAudioDevice.h>
+#include <orva/RunLoop.h>
 
 #include <cmath>
 #include <cstdio>

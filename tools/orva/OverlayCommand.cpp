@@ -1,8 +1,8 @@
 // orva overlay [--status-image FILE] [--text "…"] [--size 640x480] --out frame.png
 #include "Cli.h"
 
-#include "overlay/CameraStatusDisplay.h"
-#include "overlay/GLString.h"
+#include <orva/CameraStatusDisplay.h>
+#include <orva/GLString.h>
 #include "platform/foundation/Bundle.h"
 #include "platform/graphics/BitmapContext.h"
 #include "platform/graphics/HeadlessGLContext.h"

@@ -3,11 +3,11 @@
 // orva probe FILE.mov
 #include "Cli.h"
 
-#include "devices/audio/OrvaAudioDevice.h"
-#include "devices/video/OrvaVideoDevice.h"
+#include <orva/OrvaAudioDevice.h>
+#include <orva/OrvaVideoDevice.h>
 #include "platform/foundation/FileManager.h"
 #include "platform/writer/MovieProbe.h"
-#include "recording/OrvaRecordSession.h"
+#include <orva/OrvaRecordSession.h>
 
 #include <atomic>
 #include <cstdio>

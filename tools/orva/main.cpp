@@ -1,12 +1,16 @@
 // orva: the command-line host of the Orva webcam component.
 #include "Cli.h"
 
+#include "platform/foundation/Bundle.h"
 #include "platform/foundation/SystemLog.h"
+
+#include <orva/OrvaVersion.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 
 namespace {
@@ -82,8 +86,24 @@ void usage(FILE* out)
 
 } // namespace
 
+// The CLI's resources: Resources/ beside the executable in the build tree, share/orva
+// under the prefix of an installed one.
+void findResources()
+{
+    std::error_code error;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error || std::filesystem::is_directory(exe.parent_path() / "Resources", error)) return;
+    const auto installed = exe.parent_path().parent_path() / "share" / "orva";
+    if (std::filesystem::is_directory(installed, error)) orva::Bundle::setMainBundleResourcePath(installed.string());
+}
+
 int main(int argc, char** argv)
 {
+    findResources();
+    if (argc == 2 && (!std::strcmp(argv[1], "--version") || !std::strcmp(argv[1], "-V"))) {
+        std::printf("orva %s\n", ORVA_VERSION_STRING);
+        return 0;
+    }
     // Options before the command choose the devices.
     bool simulate = false, allVendors = false;
     while (argc >= 2 && (!std::strcmp(argv[1], "--simulate") || !std::strcmp(argv[1], "--all-vendors"))) {

@@ -1,0 +1,72 @@
+// Wraps one movie creator for one recording: describes the movie from the camera's
+// and the microphone's chosen formats, opens it, passes samples on while recording,
+// and closes it. The adding calls run on the capture threads and take no lock of the
+// recorder (the creator serialises them); open and close run on the host's thread,
+// and closeRecorder turns that thread's run loop for half a second before it
+// finishes the file, so it blocks for at least that long.
+#pragma once
+
+#include <orva/OrvaExport.h>
+
+#include <orva/OrvaMovieCreator.h>
+#include <orva/OrvaStatus.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace orva {
+
+class OrvaAudioDevice;
+class OrvaVideoDevice;
+
+class ORVA_EXPORT OrvaRecorder {
+public:
+    static constexpr int32_t kStatusNoMovieCreator = kOrvaErrorNoMovieCreator;
+    static constexpr int32_t kStatusOpenFailed = kOrvaErrorMovieOpenFailed;
+
+    OrvaRecorder() = default;
+    ~OrvaRecorder();
+    OrvaRecorder(const OrvaRecorder&) = delete;
+    OrvaRecorder& operator=(const OrvaRecorder&) = delete;
+
+    // 0 opened; 1 no movie creator; 8 the creator's Open failed. A device without a
+    // chosen format (or null) gives a description that records nothing for its track.
+    [[nodiscard]] int32_t openRecorderWithFilPath(const std::string& path, const OrvaVideoDevice* videoStream,
+                                                  const OrvaAudioDevice* audioStream);
+    // 0 when not recording, else the movie creator's result. An H.264 frame is
+    // converted in place, so the buffer changes.
+    [[nodiscard]] int32_t addVideoSample(void* data, uint32_t length, int64_t timestamp);
+    [[nodiscard]] int32_t addAudioSample(void* data, uint32_t length, int64_t timestamp);
+    // 0 when not recording, else the creator's Close result.
+    int32_t closeRecorder();
+
+    bool isRecording() const { return mIsRecording.load(); }
+    // Samples the movie lost because its writer fell behind, so far or, once closed,
+    // in the end. Read on the host's thread (the one that opens and closes).
+    uint64_t droppedSamples() const { return mMovieCreator ? mMovieCreator->droppedSamples() : mDroppedAtClose; }
+    std::optional<std::string> fileURL() const;
+    void setFileURL(std::optional<std::string> path);
+    const OrvaVideoDevice* videoStream() const { return mVideoStream; }
+    void setVideoStream(const OrvaVideoDevice* stream) { mVideoStream = stream; }
+    const OrvaAudioDevice* audioStream() const { return mAudioStream; }
+    void setAudioStream(const OrvaAudioDevice* stream) { mAudioStream = stream; }
+
+    // The descriptions the recorder builds from a device's chosen format.
+    static _OrvaVideoDescription describeVideo(const OrvaVideoDevice* camera);
+    static _OrvaAudioDescription describeAudio(const OrvaAudioDevice* microphone);
+
+private:
+    std::unique_ptr<OrvaMovieCreator> mMovieCreator;
+    const OrvaAudioDevice* mAudioStream = nullptr; // not retained
+    const OrvaVideoDevice* mVideoStream = nullptr; // not retained
+    mutable std::mutex mFileURLLock;
+    std::optional<std::string> mFileURL;
+    std::atomic<bool> mIsRecording{false};
+    std::recursive_mutex mMonitor;
+    uint64_t mDroppedAtClose = 0;
+};
+
+} // namespace orva
