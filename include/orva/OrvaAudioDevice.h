@@ -1,13 +1,14 @@
-// The microphone: opening, wave formats, capture and closing; the level meter;
-// volume and mute.
-//
-// Threads: the host calls open, format, start, stop and close from one thread at a
-// time. Audio buffers reach the delegates on the capture library's thread
-// (AudioFrameCompletionCallback) with the delegate-list lock held. The meter belongs
-// to the thread that calls startVUMeter, which must turn its run loop (normally the
-// host's main thread): its ticks run there, levels reach delegates on the main queue,
-// and the final negative infinity is sent on the thread that stops it. Volume and
-// mute are synchronous library calls on the caller's thread.
+/// @file
+/// The microphone: opening, wave formats, capture and closing; the level meter;
+/// volume and mute.
+///
+/// Threads: the host calls open, format, start, stop and close from one thread at a
+/// time. Audio buffers reach the delegates on the capture library's thread
+/// (AudioFrameCompletionCallback) with the delegate-list lock held. The meter belongs
+/// to the thread that calls startVUMeter, which must turn its run loop (normally the
+/// host's main thread): its ticks run there, levels reach delegates on the main queue,
+/// and the final negative infinity is sent on the thread that stops it. Volume and
+/// mute are synchronous library calls on the caller's thread.
 #pragma once
 
 #include <orva/OrvaExport.h>
@@ -28,72 +29,84 @@ class CaptureDeviceInput;
 class CaptureSession;
 class Timer;
 
-// The library calls this on its thread for every captured buffer; the event's
-// context is the device.
+/// The library calls this on its thread for every captured buffer; the event's
+/// context is the device.
 ORVA_EXPORT void AudioFrameCompletionCallback(void* reserved, _ACI_EVENT_INFO* info);
 
 
+/// A microphone: capture, the level meter, volume and mute.
 class ORVA_EXPORT OrvaAudioDevice : public OrvaAVDevice {
 public:
+    /// A value, or null when the capture library failed.
     using OptionalNumber = std::optional<Number>;
 
+    /// A microphone device for the record (OrvaAVDevice::newDevice() chooses for you).
     [[nodiscard]] static std::shared_ptr<OrvaAudioDevice> create(std::shared_ptr<OrvaDeviceInfo> deviceInfo);
+    /// Closes the microphone if it is open.
     ~OrvaAudioDevice() override;
 
-    // The shared device manager's microphone list (records, not devices).
+    /// The shared device manager's microphone list (records, not devices).
     static std::shared_ptr<const std::vector<std::shared_ptr<OrvaDeviceInfo>>> getAudioDeviceList();
 
-    // ---- Lifecycle, formats, capture ----
-    // 0, or 7 when the library gives no handle. Opening an open device opens it again.
+    /// @name Lifecycle, formats, capture
+    ///@{
+    /// 0, or 7 when the library gives no handle. Opening an open device opens it again.
     [[nodiscard]] int32_t openDevice() override;
-    // Stops capture, closes the handle and stops the level meter (even when not open).
+    /// Stops capture, closes the handle and stops the level meter (even when not open).
     void closeDevice() override;
-    // The wave formats as audio format descriptions, built once and kept across close
-    // and reopen; null when not open or when the library lists none (then the next
-    // call asks again).
+    /// The wave formats as audio format descriptions, built once and kept across close
+    /// and reopen; null when not open or when the library lists none (then the next
+    /// call asks again).
     std::shared_ptr<const FormatList> getSupportedFormats() override;
+    /// The chosen format, or null.
     std::shared_ptr<const FormatDescription> getFormat() const override { return mFormat; }
-    // Keeps a copy holding only the four stream fields; null chooses none.
+    /// Keeps a copy holding only the four stream fields; null chooses none.
     void setFormat(std::shared_ptr<const FormatDescription> format) override;
-    // 0 (also when already capturing); 3 not open; 2 no format or parameters refused;
-    // the library's code when subscribing fails; 5 when the device is busy (19); the
-    // library's code for any other start failure.
+    /// 0 (also when already capturing); 3 not open; 2 no format or parameters refused;
+    /// the library's code when subscribing fails; 5 when the device is busy; the
+    /// library's code for any other start failure.
     [[nodiscard]] int32_t startCapture() override;
-    // 0 (also when not capturing); 3 not open; 7 when the library fails to stop.
+    /// 0 (also when not capturing); 3 not open; 7 when the library fails to stop.
     [[nodiscard]] int32_t stopCapture() override;
-
-    // Record/description mapping of the wave format (public for the recording side
-    // and tests). The description carries only rate, format id, channels and bits.
+    /// Record/description mapping of the wave format (public for the recording side
+    /// and tests). The description carries only rate, format id, channels and bits.
     static std::shared_ptr<const AudioFormatDescription> descriptionForWaveFormat(uint16_t tag, uint16_t channels,
                                                                                    uint32_t samplesPerSec,
                                                                                    uint16_t bitsPerSample);
+    ///@}
 
-    // ---- Level meter ----
-    // Starts the platform capture of this microphone and a 0.03 s repeating timer on
-    // the calling thread's run loop; always 0. Logs "IsRunning YES|NO". A second call
-    // while the meter runs changes nothing.
+    /// @name Level meter
+    ///@{
+    /// Starts the platform capture of this microphone and a 0.03 s repeating timer on
+    /// the calling thread's run loop; always 0. Logs "IsRunning YES|NO". A second call
+    /// while the meter runs changes nothing.
     int32_t startVUMeter();
-    // Stops the timer, stops the session on a global queue and sends negative
-    // infinity at once to every delegate that takes levels; always 0. Idle: nothing.
+    /// Stops the timer, stops the session on a global queue and sends negative
+    /// infinity at once to every delegate that takes levels; always 0. Idle: nothing.
     int32_t stopVUMeter();
-    // Replaces the session's input with one for `device` (null: no input).
+    /// Replaces the session's input with one for `device` (null: no input).
     void setSelectedAudioDevice(const std::shared_ptr<CaptureDevice>& device);
-    // One tick: the plain mean of the connection's channel levels (dB), queued on the
-    // main queue for each delegate that takes levels.
+    /// One tick: the plain mean of the connection's channel levels (dB), queued on the
+    /// main queue for each delegate that takes levels.
     void micLevelTimerFired(Timer& timer);
+    ///@}
 
-    // ---- Volume and mute (whatever handle is stored is passed; nothing is checked) ----
-    bool isMuteOn();
-    void setMute(bool mute);
-    Number getVolumeMax() const { return Number::numberWithInt(255); }
-    Number getVolumeMin() const { return Number::numberWithInt(0); }
-    Number getVolumeDefault() const { return Number::numberWithInt(255); }
-    // Null when the library fails.
+    /// @name Volume and mute
+    /// Synchronous library calls on the caller's thread; whatever handle is stored is
+    /// passed (nothing is checked).
+    ///@{
+    bool isMuteOn();         ///< whether the microphone is muted (NO after a failure)
+    void setMute(bool mute); ///< mutes or unmutes
+    Number getVolumeMax() const { return Number::numberWithInt(255); }     ///< 255
+    Number getVolumeMin() const { return Number::numberWithInt(0); }       ///< 0
+    Number getVolumeDefault() const { return Number::numberWithInt(255); } ///< 255
+    /// The volume, 0-255; null when the library fails.
     OptionalNumber getVolumeCur();
-    // Sends the low 8 bits of intValue (256 → 0, 300 → 44, −1 → 255); null sends 0.
+    /// Sends the low 8 bits of intValue (256 → 0, 300 → 44, −1 → 255); null sends 0.
     void setVolumeCur(const OptionalNumber& volume);
-    bool isAutoVolumeSet() const { return false; }
-    void setAutoVolume(bool) {}
+    bool isAutoVolumeSet() const { return false; } ///< never: the microphone has no automatic volume
+    void setAutoVolume(bool) {}                    ///< does nothing
+    ///@}
 
 private:
     friend void AudioFrameCompletionCallback(void*, _ACI_EVENT_INFO*);
@@ -102,10 +115,10 @@ private:
 
     std::shared_ptr<const FormatList> mSupportedFormats;
     std::shared_ptr<const FormatDescription> mFormat;
-    std::weak_ptr<Timer> mMicLevelTimer; // the run loop holds the timer; the timer holds the device
+    std::weak_ptr<Timer> mMicLevelTimer; ///< the run loop holds the timer; the timer holds the device
     std::shared_ptr<CaptureSession> mSession;
     std::shared_ptr<AudioPreviewOutput> mAudioPreviewOutput;
-    std::shared_ptr<CaptureDeviceInput> mAudioDeviceInput; // the session holds it too
+    std::shared_ptr<CaptureDeviceInput> mAudioDeviceInput; ///< the session holds it too
 };
 
 } // namespace orva

@@ -1,8 +1,9 @@
-// The movie-writing interface the recorder sees: open a movie with a description of
-// its video and audio, add captured buffers one at a time with their capture
-// timestamps (microseconds), close. Open, AddSampleToMovie and Close may be called
-// from different threads; the implementation serialises them. Close blocks until
-// the file is complete.
+/// @file
+/// The movie-writing interface the recorder sees: open a movie with a description of
+/// its video and audio, add captured buffers one at a time with their capture
+/// timestamps (microseconds), close. Open, AddSampleToMovie and Close may be called
+/// from different threads; the implementation serialises them. Close blocks until
+/// the file is complete.
 #pragma once
 
 #include <orva/OrvaExport.h>
@@ -14,49 +15,58 @@
 
 namespace orva {
 
+/// What the movie's video track records.
 struct _OrvaVideoDescription {
-    int32_t width = 0;
-    int32_t height = 0;
-    uint32_t codec = 0; // 'avc1' or '2vuy'; another code records no video
-    int32_t frameRate = 0;
+    int32_t width = 0;  ///< picture width in pixels
+    int32_t height = 0; ///< picture height in pixels
+    uint32_t codec = 0; ///< 'avc1' or '2vuy'; another code records no video
+    int32_t frameRate = 0; ///< frames per second the camera was asked for
 };
 
+/// What the movie's audio track records.
 struct _OrvaAudioDescription {
-    uint16_t format = 0; // 0x636D linear PCM, 0x6320 AAC; another code records no audio
-    uint16_t channels = 0;
-    uint32_t sampleRate = 0;
-    uint16_t bitsPerSample = 0;
+    uint16_t format = 0; ///< 0x636D linear PCM, 0x6320 AAC; another code records no audio
+    uint16_t channels = 0;      ///< channels
+    uint32_t sampleRate = 0;    ///< frames per second
+    uint16_t bitsPerSample = 0; ///< bits of one PCM sample (16)
 };
 
+/// Writes one QuickTime movie from captured buffers (see the file's description).
 class ORVA_EXPORT OrvaMovieCreator {
 public:
+    /// The track a sample belongs to.
     enum OrvaMediaType : int32_t { Audio = 0, Video = 1 };
 
-    static constexpr int32_t kErrorUnsupportedMediaType = kOrvaErrorUnsupportedMediaType;
-    static constexpr int32_t kErrorCannotCreateFile = kOrvaErrorCannotCreateFile;
-    static constexpr int32_t kErrorDiskFull = kOrvaErrorDiskFull;
-    static constexpr int32_t kErrorWriterFailed = kOrvaErrorWriterFailed;
+    /// @name Results (the same as kOrvaError… in OrvaStatus.h)
+    ///@{
+    static constexpr int32_t kErrorUnsupportedMediaType = kOrvaErrorUnsupportedMediaType; ///< no track for the type
+    static constexpr int32_t kErrorCannotCreateFile = kOrvaErrorCannotCreateFile;         ///< the file cannot be made
+    static constexpr int32_t kErrorDiskFull = kOrvaErrorDiskFull;                         ///< the disk is full
+    static constexpr int32_t kErrorWriterFailed = kOrvaErrorWriterFailed;                 ///< any other failure
+    ///@}
 
+    /// A creator for the movie file at `path` (UTF-8); nothing is opened yet.
     explicit OrvaMovieCreator(std::string path) : mPath(std::move(path)) {}
     virtual ~OrvaMovieCreator() = default;
 
-    // Null descriptions leave that medium out. 0.
+    /// Null descriptions leave that medium out. 0.
     [[nodiscard]] virtual int32_t Open(const _OrvaVideoDescription* video, const _OrvaAudioDescription* audio) = 0;
-    // May rewrite the buffer (an H.264 frame is converted in place). 0 or an error code.
+    /// May rewrite the buffer (an H.264 frame is converted in place). 0 or an error code.
     [[nodiscard]] virtual int32_t AddSampleToMovie(uint8_t* data, uint32_t length, uint64_t timestamp,
                                                    OrvaMediaType type) = 0;
-    // Finishes the movie file. 0.
+    /// Finishes the movie file. 0.
     virtual int32_t Close() = 0;
 
+    /// The movie's path.
     const std::string& path() const { return mPath; }
-    // Samples lost so far because the writer fell behind (any thread).
+    /// Samples lost so far because the writer fell behind (any thread).
     virtual uint64_t droppedSamples() const { return 0; }
 
 protected:
-    std::string mPath;
+    std::string mPath; ///< the movie's path
 };
 
-// A new movie creator for the path (UTF-8); never null.
+/// A new movie creator for the path (UTF-8); never null.
 ORVA_EXPORT std::unique_ptr<OrvaMovieCreator> CreateMovieCreator(const char* path);
 
 } // namespace orva

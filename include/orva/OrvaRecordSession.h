@@ -1,10 +1,11 @@
-// Records one camera and one microphone into a QuickTime movie: startSession opens
-// and starts the devices as needed and becomes their capture delegate; every buffer
-// then goes to the recorder on the capture threads; stopSession stops the
-// microphone (the camera keeps capturing), finishes the movie in the temporary
-// directory and moves it to the destination path. startSession and stopSession run
-// on the host's thread; stopSession blocks for at least half a second while it turns
-// that thread's run loop and finishes the file.
+/// @file
+/// Records one camera and one microphone into a QuickTime movie: startSession opens
+/// and starts the devices as needed and becomes their capture delegate; every buffer
+/// then goes to the recorder on the capture threads; stopSession stops the
+/// microphone (the camera keeps capturing), finishes the movie in the temporary
+/// directory and moves it to the destination path. startSession and stopSession run
+/// on the host's thread; stopSession blocks for at least half a second while it turns
+/// that thread's run loop and finishes the file.
 #pragma once
 
 #include <orva/OrvaExport.h>
@@ -23,44 +24,53 @@ class OrvaAudioDevice;
 class OrvaRecorder;
 class OrvaVideoDevice;
 
+/// Records one camera and one microphone together into a QuickTime movie.
 class ORVA_EXPORT OrvaRecordSession : public OrvaAVDeviceDelegate, public std::enable_shared_from_this<OrvaRecordSession> {
 public:
+    /// A session for the devices (either may be null) and the destination path.
     static std::shared_ptr<OrvaRecordSession> create(std::shared_ptr<OrvaVideoDevice> videoDevice,
                                                      std::shared_ptr<OrvaAudioDevice> audioDevice,
                                                      std::string fileURL);
     ~OrvaRecordSession() override;
 
-    // 0 running; else the recorder's code (1, 8) or a device's start code.
+    /// 0 running; else the recorder's code (1, 8) or a device's start code.
     [[nodiscard]] int32_t startSession();
-    // Always 0.
+    /// Stops the microphone, finishes the movie and moves it to the destination;
+    /// blocks for at least half a second (turning this thread's run loop). Always 0.
     int32_t stopSession();
+    /// Whether the session records.
     bool isRunning() const { return mIsRunning.load(); }
+    /// The destination path.
     const std::string& fileURL() const { return mFileURL; }
-    // The movie being written while running (in the temporary directory).
+    /// The movie being written while running (in the temporary directory).
     std::optional<std::string> workingPath() const;
-    // Samples lost so far because the movie's writer fell behind (host's thread).
+    /// Samples lost so far because the movie's writer fell behind (host's thread).
     uint64_t droppedSamples() const;
 
+    /// The camera.
     std::shared_ptr<OrvaVideoDevice> videoDevice() const;
+    /// Replaces the camera (not while running).
     void setVideoDevice(std::shared_ptr<OrvaVideoDevice> device);
+    /// The microphone.
     std::shared_ptr<OrvaAudioDevice> audioDevice() const;
+    /// Replaces the microphone (not while running).
     void setAudioDevice(std::shared_ptr<OrvaAudioDevice> device);
 
-    // The capture delegate: a camera's frames (device type 0) go to the recorder's
-    // video track, anything else to its audio track.
+    /// The capture delegate: a camera's frames (device type 0) go to the recorder's
+    /// video track, anything else to its audio track.
     void didCaptureFrame(const void* frame, uint32_t length, int64_t timestamp,
                          const std::shared_ptr<OrvaDeviceInfo>& withDevice) override;
 
 private:
     OrvaRecordSession(std::shared_ptr<OrvaVideoDevice> videoDevice, std::shared_ptr<OrvaAudioDevice> audioDevice,
                       std::string fileURL);
-    void detach(); // removes the session from both devices' delegate lists
+    void detach(); ///< removes the session from both devices' delegate lists
 
     mutable std::mutex mPropertyLock;
     std::shared_ptr<OrvaVideoDevice> mVideoDevice;
     std::shared_ptr<OrvaAudioDevice> mAudioDevice;
     std::unique_ptr<OrvaRecorder> mRecorder;
-    std::atomic<OrvaRecorder*> mRecorderForCapture{nullptr}; // what the capture threads read
+    std::atomic<OrvaRecorder*> mRecorderForCapture{nullptr}; ///< what the capture threads read
     std::string mFileURL;
     std::atomic<bool> mIsRunning{false};
     std::atomic<uint64_t> mLastDropped{0};

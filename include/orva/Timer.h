@@ -1,6 +1,7 @@
-// A timer on a thread's run loop. Its callback runs on the thread that turns that
-// run loop, each time the interval has passed (repeating) or once. invalidate() may
-// be called from any thread; after it returns the callback is not started again.
+/// @file
+/// A timer on a thread's run loop. Its callback runs on the thread that turns that
+/// run loop, each time the interval has passed (repeating) or once. invalidate() may
+/// be called from any thread; after it returns the callback is not started again.
 #pragma once
 
 #include <orva/OrvaExport.h>
@@ -11,18 +12,24 @@
 
 namespace orva {
 
+/// A timer of a run loop (RunLoop::scheduledTimer()).
 class ORVA_EXPORT Timer : public std::enable_shared_from_this<Timer> {
 public:
+    /// What runs when the timer fires.
     using Callback = std::function<void(Timer&)>;
 
+    /// Seconds between firings.
     double timeInterval() const { return mInterval; }
+    /// Whether it fires again and again.
     bool repeats() const { return mRepeats; }
+    /// Whether it will still fire.
     bool isValid() const { return mValid.load(); }
+    /// Stops it for good (any thread).
     void invalidate();
 
     ~Timer();
 
-    // Called by the run loop when the interval has passed.
+    /// Called by the run loop when the interval has passed.
     void fireFromLoop();
 
 private:
@@ -33,7 +40,7 @@ private:
     bool mRepeats;
     Callback mCallback;
     std::atomic<bool> mValid{true};
-    void* mSource = nullptr; // the GLib source, owned
+    void* mSource = nullptr; ///< the GLib source, owned
 };
 
 } // namespace orva
