@@ -40,12 +40,10 @@ std::unique_ptr<H264Encoder> H264Encoder::create(uint32_t width, uint32_t height
     c->width = static_cast<int>(width);
     c->height = static_cast<int>(height);
     c->pix_fmt = AV_PIX_FMT_YUV420P;
-    // Microsecond time stamps, as the camera's own clock: the stream's timing
-    // information then describes the clock, not a fixed frame rate.
-    c->time_base = AVRational{1, 1000000};
-    // No fixed frame rate: the stream's timing information then describes the
-    // microsecond clock, and quality (not a per-frame bit budget) drives the rate.
-    c->framerate = AVRational{0, 1};
+    // The stream declares the camera's frame rate in its timing information (and a
+    // level that fits the size); quality, not a per-frame bit budget, drives the rate.
+    c->time_base = AVRational{1, static_cast<int>(impl.fps)};
+    c->framerate = AVRational{static_cast<int>(impl.fps), 1};
     c->gop_size = static_cast<int>(keyInterval);
     c->max_b_frames = 0;
     (void)bitRate;
@@ -82,7 +80,7 @@ const std::vector<uint8_t>& H264Encoder::encode(const uint8_t* yuv, int64_t fram
             std::memcpy(f->data[plane] + y * f->linesize[plane], src + y * (w / 2), static_cast<size_t>(w / 2));
         src += static_cast<size_t>(w / 2) * (h / 2);
     }
-    f->pts = frameIndex * 1000000 / impl.fps;
+    f->pts = frameIndex;
     f->pict_type = AV_PICTURE_TYPE_NONE;
     if (avcodec_send_frame(impl.context, f) < 0) return mOut;
     while (avcodec_receive_packet(impl.context, impl.packet) == 0) {

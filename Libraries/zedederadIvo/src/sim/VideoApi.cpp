@@ -185,11 +185,23 @@ int32_t VCI_Set_Capture_Parameters(VCI_HANDLE handle, const _VCI_CAPTURE_PARAMET
     if (p == nullptr) return call.result(ZI_ERR_INVALID_ARG);
     return call.result(withDevice(handle, ZISIM_CAMERA, [&](Device& d) {
         const uint32_t code = fourccFromPixelFormat(p->pixelFormat);
-        const bool known = std::any_of(d.videoFormats.begin(), d.videoFormats.end(), [&](const VideoFormat& f) {
+        const auto format = std::find_if(d.videoFormats.begin(), d.videoFormats.end(), [&](const VideoFormat& f) {
             return f.fourcc == code && f.width == p->width && f.height == p->height;
         });
-        if (!known || p->intervalUnitsPerSecond == 0 || p->frameInterval == 0) return int32_t{ZI_ERR_INVALID_ARG};
-        d.captureParameters = *p;
+        if (format == d.videoFormats.end() || p->intervalUnitsPerSecond == 0 || p->frameInterval == 0)
+            return int32_t{ZI_ERR_INVALID_ARG};
+        // The camera runs at the listed interval nearest to the one asked for.
+        const uint64_t wanted = uint64_t{p->frameInterval} * 10000000u / p->intervalUnitsPerSecond;
+        _VCI_CAPTURE_PARAMETERS granted = *p;
+        if (!format->intervals.empty()) {
+            uint32_t nearest = format->intervals.front();
+            for (uint32_t i : format->intervals)
+                if ((i > wanted ? i - wanted : wanted - i) < (nearest > wanted ? nearest - wanted : wanted - nearest))
+                    nearest = i;
+            granted.frameInterval = nearest;
+            granted.intervalUnitsPerSecond = 10000000;
+        }
+        d.captureParameters = granted;
         return int32_t{ZI_OK};
     }));
 }
