@@ -1,5 +1,6 @@
 #include "recording/AACAudioSampleGenerator.h"
 
+#include "platform/media/AACSilence.h"
 #include "platform/media/AudioFormatInfo.h"
 
 #include <cstdio>
@@ -7,6 +8,7 @@
 namespace orva {
 
 AACAudioSampleGenerator::AACAudioSampleGenerator(uint32_t sampleRate, int32_t channels)
+    : mSampleRate(sampleRate), mChannels(channels > 0 ? static_cast<uint32_t>(channels) : 0)
 {
     const auto rate = static_cast<int32_t>(sampleRate);
     AudioStreamBasicDescription d;
@@ -18,6 +20,13 @@ AACAudioSampleGenerator::AACAudioSampleGenerator(uint32_t sampleRate, int32_t ch
     if (mFormatDescription) mStreamDescription = &mFormatDescription->streamBasicDescription();
     mNextTime = MediaTime::make(0, rate > 0 ? rate : 1);
     mPacketDuration = MediaTime::make(1024, rate > 0 ? rate : 1);
+}
+
+const std::vector<uint8_t>& AACAudioSampleGenerator::silentPacket() const
+{
+    // The stored packet is mono; any other channel count gets one encoded for it.
+    static const std::vector<uint8_t> mono(std::begin(kSilencePacket), std::end(kSilencePacket));
+    return mChannels == 1 ? mono : AACSilence::packet(mSampleRate, mChannels);
 }
 
 std::shared_ptr<SampleBuffer> AACAudioSampleGenerator::CreateSampleBufferFromBufferList(
@@ -51,19 +60,21 @@ std::shared_ptr<SampleBuffer> AACAudioSampleGenerator::CreateSample(const uint8_
 
     std::shared_ptr<SampleBuffer> sample;
     if (data != nullptr && length > 0) {
-        if (timestamp > next + 2 * p && p > 0) {
+        const auto& silence = silentPacket();
+        if (timestamp > next + 2 * p && p > 0 && !silence.empty()) {
             const uint64_t n = (timestamp - next) / p; // at least 2
             std::fprintf(stderr, "[WARNING]: Inserting %d silence packets\n", static_cast<int>(n));
             std::vector<Buffer> buffers;
             std::vector<AudioStreamPacketDescription> packets;
             buffers.reserve(n + 1);
             packets.reserve(n + 1);
+            const auto size = static_cast<uint32_t>(silence.size());
             for (uint64_t i = 0; i < n; ++i) {
-                buffers.push_back({1, sizeof kSilencePacket, kSilencePacket});
-                packets.push_back({static_cast<int64_t>(4 * i), 0, sizeof kSilencePacket});
+                buffers.push_back({1, size, silence.data()});
+                packets.push_back({static_cast<int64_t>(size * i), 0, size});
             }
             buffers.push_back({1, length, data});
-            packets.push_back({static_cast<int64_t>(4 * n), 0, length});
+            packets.push_back({static_cast<int64_t>(size * n), 0, length});
             sample = CreateSampleBufferFromBufferList(buffers, std::move(packets), mNextTime);
             mNextTime = MediaTime::add(mNextTime, MediaTime::multiply(mPacketDuration, static_cast<int32_t>(n)));
         } else {

@@ -1,6 +1,7 @@
 // AAC samples, one raw packet (1024 frames) per buffer, placed one packet after
 // another from time 0; a buffer more than two packets late has the gap filled with
-// stored silent packets in the same sample. The first sample carries the encoder's
+// silent packets in the same sample (the stored packet for mono, one encoded for the
+// track's rate and channel count otherwise). The first sample carries the encoder's
 // priming (one packet) as a trim at the start.
 #pragma once
 
@@ -31,6 +32,10 @@ public:
     const std::shared_ptr<const AudioFormatDescription>& formatDescription() const { return mFormatDescription; }
 
 private:
+    const std::vector<uint8_t>& silentPacket() const;
+
+    uint32_t mSampleRate = 0;
+    uint32_t mChannels = 0;
     std::shared_ptr<const AudioFormatDescription> mFormatDescription;
     const AudioStreamBasicDescription* mStreamDescription = nullptr;
     bool mFirstSamplePending = true;

@@ -27,8 +27,7 @@ void AVAssetWriterAdapter::setup()
 {
     {
         std::lock_guard lock(mLock);
-        (void)::unlink(mPath.c_str());
-        mWriter = AssetWriter::create(mPath);
+        mWriter = AssetWriter::create(mPath); // a new file: nothing at the path is removed or followed
         if (mWriter) {
             if (mHasVideo) {
                 mVideoInput = AssetWriterInput::create(MediaType::Video);
@@ -54,6 +53,7 @@ void AVAssetWriterAdapter::setup()
 
 int32_t AVAssetWriterAdapter::addVideoSample(const std::shared_ptr<SampleBuffer>& sample)
 {
+    if (const int32_t failed = failure()) return lost(failed);
     if (mWaitingForKeyFrame && sample) {
         const auto& format = sample->formatDescription();
         const Value depends = sample->sampleAttachmentsIfPresent().get(kSampleAttachmentKey_DependsOnOthers);
@@ -61,7 +61,7 @@ int32_t AVAssetWriterAdapter::addVideoSample(const std::shared_ptr<SampleBuffer>
         if (format && format->mediaSubType() == kCodecAVC1 && !independent) {
             std::printf("Samples are being discarded!!!\n");
             std::fflush(stdout);
-            return 0;
+            return lost(0);
         }
         mWaitingForKeyFrame = false;
     }
@@ -72,7 +72,19 @@ int32_t AVAssetWriterAdapter::addVideoSample(const std::shared_ptr<SampleBuffer>
 
 int32_t AVAssetWriterAdapter::addAudioSample(const std::shared_ptr<SampleBuffer>& sample)
 {
+    if (const int32_t failed = failure()) return lost(failed);
     return addSample(sample, mAudioInput);
+}
+
+int32_t AVAssetWriterAdapter::failure() const
+{
+    return mFailure.load(std::memory_order_acquire);
+}
+
+int32_t AVAssetWriterAdapter::lost(int32_t result)
+{
+    mDropped.fetch_add(1, std::memory_order_relaxed);
+    return result;
 }
 
 int32_t AVAssetWriterAdapter::addSample(const std::shared_ptr<SampleBuffer>& sample,
@@ -82,8 +94,12 @@ int32_t AVAssetWriterAdapter::addSample(const std::shared_ptr<SampleBuffer>& sam
     std::lock_guard lock(mLock);
     auto& queue = input == mVideoInput ? mVideoQueue : mAudioQueue;
     if (sample && !queue.enqueue(sample)) {
-        std::fputs("[FATAL] dropping packet!\n", stderr);
-        ++mDropped;
+        // Said once per run of losses, not once per sample.
+        if (!mDropping) std::fputs("[FATAL] dropping packet!\n", stderr);
+        mDropping = true;
+        mDropped.fetch_add(1, std::memory_order_relaxed);
+    } else {
+        mDropping = false;
     }
     return addSamplePriv(sample, input);
 }
@@ -94,9 +110,12 @@ int32_t AVAssetWriterAdapter::addSamplePriv(const std::shared_ptr<SampleBuffer>&
     if (!sample || !input || !mWriter) return 0;
     switch (mWriter->status()) {
     case AssetWriter::Status::Failed: {
+        // The first failure is said once; from then on every sample is refused at once.
         const auto error = mWriter->error();
         SystemLog::log("Asset writer failed [%s]", error.description().c_str());
-        return AVErrorToMovieCreatorError(error.code);
+        const int32_t code = AVErrorToMovieCreatorError(error.code);
+        mFailure.store(code, std::memory_order_release);
+        return code;
     }
     case AssetWriter::Status::Unknown: {
         if (mWriter->startWriting()) mWriter->startSessionAtSourceTime(MediaTime::zero());
@@ -121,7 +140,10 @@ void AVAssetWriterAdapter::AddSampleFromQueue(SimpleQueue<SampleBuffer>& queue, 
             ::usleep(10000); // keeps the writer's repeated requests from spinning
             return;
         }
-        if (!input.appendSampleBuffer(sample)) SystemLog::log("[FATAL]: Failed to insert sample!!!");
+        if (!input.appendSampleBuffer(sample)) {
+            if (!mRefusedSaid.exchange(true)) SystemLog::log("[FATAL]: Failed to insert sample!!!");
+            (void)lost(0);
+        }
         sample.reset();
         if (!input.isReadyForMoreMediaData()) return;
     }

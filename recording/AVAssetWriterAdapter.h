@@ -12,6 +12,7 @@
 #include "platform/media/SampleBuffer.h"
 #include "platform/media/SimpleQueue.h"
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -41,8 +42,9 @@ public:
     [[nodiscard]] int32_t addVideoSample(const std::shared_ptr<SampleBuffer>& sample);
     [[nodiscard]] int32_t addAudioSample(const std::shared_ptr<SampleBuffer>& sample);
     void finish();
-    // Samples lost to a full queue so far.
-    uint64_t droppedSamples() const { return mDropped; }
+    // Samples lost so far: to a full queue, while waiting for a key frame, or refused
+    // by the writer (after it failed). Any thread.
+    uint64_t droppedSamples() const { return mDropped.load(std::memory_order_relaxed); }
 
     // The writer's error code as a movie creator code.
     int32_t AVErrorToMovieCreatorError(int code) const;
@@ -51,7 +53,11 @@ private:
     void setup();
     int32_t addSample(const std::shared_ptr<SampleBuffer>& sample, const std::shared_ptr<AssetWriterInput>& input);
     int32_t addSamplePriv(const std::shared_ptr<SampleBuffer>& sample, const std::shared_ptr<AssetWriterInput>& input);
-    static void AddSampleFromQueue(SimpleQueue<SampleBuffer>& queue, AssetWriterInput& input);
+    void AddSampleFromQueue(SimpleQueue<SampleBuffer>& queue, AssetWriterInput& input);
+    // The writer's failure as a movie creator code once it failed; 0 while it writes.
+    int32_t failure() const;
+    // Counts a sample lost on the way; answers `result`.
+    int32_t lost(int32_t result);
 
     SimpleQueue<SampleBuffer> mAudioQueue{kAudioQueueCapacity};
     SimpleQueue<SampleBuffer> mVideoQueue{kVideoQueueCapacity};
@@ -65,7 +71,10 @@ private:
     bool mHasAudio;
     bool mHasVideo;
     bool mFinished = false;
-    uint64_t mDropped = 0; // under mLock
+    std::atomic<uint64_t> mDropped{0}; // every sample lost: full queue, waiting for a key frame, refused
+    std::atomic<int32_t> mFailure{0};
+    bool mDropping = false;             // under mLock: the last sample was dropped too
+    std::atomic<bool> mRefusedSaid{false};
 };
 
 } // namespace orva

@@ -56,30 +56,40 @@ int32_t OrvaMovieAssetCreator::AddSampleToMovie(uint8_t* data, uint32_t length, 
         if (!mVideoGenerator) return 0;
         if (mVideoDescription.codec == kCodecAVC1) H264ConvertStreamToBoxFormat(data, length);
         auto sample = mVideoGenerator->CreateSample(data, length, relative);
-        if (!sample) return 0;
-        const uint64_t before = mAdapter->droppedSamples();
-        const int32_t result = mAdapter->addVideoSample(sample);
-        mDropped += mAdapter->droppedSamples() - before;
-        return result;
+        if (!sample) {
+            ++mDropped; // out of order, or not a picture the movie can take
+            return 0;
+        }
+        return mAdapter->addVideoSample(sample);
     }
     if (type == Audio) {
         if (!mAudioGenerator) return 0;
         auto sample = mAudioGenerator->CreateSample(data, length, relative);
-        if (!sample) return 0;
-        const uint64_t before = mAdapter->droppedSamples();
-        const int32_t result = mAdapter->addAudioSample(sample);
-        mDropped += mAdapter->droppedSamples() - before;
-        return result;
+        if (!sample) {
+            ++mDropped;
+            return 0;
+        }
+        return mAdapter->addAudioSample(sample);
     }
     std::printf("*** Unsupported media type [%d] -- ignoring data\n", static_cast<int>(type));
     std::fflush(stdout);
     return kErrorUnsupportedMediaType;
 }
 
+uint64_t OrvaMovieAssetCreator::droppedSamples() const
+{
+    std::lock_guard lock(mLock);
+    return mDropped.load() + (mAdapter ? mAdapter->droppedSamples() : 0);
+}
+
 int32_t OrvaMovieAssetCreator::Close()
 {
     std::lock_guard lock(mLock);
-    mAdapter.reset(); // finishes the movie file
+    if (mAdapter) {
+        mAdapter->finish(); // finishes the movie file
+        mDropped += mAdapter->droppedSamples();
+    }
+    mAdapter.reset();
     mAudioGenerator.reset();
     mVideoGenerator.reset();
     return 0;

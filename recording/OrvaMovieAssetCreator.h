@@ -23,7 +23,9 @@ public:
     int32_t Open(const _OrvaVideoDescription* video, const _OrvaAudioDescription* audio) override;
     int32_t AddSampleToMovie(uint8_t* data, uint32_t length, uint64_t timestamp, OrvaMediaType type) override;
     int32_t Close() override;
-    uint64_t droppedSamples() const override { return mDropped.load(); }
+    // Every sample lost so far: by the generators (out of order) and by the adapter
+    // (full queue, waiting for a key frame, refused after a failure). Any thread.
+    uint64_t droppedSamples() const override;
 
 private:
     std::unique_ptr<AVAssetWriterAdapter> mAdapter;
@@ -32,8 +34,8 @@ private:
     _OrvaAudioDescription mAudioDescription;
     std::unique_ptr<ISampleGenerator> mAudioGenerator;
     uint64_t mBaseTimestamp = 0;
-    std::mutex mLock;
-    std::atomic<uint64_t> mDropped{0}; // kept across Close for the final count
+    mutable std::mutex mLock;
+    std::atomic<uint64_t> mDropped{0}; // the generators' losses; at Close the adapter's join them
 };
 
 } // namespace orva

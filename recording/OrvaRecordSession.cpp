@@ -4,11 +4,16 @@
 #include <orva/OrvaAudioDevice.h>
 #include <orva/OrvaVideoDevice.h>
 #include "platform/foundation/FileManager.h"
+#include "platform/writer/MovieFinisher.h"
+#include <orva/NotificationCenter.h>
 #include <orva/OrvaRecorder.h>
 
 #include <filesystem>
+#include <unistd.h>
 
 namespace orva {
+
+const char* const KPXRecordingFailed = "kKPXRecordingFailed";
 
 std::shared_ptr<OrvaRecordSession> OrvaRecordSession::create(std::shared_ptr<OrvaVideoDevice> videoDevice,
                                                              std::shared_ptr<OrvaAudioDevice> audioDevice,
@@ -84,10 +89,18 @@ int32_t OrvaRecordSession::startSession()
         mIsRunning = false;
     }
     mRecorder = std::make_unique<OrvaRecorder>();
-    const std::string working =
-        (std::filesystem::path(FileManager::defaultManager().temporaryDirectory()) /
-         std::filesystem::path(mFileURL).filename())
-            .string();
+    mFailure = 0;
+    {
+        std::lock_guard lock(mPropertyLock);
+        mMoviePath.reset();
+        mMovieSeconds = 0;
+        mPlacementError.clear();
+        mRecordingStatus = 0;
+    }
+    // A file of the same name in this process's private temporary folder (with a
+    // number added when another recording of this process has that name).
+    const std::string working = FileManager::defaultManager().uniqueTemporaryPath(
+        std::filesystem::path(mFileURL).filename().string());
     const int32_t opened = mRecorder->openRecorderWithFilPath(working, camera.get(), microphone.get());
     if (opened != 0) return opened;
     mRecorderForCapture = mRecorder.get();
@@ -122,10 +135,72 @@ int32_t OrvaRecordSession::stopSession()
         (void)mRecorder->closeRecorder();
         mLastDropped = mRecorder->droppedSamples();
     }
-    if (working) (void)FileManager::defaultManager().moveItemAtPath(*working, mFileURL);
+    if (working) placeMovie(*working);
     mRecorder.reset();
     mIsRunning = false;
     return 0;
+}
+
+// The working movie, made regular, written beside the destination, synced and put in
+// place in one step. When that fails the destination is untouched and the working
+// movie stays where it is.
+void OrvaRecordSession::placeMovie(const std::string& working)
+{
+    auto& files = FileManager::defaultManager();
+    std::string temporary, error;
+    MovieFinisher::Result finished;
+    const int fd = files.createFileBeside(mFileURL, &temporary, &error);
+    if (fd >= 0) {
+        finished = MovieFinisher::finish(working, fd);
+        if (!finished.ok) {
+            error = finished.diskFull ? "the disk holding \"" + mFileURL + "\" is full" : finished.error;
+            ::close(fd);
+            (void)files.removeItemAtPath(temporary);
+        } else if (!files.placeFile(fd, temporary, mFileURL, mReplaces, &error)) {
+            finished.ok = false;
+        }
+    }
+    std::lock_guard lock(mPropertyLock);
+    mRecordingStatus = mFailure.load();
+    if (finished.ok) {
+        (void)files.removeItemAtPath(working);
+        files.removeTemporaryDirectoryIfEmpty();
+        mMoviePath = mFileURL;
+        mMovieSeconds = finished.seconds;
+    } else {
+        mMoviePath = working;
+        mPlacementError = error;
+    }
+}
+
+int32_t OrvaRecordSession::recordingStatus() const
+{
+    std::lock_guard lock(mPropertyLock);
+    return mRecordingStatus;
+}
+
+std::optional<std::string> OrvaRecordSession::moviePath() const
+{
+    std::lock_guard lock(mPropertyLock);
+    return mMoviePath;
+}
+
+double OrvaRecordSession::movieSeconds() const
+{
+    std::lock_guard lock(mPropertyLock);
+    return mMovieSeconds;
+}
+
+std::string OrvaRecordSession::placementError() const
+{
+    std::lock_guard lock(mPropertyLock);
+    return mPlacementError;
+}
+
+void OrvaRecordSession::setReplacesExistingFile(bool replaces)
+{
+    std::lock_guard lock(mPropertyLock);
+    mReplaces = replaces;
 }
 
 void OrvaRecordSession::didCaptureFrame(const void* frame, uint32_t length, int64_t timestamp,
@@ -136,10 +211,17 @@ void OrvaRecordSession::didCaptureFrame(const void* frame, uint32_t length, int6
     // The movie creator converts H.264 frames in place: the capture buffer is the
     // library's and is handed on for exactly this.
     void* data = const_cast<void*>(frame);
-    if (withDevice->deviceType() == 0)
-        (void)recorder->addVideoSample(data, length, timestamp);
-    else
-        (void)recorder->addAudioSample(data, length, timestamp);
+    const int32_t result = withDevice->deviceType() == 0 ? recorder->addVideoSample(data, length, timestamp)
+                                                         : recorder->addAudioSample(data, length, timestamp);
+    // The movie can take no more: said once, so the host can stop the session.
+    if (result < 0 && result != OrvaMovieCreator::kErrorUnsupportedMediaType) {
+        int32_t none = 0;
+        if (mFailure.compare_exchange_strong(none, result)) {
+            const std::string path = recorder->fileURL().value_or("");
+            NotificationCenter::defaultCenter().postNotificationName(
+                KPXRecordingFailed, nullptr, {{"status", std::any(result)}, {"path", std::any(path)}});
+        }
+    }
 }
 
 } // namespace orva

@@ -64,18 +64,36 @@ std::vector<uint8_t> unit(std::vector<uint8_t> body)
     return out;
 }
 
-TEST_F(WriterAdapter, ReplacesTheFileAndCompletesNothingWithoutSamples)
+TEST_F(WriterAdapter, NeverTouchesWhatIsAtItsPathAndCompletesNothingWithoutSamples)
 {
+    // A file, and a link to a file elsewhere, where the movie would go: neither is
+    // replaced, followed or removed; the writer fails to create its file instead.
     std::ofstream(path) << "old";
+    const std::string victim = (dir / "victim").string(), link = (dir / "link.mov").string();
+    std::ofstream(victim) << "keep";
+    fs::create_symlink(victim, link);
     testing::internal::CaptureStdout();
+    for (const std::string& taken : {path, link}) {
+        UncompressedSampleGenerator frames(16, 16, 30);
+        const std::vector<uint8_t> bytes(16 * 16 * 2, 0x80);
+        AVAssetWriterAdapter adapter(taken, true, true);
+        EXPECT_EQ(adapter.addVideoSample(frames.CreateSample(bytes.data(), 512, 0)), 0) << "the first starts the writer";
+        EXPECT_EQ(adapter.addVideoSample(frames.CreateSample(bytes.data(), 512, 33333)),
+                  OrvaMovieCreator::kErrorCannotCreateFile);
+    }
     {
-        AVAssetWriterAdapter adapter(path, true, true);
-        EXPECT_FALSE(fs::exists(path)) << "deleted at once";
+        AVAssetWriterAdapter adapter((dir / "fresh.mov").string(), true, true);
     }
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out.rfind("Starting writing [" + path + "] with audio = 0x", 0), 0u) << out;
     EXPECT_NE(out.find("Finished writing [" + path + "]\n"), std::string::npos);
-    EXPECT_FALSE(fs::exists(path)) << "no movie without a sample";
+    std::string text;
+    std::ifstream(path) >> text;
+    EXPECT_EQ(text, "old");
+    std::ifstream(victim) >> text;
+    EXPECT_EQ(text, "keep");
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_FALSE(fs::exists(dir / "fresh.mov")) << "no movie without a sample";
 }
 
 TEST_F(WriterAdapter, H264WaitsForAKeyFrameAndOtherVideoDoesNot)
@@ -108,7 +126,7 @@ TEST_F(WriterAdapter, H264WaitsForAKeyFrameAndOtherVideoDoesNot)
          at = out.find("Samples are being discarded!!!\n", at + 1))
         ++discarded;
     EXPECT_EQ(discarded, 1u);
-    const auto movie = orvatest::readMovie(path);
+    const auto movie = orvatest::readFinishedMovie(path);
     ASSERT_TRUE(movie.opened);
     ASSERT_TRUE(movie.video());
     EXPECT_EQ(movie.video()->pts.size(), 2u);
@@ -118,12 +136,13 @@ TEST_F(WriterAdapter, H264WaitsForAKeyFrameAndOtherVideoDoesNot)
     EXPECT_EQ(movie.video()->extradata.size(), 11u + 5 + 4) << "the avcC record";
 
     testing::internal::CaptureStdout();
+    const std::string second = (dir / "second.mov").string();
     {
-        AVAssetWriterAdapter adapter(path, true, false);
+        AVAssetWriterAdapter adapter(second, true, false);
         EXPECT_EQ(adapter.addVideoSample(picture(0)), 0);
     }
     EXPECT_EQ(testing::internal::GetCapturedStdout().find("discarded"), std::string::npos) << "2vuy is never held back";
-    EXPECT_EQ(orvatest::readMovie(path).video()->tag, "2vuy");
+    EXPECT_EQ(orvatest::readFinishedMovie(second).video()->tag, "2vuy");
 }
 
 TEST_F(WriterAdapter, AStalledWriterDropsTheSampleBeyondTheQueue)
@@ -230,7 +249,7 @@ TEST_F(WriterAdapter, MovieCreatorSharesOneBaseAndConvertsInPlace)
     EXPECT_NE(testing::internal::GetCapturedStdout().find("*** Unsupported media type [2] -- ignoring data\n"),
               std::string::npos);
 
-    const auto movie = orvatest::readMovie(path);
+    const auto movie = orvatest::readFinishedMovie(path);
     ASSERT_TRUE(movie.video() && movie.audio());
     EXPECT_EQ(movie.video()->pts.size(), 10u);
     EXPECT_DOUBLE_EQ(movie.video()->pts[0], 0.0);
@@ -267,15 +286,16 @@ TEST_F(WriterAdapter, TracksEndTogetherAndAnEmptyTrackIsLeftOut)
         letTheWriterDrain();
         EXPECT_EQ(creator->Close(), 0);
     }
-    auto movie = orvatest::readMovie(path);
+    auto movie = orvatest::readFinishedMovie(path);
     ASSERT_TRUE(movie.video() && movie.audio());
     EXPECT_NEAR(movie.audio()->end, 0.5, 0.011);
     EXPECT_NEAR(movie.video()->end, movie.audio()->end, 0.011) << "the last frame is held to the audio's end";
-    EXPECT_NEAR(movie.video()->durations.front(), 0.03, 0.011) << "the other frames keep their 30 ms";
+    EXPECT_DOUBLE_EQ(movie.video()->durations.front(), 1.0 / 30) << "the other frames keep their 1/30 s";
 
     // An audio track that never gets a sample stays out of the movie.
+    const std::string second = (dir / "second.mov").string();
     {
-        auto creator = CreateMovieCreator(path.c_str());
+        auto creator = CreateMovieCreator(second.c_str());
         _OrvaVideoDescription video{16, 16, 0x32767579, 30};
         _OrvaAudioDescription silent{0x636D, 2, 48000, 16};
         ASSERT_EQ(creator->Open(&video, &silent), 0);
@@ -285,8 +305,8 @@ TEST_F(WriterAdapter, TracksEndTogetherAndAnEmptyTrackIsLeftOut)
         letTheWriterDrain();
         EXPECT_EQ(creator->Close(), 0);
     }
-    testing::internal::GetCapturedStdout();
-    movie = orvatest::readMovie(path);
+//    testing::internal::GetCapturedStdout();
+    movie = orvatest::readFinishedMovie(second);
     ASSERT_EQ(movie.tracks.size(), 1u);
     EXPECT_EQ(movie.video()->pts.size(), 3u);
 }

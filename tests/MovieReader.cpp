@@ -1,5 +1,7 @@
 #include "MovieReader.h"
 
+#include "platform/writer/MovieFinisher.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -10,6 +12,9 @@ extern "C" {
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace orvatest {
 
@@ -116,6 +121,23 @@ ReadMovie readMovie(const std::string& path)
     std::lock_guard lock(gLogMutex);
     gLog = nullptr;
     return movie;
+}
+
+ReadMovie readFinishedMovie(const std::string& workingPath, std::string* error)
+{
+    const std::string finished = workingPath + ".finished.mov";
+    const int fd = ::open(finished.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (error) *error = "cannot create " + finished;
+        return {};
+    }
+    const auto result = orva::MovieFinisher::finish(workingPath, fd);
+    ::close(fd);
+    if (!result.ok) {
+        if (error) *error = result.error;
+        return {};
+    }
+    return readMovie(finished);
 }
 
 } // namespace orvatest

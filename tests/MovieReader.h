@@ -32,4 +32,9 @@ struct ReadMovie {
 
 ReadMovie readMovie(const std::string& path);
 
+// The movie a working file (what the asset writer writes while recording) becomes
+// once finished, written beside it as "<path>.finished.mov" and read back. `error`
+// receives the finisher's reason when it fails (the movie is then not opened).
+ReadMovie readFinishedMovie(const std::string& workingPath, std::string* error = nullptr);
+
 } // namespace orvatest

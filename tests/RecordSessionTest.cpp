@@ -77,14 +77,16 @@ protected:
         camera->addDelegate(frames); // before the session: it sees every frame the session gets
         EXPECT_EQ(session->startSession(), 0);
         EXPECT_TRUE(session->isRunning());
-        EXPECT_EQ(session->workingPath(), (base / "tmp" / "clip.mov").string()) << "written in the temporary folder";
+        EXPECT_EQ(session->workingPath(), (working() / "clip.mov").string()) << "written in the private temporary folder";
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
         camera->removeDelegate(frames); // the camera goes on capturing after the session
         delivered = frames->count.load();
         EXPECT_EQ(session->stopSession(), 0);
         EXPECT_FALSE(session->isRunning());
         EXPECT_TRUE(fs::exists(out)) << "moved to the destination";
-        EXPECT_FALSE(fs::exists(base / "tmp" / "clip.mov"));
+        EXPECT_EQ(session->moviePath(), out);
+        EXPECT_EQ(session->recordingStatus(), 0);
+        EXPECT_FALSE(fs::exists(working())) << "the working file and its folder are gone";
         return orvatest::readMovie(out);
     }
     void expectPlayable(const orvatest::ReadMovie& movie, double seconds)
@@ -104,6 +106,11 @@ protected:
         // The microphone stops before the camera leaves the session, so on a slow
         // (sanitized, loaded) machine the video may run a few frames longer.
         EXPECT_LE(std::abs(movie.video()->end - movie.audio()->end), 0.1) << "audio and video end together";
+    }
+    // This process's private folder under the test's TMPDIR.
+    fs::path working() const
+    {
+        return base / "tmp" / ("orva-" + std::to_string(::geteuid())) / std::to_string(::getpid());
     }
     fs::path base;
     std::string oldTmp;

@@ -51,42 +51,94 @@ bool present(const std::shared_ptr<SampleBuffer>& s, const char* key)
     return !s->sampleAttachmentsIfPresent().get(key).isNull();
 }
 
-TEST(VideoSampleGenerator, ThirtyMillisecondGridWithResynchronisation)
+// Presentation times in 1/90000 s of frames captured at the given microsecond times.
+std::vector<int64_t> placed(const std::vector<uint64_t>& captures, int32_t nominalRate = 30)
 {
-    UncompressedSampleGenerator g(2, 2, 30);
+    UncompressedSampleGenerator g(2, 2, nominalRate);
     const Bytes frame(8, 0x80);
-    std::vector<int64_t> times, durations;
-    for (int i = 0; i < 21; ++i) {
-        auto s = g.CreateSample(frame.data(), 8, static_cast<uint64_t>(i) * 33333);
-        ASSERT_TRUE(s);
-        times.push_back(micros(s->timing().presentationTimeStamp));
-        durations.push_back(micros(s->timing().duration));
-        EXPECT_FALSE(s->timing().decodeTimeStamp.valid);
+    std::vector<int64_t> out;
+    for (uint64_t t : captures) {
+        auto sample = g.CreateSample(frame.data(), 8, t);
+        if (!sample) {
+            out.push_back(-1);
+            continue;
+        }
+        EXPECT_EQ(sample->timing().presentationTimeStamp.timescale, 90000);
+        EXPECT_FALSE(sample->timing().decodeTimeStamp.valid);
+        out.push_back(sample->timing().presentationTimeStamp.value);
     }
-    EXPECT_EQ(times[1], 30000);
-    EXPECT_EQ(times[2], 60000);
-    EXPECT_EQ(durations[0], 30000);
-    EXPECT_EQ(times[18], 540000) << "still on the grid, 59,994 µs behind";
-    EXPECT_EQ(times[19], 633327) << "60 ms behind: jumps to its capture time";
-    EXPECT_EQ(times[20], 663327);
+    return out;
+}
+
+std::vector<uint64_t> steady(double fps, int frames, uint64_t jitter = 0, uint64_t start = 0)
+{
+    std::vector<uint64_t> t;
+    for (int i = 0; i < frames; ++i)
+        t.push_back(start + static_cast<uint64_t>(i * 1e6 / fps) + (i % 2 ? jitter : 0));
+    return t;
+}
+
+TEST(VideoSampleGenerator, SteadyCamerasGetEqualFramesAtTheirOwnRate)
+{
+    // 30 fps: 1/30 s each (3000 ticks); the capture clock's rounding does not show.
+    auto times = placed(steady(30, 300));
+    for (size_t i = 0; i < times.size(); ++i) ASSERT_EQ(times[i], static_cast<int64_t>(i) * 3000) << i;
+    // 15 fps, though the recording was described as 30: measured from the first interval.
+    times = placed(steady(15, 60));
+    for (size_t i = 0; i < times.size(); ++i) ASSERT_EQ(times[i], static_cast<int64_t>(i) * 6000) << i;
+    // 29.97 fps is told from 30 once a window of intervals has been seen; 25 fps at once.
+    times = placed(steady(30000.0 / 1001, 60));
+    for (size_t i = 30; i < times.size(); ++i) ASSERT_EQ(times[i] - times[i - 1], 3003) << i;
+    EXPECT_LT(59 * 3003 - times[59], 100);
+    times = placed(steady(25, 50));
+    EXPECT_EQ(times[49], 49 * 3600);
+}
+
+TEST(VideoSampleGenerator, JitterDoesNotShowButPausesAndDriftAreKept)
+{
+    // Every other frame 12 ms late: still one frame every 1/30 s.
+    auto times = placed(steady(30, 120, 12000));
+    for (size_t i = 0; i < times.size(); ++i) ASSERT_EQ(times[i], static_cast<int64_t>(i) * 3000) << i;
+
+    // A pause of half a second: the frame after it keeps its capture time.
+    auto captures = steady(30, 30);
+    for (uint64_t t : steady(30, 30, 0, 1500000)) captures.push_back(t);
+    times = placed(captures);
+    EXPECT_EQ(times[29], 29 * 3000);
+    EXPECT_EQ(times[30], 135000) << "1.5 s, in 1/90000 s";
+    EXPECT_EQ(times[31], 138000);
+
+    // A camera slightly faster than 30 fps drifts ahead of its slots; 60 ms later the
+    // frame is placed at its capture time again.
+    times = placed(steady(30.2, 400));
+    bool resynced = false;
+    for (size_t i = 1; i < times.size(); ++i) {
+        const int64_t step = times[i] - times[i - 1];
+        ASSERT_GT(step, 0);
+        const int64_t captured = static_cast<int64_t>(i * 1e6 / 30.2 * 0.09 + 0.5);
+        ASSERT_LT(std::llabs(times[i] - captured), 5400 + 3000) << "drift bounded near 60 ms, frame " << i;
+        resynced = resynced || step != 3000;
+    }
+    EXPECT_TRUE(resynced);
 
     // Out of order is dropped and changes nothing; an equal time is accepted.
-    EXPECT_FALSE(g.CreateSample(frame.data(), 8, 600000));
-    auto same = g.CreateSample(frame.data(), 8, 666660);
-    ASSERT_TRUE(same);
-    EXPECT_EQ(micros(same->timing().presentationTimeStamp), 693327);
+    UncompressedSampleGenerator g(2, 2, 30);
+    const Bytes frame(8, 0);
+    ASSERT_TRUE(g.CreateSample(frame.data(), 8, 0));
+    ASSERT_TRUE(g.CreateSample(frame.data(), 8, 33333));
+    EXPECT_FALSE(g.CreateSample(frame.data(), 8, 20000));
+    EXPECT_TRUE(g.CreateSample(frame.data(), 8, 33333));
 }
 
 TEST(VideoSampleGenerator, FirstSampleStartsTheMovie)
 {
-    UncompressedSampleGenerator late(2, 2, 30), early(2, 2, 30);
+    UncompressedSampleGenerator late(2, 2, 30);
     const Bytes frame(8, 0);
     auto a = late.CreateSample(frame.data(), 8, 500000);
-    EXPECT_EQ(micros(a->timing().presentationTimeStamp), 0);
-    EXPECT_EQ(micros(a->timing().duration), 530000);
-    EXPECT_EQ(micros(late.CreateSample(frame.data(), 8, 533333)->timing().presentationTimeStamp), 530000);
-    auto b = early.CreateSample(frame.data(), 8, 40000);
-    EXPECT_EQ(micros(b->timing().duration), 30000);
+    EXPECT_EQ(a->timing().presentationTimeStamp.value, 0);
+    EXPECT_EQ(a->timing().duration.value, 3000);
+    auto b = late.CreateSample(frame.data(), 8, 533333);
+    EXPECT_EQ(b->timing().presentationTimeStamp.value, 48000) << "its capture time, in step with the audio";
 }
 
 TEST(VideoSampleGenerator, H264SamplesHoldOnlyPictureUnits)

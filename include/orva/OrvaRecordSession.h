@@ -2,10 +2,17 @@
 /// Records one camera and one microphone into a QuickTime movie: startSession opens
 /// and starts the devices as needed and becomes their capture delegate; every buffer
 /// then goes to the recorder on the capture threads; stopSession stops the
-/// microphone (the camera keeps capturing), finishes the movie in the temporary
-/// directory and moves it to the destination path. startSession and stopSession run
-/// on the host's thread; stopSession blocks for at least half a second while it turns
-/// that thread's run loop and finishes the file.
+/// microphone (the camera keeps capturing), finishes the movie in the private
+/// temporary directory and puts it at the destination path. startSession and
+/// stopSession run on the host's thread; stopSession blocks for at least half a
+/// second while it turns that thread's run loop and finishes the file.
+///
+/// The movie is written in fragments of a second while recording, so a crash or a
+/// power loss keeps all but the last second of it in the temporary directory (the
+/// CLI's `orva repair` makes a regular movie of such a file). The finished movie
+/// reaches the destination whole or not at all: it is written beside it under another
+/// name, synced, and renamed into place. When the disk fills, the recording stops
+/// writing, KPXRecordingFailed is posted once, and the movie is kept up to that point.
 #pragma once
 
 #include <orva/OrvaExport.h>
@@ -23,6 +30,12 @@ namespace orva {
 class OrvaAudioDevice;
 class OrvaRecorder;
 class OrvaVideoDevice;
+
+/// "kKPXRecordingFailed": posted once, on the capture thread that met it, when a
+/// recording's movie can take no more (the disk is full, a write failed). Its user
+/// information holds "status" (int32_t: kOrvaErrorDiskFull or kOrvaErrorWriterFailed)
+/// and "path" (std::string: the movie being written). The host should stop the session.
+ORVA_EXPORT extern const char* const KPXRecordingFailed;
 
 /// Records one camera and one microphone together into a QuickTime movie.
 class ORVA_EXPORT OrvaRecordSession : public OrvaAVDeviceDelegate, public std::enable_shared_from_this<OrvaRecordSession> {
@@ -61,10 +74,28 @@ public:
     void didCaptureFrame(const void* frame, uint32_t length, int64_t timestamp,
                          const std::shared_ptr<OrvaDeviceInfo>& withDevice) override;
 
+    /// @name After stopSession
+    ///@{
+    /// 0 when the whole recording was written; else the first failure
+    /// (kOrvaErrorDiskFull, kOrvaErrorWriterFailed): the movie then ends there.
+    int32_t recordingStatus() const;
+    /// Where the finished movie is: the destination, or, when it could not be put
+    /// there (see placementError()), the complete movie in the temporary directory.
+    std::optional<std::string> moviePath() const;
+    /// The finished movie's length in seconds.
+    double movieSeconds() const;
+    /// Why the movie is not at the destination; empty when it is.
+    std::string placementError() const;
+    ///@}
+    /// Whether stopSession may replace a file at the destination (default: no, the
+    /// movie then stays in the temporary directory).
+    void setReplacesExistingFile(bool replaces);
+
 private:
     OrvaRecordSession(std::shared_ptr<OrvaVideoDevice> videoDevice, std::shared_ptr<OrvaAudioDevice> audioDevice,
                       std::string fileURL);
     void detach(); ///< removes the session from both devices' delegate lists
+    void placeMovie(const std::string& working);
 
     mutable std::mutex mPropertyLock;
     std::shared_ptr<OrvaVideoDevice> mVideoDevice;
@@ -74,6 +105,12 @@ private:
     std::string mFileURL;
     std::atomic<bool> mIsRunning{false};
     std::atomic<uint64_t> mLastDropped{0};
+    std::atomic<int32_t> mFailure{0}; ///< the first failure while recording (announced once)
+    bool mReplaces = false;
+    std::optional<std::string> mMoviePath; ///< under mPropertyLock, as the three below
+    double mMovieSeconds = 0;
+    std::string mPlacementError;
+    int32_t mRecordingStatus = 0;
 };
 
 } // namespace orva

@@ -1,6 +1,7 @@
 #include "platform/writer/AssetWriter.h"
 
 #include <orva/FormatDescription.h>
+#include "platform/media/AACSilence.h"
 #include "platform/media/SampleBuffer.h"
 #include "platform/writer/AssetWriterInput.h"
 
@@ -10,7 +11,9 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <optional>
 #include <cstring>
 #include <fcntl.h>
@@ -25,16 +28,18 @@ namespace {
 // that have one, and a track that never got a sample stays out of the movie.
 constexpr size_t kMaxHeldSamples = 600;
 constexpr size_t kMaxHeldBytes = 32u << 20;
-// Video frame times are kept to 10 ms. Frames sit on a 30 ms grid, so nothing of it
-// is lost (a re-synchronised frame moves by at most 5 ms), and readers that derive a
-// frame clock from the track find a regular one: an uncompressed track counts in
-// hundredths of a second (a clock readers take as it is), an H.264 track in 1/200 s
-// with every time a multiple of 2 (readers take the common step as the frame clock).
-// Without this they guess 30 or 33 fps from 30 ms frames and fold two frames onto one
-// tick ("non monotonically increasing dts" when such a movie is transcoded).
-constexpr int kRawVideoTimescale = 100;
-constexpr int kH264Timescale = 200;
-constexpr int64_t kVideoTimeStep = 10000; // microseconds
+// Video tracks count in 1/90000 s: every common frame rate's period is a whole
+// number of ticks there (1/30 s is 3000), so a steady camera's frames get equal
+// durations and readers find its true rate.
+constexpr int kVideoTimescale = 90000;
+// The working file is written in fragments of a second, each complete on disk when
+// written (and synced at least once a second), so a recording cut short by a crash or
+// a power loss keeps all but its last second.
+constexpr const char* kFragmentDuration = "1000000";
+// A gap in an audio track (samples lost on the way) is filled with silence of its
+// length, up to this long, so that what follows keeps its place against the video.
+constexpr int64_t kLongestFilledGap = 10; // seconds
+constexpr int64_t kSyncIntervalNanoseconds = 1000000000;
 
 std::mutex& writeFunctionMutex()
 {
@@ -76,8 +81,9 @@ struct AssetWriter::Track {
     std::shared_ptr<const FormatDescription> format;
     int stream = -1;           // index in the movie; -1 until the header (or never, dropped)
     AVRational sourceBase{0, 1};
-    int64_t trim = 0;          // AAC priming to subtract, in 1/rate
+    int64_t trim = 0;          // AAC priming, in 1/rate (kept in the movie's metadata)
     bool trimSeen = false;
+    int rate = 0, channels = 0, blockAlign = 0; // audio
     int64_t lastDts = INT64_MIN;
     int64_t lastEnd = INT64_MIN; // end of the last packet written, in sourceBase
     // A video packet waits for the next one (or the end) before it is written, so the
@@ -152,7 +158,8 @@ void AssetWriter::addInput(const std::shared_ptr<AssetWriterInput>& input)
 bool AssetWriter::startWriting()
 {
     if (status() != Status::Unknown) return false;
-    mFd = ::open(mPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Never through a link, never over a file that is there: the working file is new.
+    mFd = ::open(mPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (mFd < 0) {
         fail(kErrorCannotCreateFile, "cannot create " + mPath + ": " + std::strerror(errno));
         return false;
@@ -187,6 +194,14 @@ int AssetWriter::writeBytes(void* opaque, uint8_t* data, int size)
         }
         done += static_cast<int>(n);
     }
+    // What is written reaches the disk at least once a second (a power loss keeps it).
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const int64_t nanoseconds = int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+    if (nanoseconds - self->mLastSync >= kSyncIntervalNanoseconds) {
+        (void)::fdatasync(self->mFd);
+        self->mLastSync = nanoseconds;
+    }
     return size;
 }
 
@@ -207,8 +222,19 @@ int64_t AssetWriter::seek(void* opaque, int64_t offset, int whence)
 bool AssetWriter::append(size_t track, const std::shared_ptr<SampleBuffer>& sample)
 {
     if (status() != Status::Writing || !sample || track >= mTracks.size()) return false;
+    Track& t = *mTracks[track];
+    if (!t.trimSeen) {
+        // Only the track's first sample may carry the trim (the AAC encoder's priming).
+        const Value trim = sample->attachment(kSampleBufferAttachmentKey_TrimDurationAtStart);
+        const auto* audio = dynamic_cast<const AudioFormatDescription*>(sample->formatDescription().get());
+        if (trim.isTable() && audio && audio->streamBasicDescription().mSampleRate >= 1) {
+            const MediaTime m = MediaTime::fromDictionary(trim);
+            if (m.valid) t.trim = MediaTime::convertScale(m, static_cast<int32_t>(audio->streamBasicDescription().mSampleRate)).value;
+        }
+        t.trimSeen = true;
+    }
     if (!mHeaderWritten) {
-        if (!mTracks[track]->format) mTracks[track]->format = sample->formatDescription();
+        if (!t.format) t.format = sample->formatDescription();
         mHeld.push_back({track, sample});
         mHeldBytes += sample->totalSampleSize();
         bool allKnown = true;
@@ -265,7 +291,10 @@ bool AssetWriter::writeHeader()
             par->codec_type = AVMEDIA_TYPE_VIDEO;
             par->width = video->dimensions().width;
             par->height = video->dimensions().height;
-            track->sourceBase = AVRational{1, 1000000};
+            // Square pixels, progressive: the pasp and fiel atoms mainstream recorders write.
+            par->sample_aspect_ratio = AVRational{1, 1};
+            par->field_order = AV_FIELD_PROGRESSIVE;
+            track->sourceBase = AVRational{1, kVideoTimescale};
             if (video->mediaSubType() == kCodecAVC1) {
                 par->codec_id = AV_CODEC_ID_H264;
                 if (!setExtradata(par, video->extensions().avcC)) {
@@ -277,11 +306,17 @@ bool AssetWriter::writeHeader()
                 par->format = AV_PIX_FMT_UYVY422;
                 par->codec_tag = MKTAG('2', 'v', 'u', 'y');
                 par->bits_per_coded_sample = 16;
+                // Its colours, for the colr atom: BT.709 for HD sizes, BT.601 below.
+                const bool hd = par->height >= 720;
+                par->color_range = AVCOL_RANGE_MPEG;
+                par->color_primaries = hd ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M;
+                par->color_trc = hd ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
+                par->color_space = hd ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
             } else {
                 fail(kErrorUnknown, "unsupported video codec");
                 return false;
             }
-            st->time_base = AVRational{1, par->codec_id == AV_CODEC_ID_H264 ? kH264Timescale : kRawVideoTimescale};
+            st->time_base = AVRational{1, kVideoTimescale};
         } else if (const auto* audio = dynamic_cast<const AudioFormatDescription*>(track->format.get())) {
             const auto& d = audio->streamBasicDescription();
             const int rate = static_cast<int>(d.mSampleRate);
@@ -292,6 +327,8 @@ bool AssetWriter::writeHeader()
             }
             par->codec_type = AVMEDIA_TYPE_AUDIO;
             par->sample_rate = rate;
+            track->rate = rate;
+            track->channels = channels;
             av_channel_layout_default(&par->ch_layout, channels);
             if (d.mFormatID == kAudioFormatIDMPEG4AAC) {
                 par->codec_id = AV_CODEC_ID_AAC;
@@ -309,23 +346,33 @@ bool AssetWriter::writeHeader()
                                                           : AV_CODEC_ID_PCM_S16LE;
                 par->bits_per_coded_sample = static_cast<int>(d.mBitsPerChannel);
                 par->block_align = channels * static_cast<int>(d.mBitsPerChannel) / 8;
+                track->blockAlign = par->block_align;
                 track->sourceBase = AVRational{1, 1000000};
             } else {
                 fail(kErrorUnknown, "unsupported audio format");
                 return false;
             }
             st->time_base = AVRational{1, rate};
+            if (track->trim > 0) av_dict_set_int(&ctx->metadata, kMetadataAACPriming, track->trim, 0);
         }
+        av_dict_set(&st->metadata, "language", "und", 0);
         track->stream = st->index;
     }
     if (ctx->nb_streams == 0) {
         fail(kErrorUnknown, "no track received a sample");
         return false;
     }
+    // A fragmented movie: each second of it is complete on disk once written.
+    char created[32];
+    const time_t now = ::time(nullptr);
+    tm utc{};
+    std::strftime(created, sizeof created, "%Y-%m-%dT%H:%M:%S.000000Z", gmtime_r(&now, &utc));
+    av_dict_set(&ctx->metadata, "creation_time", created, 0);
     AVDictionary* options = nullptr;
-    for (unsigned i = 0; i < ctx->nb_streams; ++i)
-        if (ctx->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
-            av_dict_set_int(&options, "video_track_timescale", ctx->streams[i]->time_base.den, 0);
+    av_dict_set_int(&options, "video_track_timescale", kVideoTimescale, 0);
+    av_dict_set(&options, "movflags", "+empty_moov+default_base_moof+use_metadata_tags+write_colr", 0);
+    av_dict_set(&options, "frag_duration", kFragmentDuration, 0);
+    ctx->flush_packets = 1;
     const int r = avformat_write_header(ctx, &options);
     av_dict_free(&options);
     if (r < 0) {
@@ -349,8 +396,7 @@ bool AssetWriter::writePacket(Track& t, const uint8_t* data, size_t length, int6
     auto* ctx = static_cast<AVFormatContext*>(mFormatContext);
     AVStream* st = ctx->streams[t.stream];
     // Timestamps that do not increase would make the muxer refuse the track.
-    const int64_t step = st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? kVideoTimeStep : 1;
-    if (pts <= t.lastDts && t.lastDts != INT64_MIN) pts = t.lastDts + step;
+    if (pts <= t.lastDts && t.lastDts != INT64_MIN) pts = t.lastDts + 1;
     t.lastDts = pts;
     t.lastEnd = pts + duration;
     AVPacket* pkt = av_packet_alloc();
@@ -390,40 +436,64 @@ bool AssetWriter::writeSample(size_t track, const std::shared_ptr<SampleBuffer>&
     bool ok = true;
     const auto& packets = sample.packetDescriptions();
     if (st->codecpar->codec_id == AV_CODEC_ID_AAC) {
-        const int rate = st->codecpar->sample_rate;
-        const int64_t first = MediaTime::convertScale(start, rate).value;
-        const Value trim = sample.attachment(kSampleBufferAttachmentKey_TrimDurationAtStart);
-        // Only the track's first sample may carry the trim.
-        if (!t.trimSeen && trim.isTable()) t.trim = MediaTime::convertScale(MediaTime::fromDictionary(trim), rate).value;
-        t.trimSeen = true;
-        if (packets.empty()) return writePacket(t, bytes, size, first - t.trim, 1024, true);
+        // The priming stays in the working file (its packets start at 0); the finished
+        // movie hides it with an edit list (MovieFinisher).
+        const int64_t first = MediaTime::convertScale(start, t.rate).value;
+        ok = fillAudioGap(t, first);
+        if (packets.empty()) return ok && writePacket(t, bytes, size, first, 1024, true);
         for (size_t i = 0; i < packets.size() && ok; ++i) {
             const auto& p = packets[i];
             if (p.mStartOffset < 0 || static_cast<uint64_t>(p.mStartOffset) + p.mDataByteSize > size ||
                 p.mDataByteSize == 0)
                 continue;
-            ok = writePacket(t, bytes + p.mStartOffset, p.mDataByteSize,
-                             first - t.trim + static_cast<int64_t>(i) * 1024, 1024, true);
+            ok = writePacket(t, bytes + p.mStartOffset, p.mDataByteSize, first + static_cast<int64_t>(i) * 1024, 1024,
+                             true);
         }
         return ok;
     }
     if (st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
         const int64_t pts = MediaTime::convertScale(start, 1000000).value;
         const int64_t duration = av_rescale(sample.numSamples(), 1000000, st->codecpar->sample_rate);
-        return writePacket(t, bytes, size, pts, duration, true);
+        return fillAudioGap(t, pts) && writePacket(t, bytes, size, pts, duration, true);
     }
-    const auto onStep = [](int64_t us) { return (us + kVideoTimeStep / 2) / kVideoTimeStep * kVideoTimeStep; };
     Track::Pending next;
     next.sample = shared;
     next.data = bytes;
     next.size = size;
-    next.pts = onStep(MediaTime::convertScale(start, 1000000).value);
-    next.duration = timing.duration.valid ? onStep(MediaTime::convertScale(timing.duration, 1000000).value) : 0;
+    next.pts = MediaTime::convertScale(start, kVideoTimescale).value;
+    next.duration = timing.duration.valid ? MediaTime::convertScale(timing.duration, kVideoTimescale).value : 0;
     const Value depends = sample.sampleAttachmentsIfPresent().get(kSampleAttachmentKey_DependsOnOthers);
     next.key = st->codecpar->codec_id != AV_CODEC_ID_H264 || (depends.number() && !depends.number()->boolValue());
-    if (t.pending) ok = writePacket(t, t.pending->data, t.pending->size, t.pending->pts, t.pending->duration, t.pending->key);
+    if (t.pending) {
+        // A frame lasts until the next one: a frame lost on the way lengthens the one before.
+        if (next.pts > t.pending->pts) t.pending->duration = next.pts - t.pending->pts;
+        ok = writePacket(t, t.pending->data, t.pending->size, t.pending->pts, t.pending->duration, t.pending->key);
+    }
     t.pending = std::move(next);
     return ok;
+}
+
+// Silence from the end of the track's last packet to `pts` (its source time base),
+// when samples went missing in between: PCM zeros, or silent AAC packets.
+bool AssetWriter::fillAudioGap(Track& t, int64_t pts)
+{
+    if (t.lastEnd == INT64_MIN || pts <= t.lastEnd) return true;
+    auto* ctx = static_cast<AVFormatContext*>(mFormatContext);
+    const AVCodecParameters* par = ctx->streams[t.stream]->codecpar;
+    const int64_t gap = pts - t.lastEnd;
+    if (par->codec_id == AV_CODEC_ID_AAC) {
+        const auto& silence = AACSilence::packet(static_cast<uint32_t>(t.rate), static_cast<uint32_t>(t.channels));
+        const int64_t packets = std::min<int64_t>(gap / 1024, kLongestFilledGap * t.rate / 1024);
+        bool ok = true;
+        for (int64_t i = 0; i < packets && ok && !silence.empty(); ++i)
+            ok = writePacket(t, silence.data(), silence.size(), t.lastEnd, 1024, true);
+        return ok;
+    }
+    // PCM, in microseconds: a gap longer than 2 ms is lost sound, not rounding.
+    if (gap <= 2000 || t.blockAlign <= 0) return true;
+    const int64_t frames = std::min(av_rescale(gap, t.rate, 1000000), kLongestFilledGap * t.rate);
+    const std::vector<uint8_t> zeros(static_cast<size_t>(frames * t.blockAlign), 0);
+    return zeros.empty() || writePacket(t, zeros.data(), zeros.size(), t.lastEnd, av_rescale(frames, 1000000, t.rate), true);
 }
 
 // The last video frame is shown until the other track ends (by at most a second), so
@@ -439,7 +509,10 @@ void AssetWriter::flushPendingVideo()
         Track::Pending last = std::move(*t->pending);
         t->pending.reset();
         const int64_t end = last.pts + last.duration;
-        if (latestEnd > end && latestEnd - end <= 1000000) last.duration = latestEnd - last.pts;
+        const int64_t otherEnd =
+            latestEnd == INT64_MIN ? INT64_MIN : av_rescale_q(latestEnd, AVRational{1, 1000000}, t->sourceBase);
+        const int64_t second = av_rescale_q(1000000, AVRational{1, 1000000}, t->sourceBase);
+        if (otherEnd > end && otherEnd - end <= second) last.duration = otherEnd - last.pts;
         (void)writePacket(*t, last.data, last.size, last.pts, last.duration, last.key);
     }
 }

@@ -1,6 +1,10 @@
 // Writes a QuickTime movie with FFmpeg's libavformat ("mov"): samples are written as
 // they are, with no re-encoding (H.264 with its avcC record, 2vuy pictures, 16-bit
-// PCM, AAC packets with an AudioSpecificConfig and the priming trim as an edit list).
+// PCM, AAC packets with an AudioSpecificConfig). The movie is written in fragments of
+// a second, each complete on disk when written, so a crash or a full disk keeps what
+// came before; MovieFinisher turns it into a regular movie (and hides the AAC
+// priming, kept here in the metadata, with an edit list). The file is created new
+// (O_EXCL|O_NOFOLLOW); the first failed write fails the writer for good.
 //
 // Threads: status() and error() may be read from any thread. startWriting opens the
 // file on the calling thread; everything that calls libavformat (appending, through
@@ -30,6 +34,8 @@ public:
     static constexpr int kErrorCannotCreateFile = -3000;
     static constexpr int kErrorDiskFull = -11807;
     static constexpr int kErrorUnknown = -11800;
+    // The working file's metadata key holding the AAC priming (frames) to hide.
+    static constexpr const char* kMetadataAACPriming = "com.orva.aac-priming";
 
     struct Error {
         int code = 0;
@@ -69,6 +75,7 @@ private:
     struct Track;
     bool writeSample(size_t track, const std::shared_ptr<SampleBuffer>& sample);
     bool writePacket(Track& track, const uint8_t* data, size_t length, int64_t pts, int64_t duration, bool key);
+    bool fillAudioGap(Track& track, int64_t pts);
     void flushPendingVideo();
     void closeFile();
     static int writeBytes(void* opaque, uint8_t* data, int size);
@@ -82,6 +89,7 @@ private:
     MediaTime mSessionStart = MediaTime::zero();
     int mFd = -1;
     int mWriteErrno = 0; // the first write error seen, sticky
+    int64_t mLastSync = 0; // monotonic nanoseconds of the last fdatasync
 
     std::vector<std::shared_ptr<Track>> mTracks; // one per input
     struct Held {
