@@ -126,7 +126,10 @@ ZI_EXPORT uint32_t ZISim_JournalCount(void);
 ZI_EXPORT int32_t ZISim_JournalLine(uint32_t index, char* buffer, uint32_t capacity);
 ZI_EXPORT void ZISim_JournalClear(void);
 
-/* Clock: microseconds on the monotonic clock shared by every device, or a manual one. */
+/* Clock: microseconds on the monotonic clock shared by every device, or a manual one.
+ * Under the manual clock a running capture makes its frames (buffers) only as the
+ * clock is set forward: one at the time the capture starts, then one each time the
+ * clock passes a further period, timestamped with exactly that time. */
 ZI_EXPORT void ZISim_UseManualClock(int32_t manual);
 ZI_EXPORT void ZISim_SetClock(int64_t microseconds);
 ZI_EXPORT int64_t ZISim_Now(void);

@@ -144,6 +144,7 @@ public:
     bool holdEvents = false;
     bool manualClock = false;
     int64_t manualNow = 0;
+    std::condition_variable clockChanged; // with mutex: the manual clock moved or was switched
     bool builtInsEnabled = true;
     bool everPlugged = false;
 

@@ -232,15 +232,21 @@ void ZISim_JournalClear(void)
 void ZISim_UseManualClock(int32_t manual)
 {
     auto& bus = Bus::instance();
-    std::lock_guard lock(bus.mutex);
-    bus.manualClock = manual != 0;
+    {
+        std::lock_guard lock(bus.mutex);
+        bus.manualClock = manual != 0;
+    }
+    bus.clockChanged.notify_all();
 }
 
 void ZISim_SetClock(int64_t microseconds)
 {
     auto& bus = Bus::instance();
-    std::lock_guard lock(bus.mutex);
-    bus.manualNow = microseconds;
+    {
+        std::lock_guard lock(bus.mutex);
+        bus.manualNow = microseconds;
+    }
+    bus.clockChanged.notify_all();
 }
 
 int64_t ZISim_Now(void)

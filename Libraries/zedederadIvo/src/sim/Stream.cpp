@@ -36,6 +36,7 @@ void Stream::stop()
         mStopping = true;
     }
     mWake.notify_all();
+    Bus::instance().clockChanged.notify_all();
     if (!mThread.joinable()) return;
     if (mThread.get_id() == std::this_thread::get_id())
         mThread.detach(); // stopped from inside a delivery: the loop ends after it
@@ -46,13 +47,23 @@ void Stream::stop()
 void Stream::run()
 {
     using Clock = std::chrono::steady_clock;
+    {
+        auto& bus = Bus::instance();
+        std::unique_lock lock(bus.mutex);
+        if (bus.manualClock) {
+            const int64_t start = bus.manualNow;
+            lock.unlock();
+            runOnManualClock(start); // until stopped or the real clock is back
+            if (mStopping.load()) return;
+        }
+    }
     const auto period = std::chrono::microseconds(mPeriod);
     auto next = Clock::now();
     int64_t index = 0;
     for (;;) {
         {
             std::unique_lock lock(mMutex);
-            if (mWake.wait_until(lock, next, [&] { return mStopping; })) return;
+            if (mWake.wait_until(lock, next, [&] { return mStopping.load(); })) return;
         }
         const auto now = Clock::now();
         if (now - next > period) { // fell behind: skip what is lost, like a camera
@@ -60,28 +71,49 @@ void Stream::run()
             index += missed;
             next += period * missed;
         }
-        const uint8_t* data = nullptr;
-        uint32_t length = 0;
-        bool plugged;
-        {
-            auto& bus = Bus::instance();
-            std::lock_guard lock(bus.mutex);
-            plugged = mDevice->plugged;
-        }
-        if (!plugged && mSink && !mSinkTold) {
-            mSinkTold = true; // the tap hears once that its device is gone
-            mSink(nullptr, 0, Bus::instance().now());
-        }
-        if (plugged && mProducer(index, data, length)) {
-            const int64_t timestamp = Bus::instance().now();
-            if (mSink)
-                mSink(data, length, timestamp);
-            else
-                Bus::instance().dispatch(mHandle, mEvent, data, length, timestamp);
-            mDelivered++;
-        }
+        deliver(index, Bus::instance().now());
         ++index;
         next += period;
+    }
+}
+
+void Stream::runOnManualClock(int64_t start)
+{
+    auto& bus = Bus::instance();
+    for (int64_t index = 0;; ++index) {
+        const int64_t due = start + index * mPeriod;
+        {
+            std::unique_lock lock(bus.mutex);
+            // The stop flag is not under the bus mutex: a stop that slips in just
+            // before the wait is seen at the next short timeout.
+            while (!mStopping.load() && bus.manualClock && bus.manualNow < due)
+                bus.clockChanged.wait_for(lock, std::chrono::milliseconds(50));
+            if (mStopping.load() || !bus.manualClock) return;
+        }
+        deliver(index, due);
+    }
+}
+
+void Stream::deliver(int64_t index, int64_t timestamp)
+{
+    const uint8_t* data = nullptr;
+    uint32_t length = 0;
+    bool plugged;
+    {
+        auto& bus = Bus::instance();
+        std::lock_guard lock(bus.mutex);
+        plugged = mDevice->plugged;
+    }
+    if (!plugged && mSink && !mSinkTold) {
+        mSinkTold = true; // the tap hears once that its device is gone
+        mSink(nullptr, 0, Bus::instance().now());
+    }
+    if (plugged && mProducer(index, data, length)) {
+        if (mSink)
+            mSink(data, length, timestamp);
+        else
+            Bus::instance().dispatch(mHandle, mEvent, data, length, timestamp);
+        mDelivered++;
     }
 }
 

@@ -1,7 +1,10 @@
 // A running capture on one handle: a thread that makes a frame (or audio buffer)
 // every period and hands it to the handle's subscribers for the data event, with a
 // timestamp from the bus clock. Frames that fall more than a period behind are
-// skipped, as a camera drops them. stop() ends the thread (from any thread, the
+// skipped, as a camera drops them. Under the manual clock a frame is made when the
+// clock reaches its time (the stream's start plus a whole number of periods) and
+// carries exactly that time; moving the clock on by several periods delivers every
+// frame due in between. stop() ends the thread (from any thread, the
 // stream's own included) and returns once no delivery is running elsewhere.
 #pragma once
 
@@ -36,6 +39,10 @@ public:
 
 private:
     void run();
+    // Returns when stopped or when the bus is back on the real clock.
+    void runOnManualClock(int64_t start);
+    // Makes frame `index` and hands it on with the timestamp.
+    void deliver(int64_t index, int64_t timestamp);
     void* mHandle = nullptr;
     uint32_t mEvent = 0;
     int64_t mPeriod;
@@ -45,7 +52,7 @@ private:
     std::thread mThread;
     std::mutex mMutex;
     std::condition_variable mWake;
-    bool mStopping = false;
+    std::atomic<bool> mStopping{false};
     std::atomic<int64_t> mDelivered{0};
     bool mSinkTold = false; // the sink heard that the device is gone
 };
