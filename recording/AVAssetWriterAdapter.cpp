@@ -177,10 +177,9 @@ void AVAssetWriterAdapter::finish()
     mWriterQueue.reset();
     {
         std::lock_guard lock(mLock);
-        while (mAudioQueue.dequeue()) {
-        }
-        while (mVideoQueue.dequeue()) {
-        }
+        // Samples still queued are not written; they count as lost.
+        while (mAudioQueue.dequeue()) mDropped.fetch_add(1, std::memory_order_relaxed);
+        while (mVideoQueue.dequeue()) mDropped.fetch_add(1, std::memory_order_relaxed);
         mFinished = true;
     }
     std::printf("Finished writing [%s]\n", mPath.c_str());

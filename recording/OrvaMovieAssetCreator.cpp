@@ -40,6 +40,7 @@ int32_t OrvaMovieAssetCreator::Open(const _OrvaVideoDescription* video, const _O
             mVideoGenerator = std::make_unique<H264SampleGenerator>(video->width, video->height, video->frameRate);
     }
     mBaseTimestamp = 0;
+    mVideoStarted = mAudioStarted = false;
     mAdapter = std::make_unique<AVAssetWriterAdapter>(mPath, video != nullptr, audio != nullptr);
     return 0;
 }
@@ -49,9 +50,19 @@ int32_t OrvaMovieAssetCreator::AddSampleToMovie(uint8_t* data, uint32_t length, 
 {
     std::lock_guard lock(mLock);
     if (!mAdapter) return 0;
-    if (mBaseTimestamp > timestamp) return 0; // from before the recording's first sample
     if (mBaseTimestamp == 0) mBaseTimestamp = timestamp;
-    const uint64_t relative = timestamp - mBaseTimestamp;
+    bool unused = false;
+    bool& started = type == Video ? mVideoStarted : type == Audio ? mAudioStarted : unused;
+    uint64_t relative = 0;
+    if (timestamp >= mBaseTimestamp) {
+        relative = timestamp - mBaseTimestamp;
+    } else if (started || mBaseTimestamp - timestamp > kEarlyFirstSample) {
+        return 0; // from before the recording's first sample
+    }
+    // else: a track's first sample captured just before the other track's first (a
+    // camera's frame arrives later than the microphone's buffer captured after it)
+    // starts its track at 0 rather than being lost; for H.264 it is the key frame.
+    started = true;
     if (type == Video) {
         if (!mVideoGenerator) return 0;
         if (mVideoDescription.codec == kCodecAVC1) H264ConvertStreamToBoxFormat(data, length);

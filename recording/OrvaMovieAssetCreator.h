@@ -1,6 +1,7 @@
 // The movie creator over the asset writer adapter: picks the sample generators from
 // the descriptions, makes every timestamp relative to the recording's first sample
-// (of either kind), converts H.264 frames to box format in place and hands each
+// (of either kind; a track's first sample captured up to half a second before it
+// starts that track at 0, later ones from before it are ignored), converts H.264 frames to box format in place and hands each
 // finished sample to the adapter. One lock serialises Open, AddSampleToMovie and
 // Close; it is taken before the adapter's own.
 #pragma once
@@ -34,6 +35,10 @@ private:
     _OrvaAudioDescription mAudioDescription;
     std::unique_ptr<ISampleGenerator> mAudioGenerator;
     uint64_t mBaseTimestamp = 0;
+    bool mVideoStarted = false, mAudioStarted = false; // a sample of the track was taken
+    // How much earlier than the recording's first sample a track's first sample may
+    // be captured and still start its track (microseconds).
+    static constexpr uint64_t kEarlyFirstSample = 500000;
     mutable std::mutex mLock;
     std::atomic<uint64_t> mDropped{0}; // the generators' losses; at Close the adapter's join them
 };

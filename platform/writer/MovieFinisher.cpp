@@ -118,12 +118,14 @@ MovieFinisher::Result MovieFinisher::finish(const std::string& workingPath, int 
     } else {
         // Each packet is held until the next of its track arrives: a packet the reader
         // gives no duration (raw video in a working file) lasts until the next, and the
-        // last one until its track's end.
+        // last one until its track's end as the working file records it (the reader
+        // gives it the track's usual duration; the writer may have held it longer).
         std::vector<AVPacket*> held(in->nb_streams, nullptr);
         int64_t end = 0; // microseconds
-        auto put = [&](AVPacket* p, int64_t nextPts) {
+        auto put = [&](AVPacket* p, int64_t nextPts, bool last) {
             const AVStream* source = in->streams[p->stream_index];
-            if (p->duration <= 0 && nextPts != AV_NOPTS_VALUE && nextPts > p->pts) p->duration = nextPts - p->pts;
+            if (nextPts != AV_NOPTS_VALUE && nextPts > p->pts && (p->duration <= 0 || last))
+                p->duration = nextPts - p->pts;
             end = std::max(end, av_rescale_q(p->pts + p->duration, source->time_base, AVRational{1, 1000000}));
             const int target = map[p->stream_index];
             p->stream_index = target;
@@ -146,7 +148,7 @@ MovieFinisher::Result MovieFinisher::finish(const std::string& workingPath, int 
                 packet->pts -= shift;
                 if (packet->dts != AV_NOPTS_VALUE) packet->dts -= shift;
             }
-            if (held[index]) r = put(held[index], packet->pts);
+            if (held[index]) r = put(held[index], packet->pts, false);
             else if (!(held[index] = av_packet_alloc())) r = AVERROR(ENOMEM);
             if (r >= 0) av_packet_move_ref(held[index], packet);
             else av_packet_unref(packet);
@@ -156,7 +158,7 @@ MovieFinisher::Result MovieFinisher::finish(const std::string& workingPath, int 
                 const AVStream* source = in->streams[last->stream_index];
                 const int64_t trackEnd =
                     source->duration > 0 ? source->duration + std::max<int64_t>(source->start_time, 0) : AV_NOPTS_VALUE;
-                r = put(last, trackEnd);
+                r = put(last, trackEnd, true);
             }
             av_packet_free(&last);
         }

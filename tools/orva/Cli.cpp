@@ -28,10 +28,10 @@ std::optional<std::string> Args::option(const std::string& name)
     return std::nullopt;
 }
 
-bool Args::flag(const std::string& name)
+bool Args::flag(const std::string& name, const char* shortName)
 {
     for (size_t i = 0; i < mArgs.size(); ++i)
-        if (mArgs[i] == "--" + name) {
+        if (mArgs[i] == "--" + name || (shortName && mArgs[i] == std::string("-") + shortName)) {
             mArgs.erase(mArgs.begin() + static_cast<std::ptrdiff_t>(i));
             return true;
         }
@@ -75,7 +75,8 @@ bool readSeconds(const std::string& command, const std::string& option, const st
     return true;
 }
 
-void runFor(double seconds, double interval, const std::function<void(double elapsed)>& tick)
+void runFor(double seconds, double interval, const std::function<void(double elapsed)>& tick,
+            const std::function<bool()>& stop)
 {
     installInterruptHandler();
     auto& loop = orva::RunLoop::current();
@@ -84,7 +85,7 @@ void runFor(double seconds, double interval, const std::function<void(double ela
     auto timer = loop.scheduledTimer(interval, true, [&](orva::Timer&) {
         const double now = std::min(elapsed(), seconds);
         if (tick) tick(now);
-        if (now >= seconds || interrupted()) loop.stop();
+        if (now >= seconds || interrupted() || (stop && stop())) loop.stop();
     });
     loop.run();
     timer->invalidate();
@@ -105,6 +106,7 @@ void installInterruptHandler()
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr); // the terminal went away: finish the movie all the same
 }
 
 bool interrupted()

@@ -15,7 +15,8 @@ public:
     explicit Args(std::vector<std::string> args) : mArgs(std::move(args)) {}
     // Removes and answers an option's value; error set when the value is missing.
     std::optional<std::string> option(const std::string& name);
-    bool flag(const std::string& name);
+    // Removes and answers a flag: "--name", or "-x" when a short name is given.
+    bool flag(const std::string& name, const char* shortName = nullptr);
     // What is left that does not start with "--".
     std::vector<std::string> positional() const;
     // An option left unread, for the "unknown option" error.
@@ -33,12 +34,14 @@ std::optional<double> parseSeconds(const std::string& text);
 bool readSeconds(const std::string& command, const std::string& option, const std::optional<std::string>& text,
                  double& seconds);
 
-// Ctrl-C and SIGTERM set a flag that interrupted() reads; the run loop polls it.
+// Ctrl-C, SIGTERM and SIGHUP set a flag that interrupted() reads; the run loop polls it.
 void installInterruptHandler();
 bool interrupted();
 // Turns this thread's run loop for `seconds` of wall-clock time or until Ctrl-C,
-// calling `tick` with the seconds elapsed every `interval` (and once at the end).
-void runFor(double seconds, double interval, const std::function<void(double elapsed)>& tick);
+// calling `tick` with the seconds elapsed every `interval` (and once at the end);
+// `stop`, when given, ends it early when it answers true.
+void runFor(double seconds, double interval, const std::function<void(double elapsed)>& tick,
+            const std::function<bool()>& stop = {});
 
 int runDevices(Args& args);
 
@@ -103,6 +106,7 @@ int runCaptureAudio(Args& args);
 int runCatalogue(Args& args);
 int runRecord(Args& args);
 int runProbe(Args& args);
+int runRepair(Args& args);
 int runOverlay(Args& args);
 int runDoctor(Args& args);
 

@@ -1,18 +1,23 @@
 // orva record [--camera C] [--mic M] [--video avc1:1280x720] [--audio lpcm:48000:2:16|aac:48000:2|none]
 //             [--seconds S] OUT.mov
 // orva probe FILE.mov
+// orva repair WORKING.mov OUT.mov [-y]
 #include "Cli.h"
 
 #include <orva/OrvaAudioDevice.h>
 #include <orva/OrvaVideoDevice.h>
 #include "platform/foundation/FileManager.h"
+#include "platform/writer/MovieFinisher.h"
 #include "platform/writer/MovieProbe.h"
+#include <orva/NotificationCenter.h>
 #include <orva/OrvaRecordSession.h>
+#include <orva/OrvaStatus.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fcntl.h>
 #include <unistd.h>
 
 using namespace orva;
@@ -29,6 +34,26 @@ public:
     std::atomic<int64_t> count{0};
 };
 
+// Working files that earlier runs left behind when they were killed or crashed.
+void tellAboutLeftovers()
+{
+    const auto leftovers = FileManager::defaultManager().leftoverFiles();
+    constexpr size_t kShown = 5;
+    for (size_t i = 0; i < leftovers.size() && i < kShown; ++i)
+        std::fprintf(stderr, "orva record: a recording that did not finish (process %d) is at %s;\n"
+                             "  orva repair %s OUT.mov makes a movie of it\n",
+                     static_cast<int>(leftovers[i].process), leftovers[i].path.c_str(), leftovers[i].path.c_str());
+    if (leftovers.size() > kShown)
+        std::fprintf(stderr, "orva record: and %zu more in %s\n", leftovers.size() - kShown,
+                     FileManager::defaultManager().userTemporaryDirectory().c_str());
+}
+
+// The length of the movie at `path` in seconds; 0 when it cannot be read.
+double movieLength(const std::string& path)
+{
+    const auto summary = MovieProbe::probe(path);
+    return summary ? summary->duration : 0;
+}
 
 } // namespace
 
@@ -82,8 +107,8 @@ int runRecord(Args& args)
             return 1;
         }
         std::printf("Replacing %s\n", out.c_str());
-        fs::remove(destination, ec);
     }
+    tellAboutLeftovers();
 
     auto camera = openCamera("record", cameraChoice);
     if (!camera) return 1;
@@ -116,8 +141,17 @@ int runRecord(Args& args)
     camera->addDelegate(frames);
     if (mic) mic->addDelegate(buffers);
     auto session = OrvaRecordSession::create(camera, mic, destination.string());
+    session->setReplacesExistingFile(true); // only once the new movie is complete
+    // A full disk (or another write failure) ends the recording early.
+    std::atomic<int32_t> failure{0};
+    const auto observer = NotificationCenter::defaultCenter().addObserver(
+        KPXRecordingFailed, [&](const Notification& n) {
+            const auto it = n.userInfo.find("status");
+            if (it != n.userInfo.end()) failure = std::any_cast<int32_t>(it->second);
+        });
     const int32_t started = session->startSession();
     if (started != 0) {
+        NotificationCenter::defaultCenter().removeObserver(observer);
         std::fprintf(stderr, "orva record: the recording did not start (status %d)\n", started);
         (void)camera->stopCapture();
         camera->closeDevice();
@@ -136,20 +170,34 @@ int runRecord(Args& args)
                     static_cast<long long>(frames->count.load()), static_cast<long long>(buffers->count.load()),
                     sizeError ? 0.0 : bytes / 1e6, static_cast<unsigned long long>(session->droppedSamples()));
         std::fflush(stdout);
-    });
+    }, [&] { return failure.load() != 0; });
     std::printf("\nFinishing the movie...\n");
     std::fflush(stdout);
     (void)session->stopSession();
+    NotificationCenter::defaultCenter().removeObserver(observer);
     camera->removeDelegate(frames);
     if (mic) mic->removeDelegate(buffers);
     (void)camera->stopCapture();
     camera->closeDevice();
     if (mic) mic->closeDevice();
 
-    if (!fs::exists(destination, ec)) {
-        std::fprintf(stderr, "orva record: the movie did not reach \"%s\"%s%s\n", out.c_str(),
-                     working && fs::exists(*working, ec) ? "; it is at " : "",
-                     working && fs::exists(*working, ec) ? working->c_str() : "");
+    const std::string kept = session->moviePath().value_or("");
+    const bool placed = kept == destination.string();
+    if (const int32_t status = session->recordingStatus(); status != 0) {
+        const double length = placed ? session->movieSeconds() : movieLength(kept);
+        if (status == kOrvaErrorDiskFull)
+            std::fprintf(stderr, "orva record: disk full: movie kept up to %.1f s at %s\n", length, kept.c_str());
+        else
+            std::fprintf(stderr, "orva record: the movie could not be written (%s): movie kept up to %.1f s at %s\n",
+                         OrvaStatusDescription(status), length, kept.c_str());
+        return 1;
+    }
+    if (!placed) {
+        std::fprintf(stderr, "orva record: the movie could not be put at \"%s\": %s\n", out.c_str(),
+                     session->placementError().c_str());
+        if (!kept.empty())
+            std::fprintf(stderr, "orva record: the complete movie is at %s (orva repair %s OUT.mov makes a regular "
+                                 "movie of it)\n", kept.c_str(), kept.c_str());
         return 1;
     }
     std::string error;
@@ -180,6 +228,60 @@ int runProbe(Args& args)
         return 1;
     }
     std::printf("%s: %s", path.c_str(), MovieProbe::describe(*summary).c_str());
+    return 0;
+}
+
+int runRepair(Args& args)
+{
+    const bool replace = args.flag("overwrite", "y");
+    if (!checkArgs("repair", args, 2)) return 2;
+    if (args.positional().size() != 2) {
+        std::fprintf(stderr, "orva repair: give the working file and the movie to write, e.g.\n"
+                             "  orva repair /tmp/orva-1000/4242/clip.mov clip.mov\n");
+        return 2;
+    }
+    const std::string in = args.positional()[0], out = args.positional()[1];
+    std::error_code ec;
+    if (!fs::is_regular_file(in, ec)) {
+        std::fprintf(stderr, "orva repair: %s is not a file\n", in.c_str());
+        return 1;
+    }
+    if (fs::exists(fs::symlink_status(out, ec))) {
+        if (!fs::is_regular_file(fs::symlink_status(out, ec))) {
+            std::fprintf(stderr, "orva repair: %s is not a regular file; give another name\n", out.c_str());
+            return 1;
+        }
+        if (!replace) {
+            std::fprintf(stderr, "orva repair: %s exists; add -y to replace it\n", out.c_str());
+            return 1;
+        }
+    }
+    const std::string destination = fs::absolute(out).string();
+    auto& files = FileManager::defaultManager();
+    std::string temporary, error;
+    const int fd = files.createFileBeside(destination, &temporary, &error);
+    if (fd < 0) {
+        std::fprintf(stderr, "orva repair: %s\n", error.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "Repairing %s...\n", in.c_str());
+    const auto finished = MovieFinisher::finish(in, fd);
+    if (!finished.ok) {
+        ::close(fd);
+        (void)files.removeItemAtPath(temporary);
+        std::fprintf(stderr, "orva repair: %s\n", finished.error.c_str());
+        return 1;
+    }
+    if (!files.placeFile(fd, temporary, destination, replace, &error)) {
+        std::fprintf(stderr, "orva repair: %s\n", error.c_str());
+        return 1;
+    }
+    const auto summary = MovieProbe::probe(destination, &error);
+    if (!summary) {
+        std::fprintf(stderr, "orva repair: %s is not a readable movie: %s\n", out.c_str(), error.c_str());
+        return 1;
+    }
+    std::printf("%s: %s", out.c_str(), MovieProbe::describe(*summary).c_str());
     return 0;
 }
 

@@ -45,6 +45,11 @@ const std::map<std::string, Command>& commands()
                     "       [--audio lpcm:48000:2:16|aac:48000:2|none] [--seconds S] OUT.mov\n"
                     "      record the camera and microphone into a QuickTime movie with a progress line,\n"
                     "      then print the movie's summary; Ctrl-C stops early and still finishes the movie"}},
+        {"repair", {cli::runRepair,
+                    "repair WORKING.mov OUT.mov [-y]\n"
+                    "      make a playable movie of a recording cut short by a crash, a kill or a power\n"
+                    "      loss (orva record names such files); -y replaces OUT.mov",
+                    0}},
         {"probe", {cli::runProbe, "probe FILE.mov\n      a movie's tracks, codecs, size, duration and frame count", 0}},
         {"doctor", {cli::runDoctor,
                     "doctor\n      every camera node and audio source the system has, and why each is listed or\n"
