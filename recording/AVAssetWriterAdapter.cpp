@@ -7,8 +7,6 @@
 #include "platform/writer/AssetWriterInput.h"
 
 #include <cstdio>
-#include <thread>
-#include <unistd.h>
 
 namespace orva {
 
@@ -93,13 +91,16 @@ int32_t AVAssetWriterAdapter::addSample(const std::shared_ptr<SampleBuffer>& sam
     if (!input || mFinished) return 0;
     std::lock_guard lock(mLock);
     auto& queue = input == mVideoInput ? mVideoQueue : mAudioQueue;
+    bool& dropping = input == mVideoInput ? mVideoDropping : mAudioDropping;
+    const bool wasEmpty = queue.count() == 0;
     if (sample && !queue.enqueue(sample)) {
-        // Said once per run of losses, not once per sample.
-        if (!mDropping) std::fputs("[FATAL] dropping packet!\n", stderr);
-        mDropping = true;
+        // Said once per run of losses of the track, not once per sample.
+        if (!dropping) std::fputs("[FATAL] dropping packet!\n", stderr);
+        dropping = true;
         mDropped.fetch_add(1, std::memory_order_relaxed);
     } else {
-        mDropping = false;
+        dropping = false;
+        if (wasEmpty && mWriterWaiting) mWork.notify_one(); // the writer waits for work
     }
     return addSamplePriv(sample, input);
 }
@@ -120,10 +121,8 @@ int32_t AVAssetWriterAdapter::addSamplePriv(const std::shared_ptr<SampleBuffer>&
     case AssetWriter::Status::Unknown: {
         if (mWriter->startWriting()) mWriter->startSessionAtSourceTime(MediaTime::zero());
         // The pull tasks are registered either way, audio first, once.
-        if (mAudioInput)
-            mAudioInput->requestMediaDataWhenReady(mWriterQueue, [this] { AddSampleFromQueue(mAudioQueue, *mAudioInput); });
-        if (mVideoInput)
-            mVideoInput->requestMediaDataWhenReady(mWriterQueue, [this] { AddSampleFromQueue(mVideoQueue, *mVideoInput); });
+        if (mAudioInput) mAudioInput->requestMediaDataWhenReady(mWriterQueue, [this] { AddSamplesFromQueues(); });
+        if (mVideoInput) mVideoInput->requestMediaDataWhenReady(mWriterQueue, [this] { AddSamplesFromQueues(); });
         return 0;
     }
     default:
@@ -131,22 +130,29 @@ int32_t AVAssetWriterAdapter::addSamplePriv(const std::shared_ptr<SampleBuffer>&
     }
 }
 
-void AVAssetWriterAdapter::AddSampleFromQueue(SimpleQueue<SampleBuffer>& queue, AssetWriterInput& input)
+// Moves queued samples into the writer, the earlier of the two queues' oldest first,
+// so the tracks advance together; with both queues empty it waits until a capture
+// thread queues a sample or finishing begins.
+void AVAssetWriterAdapter::AddSamplesFromQueues()
 {
-    if (!input.isReadyForMoreMediaData()) return;
     for (;;) {
+        SampleBuffer* audio = mAudioInput && mAudioInput->isReadyForMoreMediaData() ? mAudioQueue.front() : nullptr;
+        SampleBuffer* video = mVideoInput && mVideoInput->isReadyForMoreMediaData() ? mVideoQueue.front() : nullptr;
+        if (!audio && !video) break;
+        const bool takeAudio = audio && (!video || audio->timing().presentationTimeStamp.seconds() <=
+                                                      video->timing().presentationTimeStamp.seconds());
+        auto& queue = takeAudio ? mAudioQueue : mVideoQueue;
+        auto& input = takeAudio ? *mAudioInput : *mVideoInput;
         auto sample = queue.dequeue();
-        if (!sample) {
-            ::usleep(10000); // keeps the writer's repeated requests from spinning
-            return;
-        }
         if (!input.appendSampleBuffer(sample)) {
             if (!mRefusedSaid.exchange(true)) SystemLog::log("[FATAL]: Failed to insert sample!!!");
             (void)lost(0);
         }
-        sample.reset();
-        if (!input.isReadyForMoreMediaData()) return;
     }
+    std::unique_lock lock(mLock);
+    mWriterWaiting = true;
+    mWork.wait(lock, [this] { return mStopping || mAudioQueue.count() > 0 || mVideoQueue.count() > 0; });
+    mWriterWaiting = false;
 }
 
 int32_t AVAssetWriterAdapter::AVErrorToMovieCreatorError(int code) const
@@ -161,6 +167,11 @@ int32_t AVAssetWriterAdapter::AVErrorToMovieCreatorError(int code) const
 void AVAssetWriterAdapter::finish()
 {
     if (mFinished) return;
+    {
+        std::lock_guard lock(mLock);
+        mStopping = true;
+    }
+    mWork.notify_all();
     if (mWriterQueue) {
         mWriterQueue->sync([this] {
             if (mWriter && (mWriter->status() == AssetWriter::Status::Writing ||

@@ -2,7 +2,9 @@
 // threads hand it finished samples (through the movie creator, whose lock serialises
 // them); each goes into a bounded queue for its track (300 video, 1000 audio
 // samples), and a pull task on the serial "Media Writer Queue" moves queued samples
-// into the writer when it asks for more. Adding never waits for the file. H.264
+// into the writer when it asks for more, the earlier of the two tracks first; with
+// nothing queued it waits for the next sample (no polling). Adding never waits for
+// the file. H.264
 // video is held back until a key frame. finish() (run by the destructor) waits for
 // the writer queue and blocks until the file is complete; never call it from that queue.
 #pragma once
@@ -13,6 +15,7 @@
 #include "platform/media/SimpleQueue.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -45,6 +48,8 @@ public:
     // Samples lost so far: to a full queue, while waiting for a key frame, or refused
     // by the writer (after it failed). Any thread.
     uint64_t droppedSamples() const { return mDropped.load(std::memory_order_relaxed); }
+    // Samples waiting in the queues for the writer. Any thread.
+    size_t queuedSamples() const { return mAudioQueue.count() + mVideoQueue.count(); }
 
     // The writer's error code as a movie creator code.
     int32_t AVErrorToMovieCreatorError(int code) const;
@@ -53,7 +58,7 @@ private:
     void setup();
     int32_t addSample(const std::shared_ptr<SampleBuffer>& sample, const std::shared_ptr<AssetWriterInput>& input);
     int32_t addSamplePriv(const std::shared_ptr<SampleBuffer>& sample, const std::shared_ptr<AssetWriterInput>& input);
-    void AddSampleFromQueue(SimpleQueue<SampleBuffer>& queue, AssetWriterInput& input);
+    void AddSamplesFromQueues();
     // The writer's failure as a movie creator code once it failed; 0 while it writes.
     int32_t failure() const;
     // Counts a sample lost on the way; answers `result`.
@@ -65,6 +70,9 @@ private:
     std::shared_ptr<AssetWriterInput> mVideoInput;
     std::shared_ptr<AssetWriter> mWriter;
     std::mutex mLock;
+    std::condition_variable mWork; // with mLock: a sample was queued, or finishing began
+    bool mWriterWaiting = false;   // under mLock: the writer waits on mWork
+    bool mStopping = false;        // under mLock
     bool mWaitingForKeyFrame = true;
     std::string mPath;
     std::shared_ptr<DispatchQueue> mWriterQueue;
@@ -73,7 +81,7 @@ private:
     bool mFinished = false;
     std::atomic<uint64_t> mDropped{0}; // every sample lost: full queue, waiting for a key frame, refused
     std::atomic<int32_t> mFailure{0};
-    bool mDropping = false;             // under mLock: the last sample was dropped too
+    bool mAudioDropping = false, mVideoDropping = false; // under mLock: the track's last sample was dropped too
     std::atomic<bool> mRefusedSaid{false};
 };
 

@@ -87,6 +87,12 @@ int32_t OrvaMovieAssetCreator::AddSampleToMovie(uint8_t* data, uint32_t length, 
     return kErrorUnsupportedMediaType;
 }
 
+size_t OrvaMovieAssetCreator::queuedSamples() const
+{
+    std::lock_guard lock(mLock);
+    return mAdapter ? mAdapter->queuedSamples() : 0;
+}
+
 uint64_t OrvaMovieAssetCreator::droppedSamples() const
 {
     std::lock_guard lock(mLock);

@@ -27,6 +27,8 @@ public:
     // Every sample lost so far: by the generators (out of order) and by the adapter
     // (full queue, waiting for a key frame, refused after a failure). Any thread.
     uint64_t droppedSamples() const override;
+    // Samples waiting for the writer (0 when closed). Any thread.
+    size_t queuedSamples() const;
 
 private:
     std::unique_ptr<AVAssetWriterAdapter> mAdapter;

@@ -36,6 +36,13 @@ OrvaRecordSession::~OrvaRecordSession()
     // once it is no longer one.)
     mRecorderForCapture = nullptr;
     if (mRecorder) (void)mRecorder->closeRecorder();
+    releaseWorkingPath();
+}
+
+void OrvaRecordSession::releaseWorkingPath()
+{
+    if (!mWorkingPath.empty()) FileManager::defaultManager().releaseTemporaryPath(mWorkingPath);
+    mWorkingPath.clear();
 }
 
 std::shared_ptr<OrvaVideoDevice> OrvaRecordSession::videoDevice() const
@@ -99,9 +106,9 @@ int32_t OrvaRecordSession::startSession()
     }
     // A file of the same name in this process's private temporary folder (with a
     // number added when another recording of this process has that name).
-    const std::string working = FileManager::defaultManager().uniqueTemporaryPath(
-        std::filesystem::path(mFileURL).filename().string());
-    const int32_t opened = mRecorder->openRecorderWithFilPath(working, camera.get(), microphone.get());
+    releaseWorkingPath();
+    mWorkingPath = FileManager::defaultManager().uniqueTemporaryPath(std::filesystem::path(mFileURL).filename().string());
+    const int32_t opened = mRecorder->openRecorderWithFilPath(mWorkingPath, camera.get(), microphone.get());
     if (opened != 0) return opened;
     mRecorderForCapture = mRecorder.get();
 
@@ -136,6 +143,7 @@ int32_t OrvaRecordSession::stopSession()
         mLastDropped = mRecorder->droppedSamples();
     }
     if (working) placeMovie(*working);
+    releaseWorkingPath(); // the file is gone, or kept under its name
     mRecorder.reset();
     mIsRunning = false;
     return 0;

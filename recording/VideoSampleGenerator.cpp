@@ -47,9 +47,9 @@ VideoSampleGenerator::VideoSampleGenerator(int32_t width, int32_t height, int32_
 {
 }
 
-void VideoSampleGenerator::measure(uint64_t delta)
+bool VideoSampleGenerator::measure(uint64_t delta)
 {
-    if (delta == 0 || delta > kLongestInterval) return;
+    if (delta == 0 || delta > kLongestInterval) return false;
     mDeltas[mDeltaCount % mDeltas.size()] = delta;
     ++mDeltaCount;
     const size_t n = std::min(mDeltaCount, mDeltas.size());
@@ -64,37 +64,50 @@ void VideoSampleGenerator::measure(uint64_t delta)
     const int64_t measured = same ? mPeriod : snap(average);
     if (measured == mPeriod) {
         mCandidateRuns = 0;
-        return;
+        if (n >= 2) mConfirmed = true;
+        return false;
     }
     // An uncommon rate needs a full window of intervals (a late frame among the first
     // few looks like one); a common rate is taken at once among the first frames, and
     // later only when it holds for a few frames, so that one late frame does not
     // change the clock.
-    if (!common(average) && n < mDeltas.size()) return;
+    if (!common(average) && n < mDeltas.size()) return false;
     if (mFrames < 3) {
+        // Among the first frames, two intervals that each agree with the rate (a
+        // single late frame, or jitter that alternates, does not).
+        if (n < 2) return false;
+        for (size_t i = 0; i < n; ++i)
+            if (std::fabs(static_cast<double>(ticks(mDeltas[i]) - measured)) > 0.2 * static_cast<double>(measured))
+                return false;
         mPeriod = measured;
-        return;
+        mConfirmed = true;
+        return true;
     }
     mCandidateRuns = measured == mCandidate ? mCandidateRuns + 1 : 1;
     mCandidate = measured;
     if (mCandidateRuns >= kSwitchAfter) {
         mPeriod = measured;
         mCandidateRuns = 0;
+        return true;
     }
+    return false;
 }
 
 std::shared_ptr<SampleBuffer> VideoSampleGenerator::CreateSample(const uint8_t* data, uint32_t length,
                                                                  uint64_t timestamp)
 {
     if (mLastTimestamp > timestamp) return nullptr; // older than the previous frame
-    if (mNextSlot >= 0) measure(timestamp - mLastTimestamp);
+    // A new rate starts a new row of slots at this frame's capture time.
+    const bool switched = mNextSlot >= 0 && measure(timestamp - mLastTimestamp);
     mLastTimestamp = timestamp;
     int64_t pts = 0;
     if (mNextSlot >= 0) {
         const int64_t captured = ticks(timestamp);
         const int64_t expected = mLastPts + mPeriod;
-        const int64_t threshold = ticks(kResyncThreshold);
-        pts = std::llabs(captured - expected) >= threshold ? std::max(captured, mLastPts + 1) : expected;
+        // Until the rate is confirmed, a frame more than half a period off its slot is
+        // taken as the camera's own rate showing (a 15 fps camera described as 30).
+        const int64_t threshold = mConfirmed ? ticks(kResyncThreshold) : std::min(ticks(kResyncThreshold), mPeriod / 2);
+        pts = switched || std::llabs(captured - expected) >= threshold ? std::max(captured, mLastPts + 1) : expected;
     }
     SampleTimingInfo timing;
     timing.decodeTimeStamp = MediaTime::invalid();

@@ -39,7 +39,8 @@ protected:
     uint64_t mLastTimestamp = 0;
 
 private:
-    void measure(uint64_t delta);
+    // Takes a capture interval into the rate; true when the period changed.
+    bool measure(uint64_t delta);
 
     int64_t mPeriod;
     int64_t mLastPts = 0;
@@ -48,6 +49,7 @@ private:
     size_t mFrames = 0;
     int64_t mCandidate = 0;  // a period measured lately that differs from mPeriod
     int mCandidateRuns = 0;  // frames in a row that measured it
+    bool mConfirmed = false; // two intervals have agreed with mPeriod
 };
 
 } // namespace orva

@@ -1,16 +1,25 @@
 #include "MovieReader.h"
+#include "Wait.h"
 
 #include "platform/foundation/SystemLog.h"
 #include "platform/writer/AssetWriter.h"
+#include "recording/AACAudioSampleGenerator.h"
 #include "recording/AVAssetWriterAdapter.h"
 #include "recording/H264SampleGenerator.h"
 #include <orva/OrvaMovieCreator.h>
+#include "recording/OrvaMovieAssetCreator.h"
 #include "recording/PCMAudioSampleGenerator.h"
 #include "recording/UncompressedSampleGenerator.h"
 
 #include <gtest/gtest.h>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/channel_layout.h>
+}
+
 #include <cerrno>
+#include <cmath>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -48,11 +57,17 @@ protected:
     UncompressedSampleGenerator pictures{16, 16, 30};
 };
 
-// The pull task moves queued samples into the file every few milliseconds; a recorder
-// turns the run loop for half a second before closing for the same reason.
-void letTheWriterDrain()
+// Finishing drops what is still queued, by design: tests wait until the writer has
+// taken every sample (a recorder turns the run loop for half a second instead).
+void letTheWriterDrain(const AVAssetWriterAdapter& adapter)
 {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(orvatest::waitUntil([&] { return adapter.queuedSamples() == 0; }));
+}
+void letTheWriterDrain(const std::unique_ptr<OrvaMovieCreator>& creator)
+{
+    const auto* assets = dynamic_cast<const OrvaMovieAssetCreator*>(creator.get());
+    ASSERT_TRUE(assets);
+    ASSERT_TRUE(orvatest::waitUntil([&] { return assets->queuedSamples() == 0; }));
 }
 
 std::vector<uint8_t> unit(std::vector<uint8_t> body)
@@ -118,7 +133,7 @@ TEST_F(WriterAdapter, H264WaitsForAKeyFrameAndOtherVideoDoesNot)
         EXPECT_EQ(adapter.addVideoSample(key), 0);
         EXPECT_EQ(adapter.addVideoSample(slice), 0) << "taken once the key frame came";
         EXPECT_EQ(adapter.addAudioSample(key), 0) << "no audio track: ignored";
-        letTheWriterDrain(); // finishing drops what is still queued, by design
+        letTheWriterDrain(adapter);
     }
     const std::string out = testing::internal::GetCapturedStdout();
     size_t discarded = 0;
@@ -244,7 +259,7 @@ TEST_F(WriterAdapter, MovieCreatorSharesOneBaseAndConvertsInPlace)
         EXPECT_EQ(creator->AddSampleToMovie(pcm.data(), 640, 5000000 + i * 20000, OrvaMovieCreator::Audio), 0);
     EXPECT_EQ(creator->AddSampleToMovie(pcm.data(), 640, 5300000, static_cast<OrvaMovieCreator::OrvaMediaType>(2)),
               OrvaMovieCreator::kErrorUnsupportedMediaType);
-    letTheWriterDrain();
+    letTheWriterDrain(creator);
     EXPECT_EQ(creator->Close(), 0);
     std::vector<uint8_t> annexB = {0, 0, 0, 1, 0x65, 0x88};
     EXPECT_EQ(creator->AddSampleToMovie(annexB.data(), 6, 6000000, OrvaMovieCreator::Video), 0);
@@ -286,7 +301,7 @@ TEST_F(WriterAdapter, TracksEndTogetherAndAnEmptyTrackIsLeftOut)
             EXPECT_EQ(creator->AddSampleToMovie(picture.data(), 512, 1000000 + i * 33333, OrvaMovieCreator::Video), 0);
         for (int i = 0; i < 50; ++i) // audio runs on for 500 ms, past the last frame
             EXPECT_EQ(creator->AddSampleToMovie(pcm.data(), 320, 1000000 + i * 10000, OrvaMovieCreator::Audio), 0);
-        letTheWriterDrain();
+        letTheWriterDrain(creator);
         EXPECT_EQ(creator->Close(), 0);
     }
     auto movie = orvatest::readFinishedMovie(path);
@@ -305,13 +320,153 @@ TEST_F(WriterAdapter, TracksEndTogetherAndAnEmptyTrackIsLeftOut)
         std::vector<uint8_t> picture(16 * 16 * 2, 0x80);
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(creator->AddSampleToMovie(picture.data(), 512, 1000000 + i * 33333, OrvaMovieCreator::Video), 0);
-        letTheWriterDrain();
+        letTheWriterDrain(creator);
         EXPECT_EQ(creator->Close(), 0);
     }
     testing::internal::GetCapturedStdout();
     movie = orvatest::readFinishedMovie(second);
     ASSERT_EQ(movie.tracks.size(), 1u);
     EXPECT_EQ(movie.video()->pts.size(), 3u);
+}
+
+// Raw AAC packets of a stereo 1 kHz tone at half scale, 48 kHz, as a microphone
+// that encodes delivers them (libavcodec's encoder; its priming packet included).
+std::vector<std::vector<uint8_t>> aacTone(int packets)
+{
+    std::vector<std::vector<uint8_t>> out;
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    AVCodecContext* c = codec ? avcodec_alloc_context3(codec) : nullptr;
+    if (!c) return out;
+    c->sample_rate = 48000;
+    c->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    c->bit_rate = 128000;
+    av_channel_layout_default(&c->ch_layout, 2);
+    AVFrame* frame = av_frame_alloc();
+    AVPacket* packet = av_packet_alloc();
+    if (avcodec_open2(c, codec, nullptr) == 0) {
+        frame->nb_samples = c->frame_size;
+        frame->format = c->sample_fmt;
+        av_channel_layout_copy(&frame->ch_layout, &c->ch_layout);
+        frame->sample_rate = 48000;
+        av_frame_get_buffer(frame, 0);
+        int64_t n = 0;
+        while (static_cast<int>(out.size()) < packets) {
+            av_frame_make_writable(frame);
+            for (int i = 0; i < frame->nb_samples; ++i, ++n)
+                for (int ch = 0; ch < 2; ++ch)
+                    reinterpret_cast<float*>(frame->data[ch])[i] = 0.5f * std::sin(2 * M_PI * 1000.0 * n / 48000.0);
+            frame->pts = n - frame->nb_samples;
+            if (avcodec_send_frame(c, frame) < 0) break;
+            while (avcodec_receive_packet(c, packet) == 0) {
+                out.emplace_back(packet->data, packet->data + packet->size);
+                av_packet_unref(packet);
+            }
+        }
+    }
+    av_packet_free(&packet);
+    av_frame_free(&frame);
+    avcodec_free_context(&c);
+    return out;
+}
+
+TEST_F(WriterAdapter, AStereoAacGapDecodesToDigitalSilence)
+{
+    // 40 packets of tone, 20 packets' time with nothing, 40 more of tone.
+    const auto tone = aacTone(80);
+    ASSERT_EQ(tone.size(), 80u);
+    constexpr double kPacket = 1024.0 / 48000;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    {
+        AVAssetWriterAdapter adapter(path, false, true);
+        AACAudioSampleGenerator aac(48000, 2);
+        for (int i = 0; i < 100; ++i) {
+            if (i >= 40 && i < 60) continue;
+            const auto& p = tone[static_cast<size_t>(i < 40 ? i : i - 20)];
+            ASSERT_EQ(adapter.addAudioSample(aac.CreateSample(p.data(), static_cast<uint32_t>(p.size()),
+                                                               static_cast<uint64_t>(std::llround(i * kPacket * 1e6)))),
+                      0);
+        }
+        ASSERT_TRUE(orvatest::waitUntil([&] { return adapter.queuedSamples() == 0; }));
+    }
+    testing::internal::GetCapturedStdout();
+    testing::internal::GetCapturedStderr();
+
+    const auto movie = orvatest::readFinishedMovie(path);
+    ASSERT_TRUE(movie.audio());
+    const auto& audio = *movie.audio();
+    EXPECT_EQ(audio.channels, 2);
+    EXPECT_EQ(audio.decodeErrors, 0);
+    EXPECT_NEAR(audio.end, 100 * kPacket, 2 * kPacket) << "the gap keeps its length";
+    int silent = 0, loud = 0;
+    for (size_t k = 0; k < audio.framePts.size(); ++k) {
+        const double t = audio.framePts[k];
+        // Inside the gap, away from the tone's decoder overlap at either edge.
+        if (t >= 42 * kPacket && t < 59 * kPacket) {
+            EXPECT_EQ(audio.framePeaks[k], 0.0) << "noise where silence is due, at " << t << " s";
+            ++silent;
+        } else if ((t >= 5 * kPacket && t < 38 * kPacket) || (t >= 62 * kPacket && t < 95 * kPacket)) {
+            EXPECT_GT(audio.framePeaks[k], 0.3) << "the tone at " << t << " s";
+            ++loud;
+        }
+    }
+    EXPECT_GE(silent, 15);
+    EXPECT_GE(loud, 60);
+}
+
+TEST_F(WriterAdapter, AStalledWriterKeepsSoundAndPictureInStep)
+{
+    // The writer stalls in its first write until released, while 15 s of 10 ms sound
+    // buffers and 30 fps pictures arrive: both queues overflow.
+    std::mutex m;
+    std::condition_variable cv;
+    bool released = false;
+    AssetWriter::setWriteFunctionForTesting([&](int fd, const void* data, size_t size) -> long {
+        std::unique_lock lock(m);
+        cv.wait(lock, [&] { return released; });
+        return ::write(fd, data, size);
+    });
+    PCMAudioSampleGenerator sound(16000, 1, 16);
+    const std::vector<uint8_t> buffer(320, 0x10), picture(512, 0x80);
+    auto feed = [&](AVAssetWriterAdapter& adapter, int fromMs, int toMs) {
+        for (int ms = fromMs; ms < toMs; ms += 10) {
+            EXPECT_EQ(adapter.addAudioSample(sound.CreateSample(buffer.data(), 320, static_cast<uint64_t>(ms) * 1000)), 0);
+            if ((ms / 10) % 10 == 0 || (ms / 10) % 10 == 3 || (ms / 10) % 10 == 7) { // 30 a second, in step
+                EXPECT_EQ(adapter.addVideoSample(pictures.CreateSample(picture.data(), 512, static_cast<uint64_t>(ms) * 1000)),
+                          0);
+            }
+        }
+    };
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    uint64_t dropped = 0;
+    {
+        AVAssetWriterAdapter adapter(path, true, true);
+        feed(adapter, 0, 15000);
+        dropped = adapter.droppedSamples();
+        {
+            std::lock_guard lock(m);
+            released = true;
+        }
+        cv.notify_all();
+        ASSERT_TRUE(orvatest::waitUntil([&] { return adapter.queuedSamples() == 0; }));
+        feed(adapter, 15000, 16000); // a second more once the writer has caught up
+        ASSERT_TRUE(orvatest::waitUntil([&] { return adapter.queuedSamples() == 0; }));
+        EXPECT_EQ(adapter.droppedSamples(), dropped) << "nothing lost once the writer keeps up";
+    }
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[FATAL] dropping packet!\n[FATAL] dropping packet!\n")
+        << "said once per track and run of losses";
+    EXPECT_GT(dropped, 100u);
+
+    std::string error;
+    const auto movie = orvatest::readFinishedMovie(path, &error);
+    ASSERT_TRUE(movie.video() && movie.audio()) << error << movie.tracks.size() << movie.opened;
+    EXPECT_NEAR(movie.audio()->end, 16.0, 0.05) << "lost sound is silence of its length";
+    EXPECT_NEAR(movie.video()->end, 16.0, 0.05);
+    EXPECT_NEAR(movie.audio()->pts.back(), 15.99, 0.005) << "the last buffer at its capture time";
+    EXPECT_GT(*std::max_element(movie.video()->durations.begin(), movie.video()->durations.end()), 1.0)
+        << "the frame before the lost ones lasts until the next";
 }
 
 } // namespace

@@ -14,7 +14,10 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace orva;
 
@@ -181,11 +184,35 @@ TEST(UUID, ParsesCanonicalTextInTextOrder)
         EXPECT_FALSE(UUID::fromString(bad)) << bad;
 }
 
-TEST(FileManager, MovesWithoutOverwritingAndReportsSpace)
+// A folder of the test's own as TMPDIR while it runs.
+class PrivateTemporaryFolder : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/orva-files-XXXXXX";
+        ASSERT_TRUE(::mkdtemp(pattern));
+        base = pattern;
+        const char* old = std::getenv("TMPDIR");
+        oldTmp = old ? old : "";
+        ::setenv("TMPDIR", base.c_str(), 1);
+    }
+    void TearDown() override
+    {
+        if (oldTmp.empty())
+            ::unsetenv("TMPDIR");
+        else
+            ::setenv("TMPDIR", oldTmp.c_str(), 1);
+        std::filesystem::remove_all(base);
+    }
+    std::filesystem::path base;
+    std::string oldTmp;
+};
+
+TEST_F(PrivateTemporaryFolder, MovesWithoutOverwritingAndReportsSpace)
 {
     auto& fm = FileManager::defaultManager();
-    const std::string dir = fm.temporaryDirectory() + "/orva-fm-" + std::to_string(getpid());
-    std::filesystem::create_directories(dir);
+    const std::string dir = fm.temporaryDirectory();
+    EXPECT_EQ(dir, (base / ("orva-" + std::to_string(::geteuid())) / std::to_string(::getpid())).string());
     std::ofstream(dir + "/a") << "A";
     std::ofstream(dir + "/b") << "B";
     std::string error;
@@ -197,5 +224,61 @@ TEST(FileManager, MovesWithoutOverwritingAndReportsSpace)
     EXPECT_FALSE(fm.moveItemAtPath(dir + "/missing", dir + "/d", &error));
     EXPECT_TRUE(fm.freeSpace(dir).value_or(0) > 0);
     EXPECT_FALSE(fm.freeSpace("/nonexistent/path"));
-    std::filesystem::remove_all(dir);
+
+    // Placing a finished file: never over what is there unless asked, in one step.
+    std::string temporary;
+    int fd = fm.createFileBeside(dir + "/b", &temporary, &error);
+    ASSERT_GE(fd, 0) << error;
+    ASSERT_EQ(::write(fd, "new", 3), 3);
+    EXPECT_FALSE(fm.placeFile(fd, temporary, dir + "/b", false, &error));
+    EXPECT_NE(error.find("already exists"), std::string::npos);
+    EXPECT_FALSE(fm.fileExistsAtPath(temporary));
+    fd = fm.createFileBeside(dir + "/b", &temporary, &error);
+    ASSERT_EQ(::write(fd, "new", 3), 3);
+    EXPECT_TRUE(fm.placeFile(fd, temporary, dir + "/b", true, &error)) << error;
+    std::ifstream placed(dir + "/b");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(placed), {}), "new");
+}
+
+TEST_F(PrivateTemporaryFolder, RemovesOnlyRegularFilesAndFindsWhatEndedProcessesLeft)
+{
+    auto& fm = FileManager::defaultManager();
+    std::ofstream(base / "target") << "keep";
+    std::filesystem::create_symlink(base / "target", base / "link");
+    ASSERT_EQ(::mkfifo((base / "fifo").c_str(), 0600), 0);
+    std::filesystem::create_directory(base / "folder");
+    for (const char* name : {"link", "fifo", "folder"}) {
+        EXPECT_FALSE(fm.removeItemAtPath((base / name).string())) << name;
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(base / name))) << name;
+    }
+    EXPECT_TRUE(std::filesystem::exists(base / "target"));
+    EXPECT_TRUE(fm.removeItemAtPath((base / "target").string()));
+    EXPECT_FALSE(std::filesystem::exists(base / "target"));
+
+    // A process that ended (here: a child that exited) left a working file behind; a
+    // running one (this process) is not listed, nor is an empty file.
+    const pid_t ended = ::fork();
+    if (ended == 0) ::_exit(0);
+    ASSERT_GT(ended, 0);
+    ::waitpid(ended, nullptr, 0);
+    const std::filesystem::path user = fm.userTemporaryDirectory();
+    std::filesystem::create_directory(user / std::to_string(ended));
+    ::chmod((user / std::to_string(ended)).c_str(), 0700);
+    std::ofstream(user / std::to_string(ended) / "clip.mov") << "movie";
+    std::ofstream(user / std::to_string(ended) / "empty.mov");
+    std::ofstream(fm.temporaryDirectory() + "/mine.mov") << "movie";
+    const auto leftovers = fm.leftoverFiles();
+    ASSERT_EQ(leftovers.size(), 1u);
+    EXPECT_EQ(leftovers[0].process, ended);
+    EXPECT_EQ(leftovers[0].path, (user / std::to_string(ended) / "clip.mov").string());
+
+    // Names handed out are held until released, though nothing is written yet.
+    const std::string first = fm.uniqueTemporaryPath("clip.mov");
+    const std::string second = fm.uniqueTemporaryPath("clip.mov");
+    EXPECT_EQ(std::filesystem::path(first).filename(), "clip.mov");
+    EXPECT_EQ(std::filesystem::path(second).filename(), "clip-2.mov");
+    fm.releaseTemporaryPath(first);
+    EXPECT_EQ(fm.uniqueTemporaryPath("clip.mov"), first);
+    fm.releaseTemporaryPath(first);
+    fm.releaseTemporaryPath(second);
 }

@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -30,6 +31,29 @@ void capture(void*, int level, const char* format, va_list args)
     std::lock_guard lock(gLogMutex);
     if (gLog) gLog->push_back(line);
 }
+// The largest sample magnitude of a decoded audio frame, 0-1.
+double peak(const AVFrame& frame)
+{
+    const auto format = static_cast<AVSampleFormat>(frame.format);
+    const int channels = frame.ch_layout.nb_channels;
+    const bool planar = av_sample_fmt_is_planar(format);
+    const int planes = planar ? channels : 1;
+    const int perPlane = planar ? frame.nb_samples : frame.nb_samples * channels;
+    double most = 0;
+    for (int p = 0; p < planes; ++p)
+        for (int k = 0; k < perPlane; ++k) {
+            double v = 0;
+            switch (av_get_packed_sample_fmt(format)) {
+            case AV_SAMPLE_FMT_FLT: v = reinterpret_cast<const float*>(frame.extended_data[p])[k]; break;
+            case AV_SAMPLE_FMT_S16: v = reinterpret_cast<const int16_t*>(frame.extended_data[p])[k] / 32768.0; break;
+            case AV_SAMPLE_FMT_S32: v = reinterpret_cast<const int32_t*>(frame.extended_data[p])[k] / 2147483648.0; break;
+            default: break;
+            }
+            most = std::max(most, std::fabs(v));
+        }
+    return most;
+}
+
 } // namespace
 
 const ReadTrack* ReadMovie::video() const
@@ -86,7 +110,13 @@ ReadMovie readMovie(const std::string& path)
     AVFrame* frame = av_frame_alloc();
     auto drain = [&](size_t i) {
         while (avcodec_receive_frame(decoders[i], frame) == 0) {
-            movie.tracks[i].decoded++;
+            ReadTrack& t = movie.tracks[i];
+            t.decoded++;
+            if (!t.video) {
+                t.framePts.push_back(frame->pts == AV_NOPTS_VALUE ? -1.0
+                                                                  : frame->pts * av_q2d(ctx->streams[i]->time_base));
+                t.framePeaks.push_back(peak(*frame));
+            }
             av_frame_unref(frame);
         }
     };

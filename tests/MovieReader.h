@@ -20,6 +20,9 @@ struct ReadTrack {
     double start = 0, end = 0;     // seconds (after the edit list)
     int decoded = 0;               // frames the decoder produced
     int decodeErrors = 0;
+    // Audio: each decoded frame's time (seconds) and peak (0-1, the largest sample
+    // magnitude of any channel), in decoding order.
+    std::vector<double> framePts, framePeaks;
 };
 
 struct ReadMovie {

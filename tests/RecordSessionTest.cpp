@@ -1,11 +1,15 @@
 #include "MovieReader.h"
 #include "SimBus.h"
+#include "Wait.h"
 
 #include <orva/OrvaDeviceManager.h>
 #include <orva/OrvaAudioDevice.h>
 #include <orva/OrvaVideoDevice.h>
 #include <orva/OrvaRecordSession.h>
+#include <orva/NotificationCenter.h>
 #include <orva/OrvaRecorder.h>
+#include <orva/OrvaStatus.h>
+#include "platform/writer/AssetWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +17,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <thread>
 
 using namespace orva;
@@ -41,6 +48,7 @@ protected:
     }
     void TearDown() override
     {
+        AssetWriter::setWriteFunctionForTesting(nullptr);
         if (camera) camera->closeDevice();
         if (mic) mic->closeDevice();
         camera.reset();
@@ -50,6 +58,7 @@ protected:
             ::unsetenv("TMPDIR");
         else
             ::setenv("TMPDIR", oldTmp.c_str(), 1);
+        for (const auto& m : mounts) ::umount2(m.c_str(), MNT_DETACH);
         fs::remove_all(base);
         SimBusTest::TearDown();
     }
@@ -112,6 +121,49 @@ protected:
     {
         return base / "tmp" / ("orva-" + std::to_string(::geteuid())) / std::to_string(::getpid());
     }
+    // A small tmpfs at `dir` (made here); false when this process may not mount one.
+    bool mountSmallDisk(const fs::path& dir, const std::string& size)
+    {
+        fs::create_directories(dir);
+        if (::mount("tmpfs", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, ("size=" + size + ",mode=0700").c_str()) != 0)
+            return false;
+        mounts.push_back(dir);
+        return true;
+    }
+    // Starts `session`, waits until the camera has given it `frames` frames and stops it.
+    void recordFrames(OrvaRecordSession& session, int frames)
+    {
+        auto counter = std::make_shared<Counter>();
+        camera->addDelegate(counter);
+        ASSERT_EQ(session.startSession(), 0);
+        EXPECT_TRUE(orvatest::waitUntil([&] { return counter->count >= frames; }));
+        EXPECT_EQ(session.stopSession(), 0);
+        camera->removeDelegate(counter);
+    }
+    // Counts KPXRecordingFailed and keeps the last one's user information.
+    struct FailureWatch {
+        FailureWatch()
+        {
+            token = NotificationCenter::defaultCenter().addObserver(KPXRecordingFailed, [this](const Notification& n) {
+                std::lock_guard lock(mutex);
+                status = std::any_cast<int32_t>(n.userInfo.at("status"));
+                path = std::any_cast<std::string>(n.userInfo.at("path"));
+                ++posted;
+            });
+        }
+        ~FailureWatch() { NotificationCenter::defaultCenter().removeObserver(token); }
+        NotificationCenter::Token token;
+        std::mutex mutex;
+        std::atomic<int> posted{0};
+        int32_t status = 0;
+        std::string path;
+    };
+    static std::string contents(const fs::path& path)
+    {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    std::vector<fs::path> mounts;
     fs::path base;
     std::string oldTmp;
     std::shared_ptr<Counter> frames;
@@ -175,6 +227,244 @@ TEST_F(RecordSession, StoppingTwiceAndBuffersWithoutARecorder)
     const auto before = std::chrono::steady_clock::now();
     EXPECT_EQ(idle.closeRecorder(), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(400)) << "no run-loop turn";
+}
+
+TEST_F(RecordSession, AFullDiskEndsTheRecordingOnceAndKeepsWhatWasWritten)
+{
+    // 2vuy 320x240 is 4.6 MB a second: the disk fills in the second one-second fragment.
+    choose(kCodec2VUY, 320, 240, 0x636D, 16000, 1, 16);
+    std::atomic<size_t> written{0};
+    AssetWriter::setWriteFunctionForTesting([&](int fd, const void* data, size_t size) -> long {
+        if (written + size > 7000000) {
+            errno = ENOSPC;
+            return -1;
+        }
+        written += size;
+        return ::write(fd, data, size);
+    });
+    FailureWatch failure;
+    const std::string out = (base / "out" / "full.mov").string();
+    auto session = OrvaRecordSession::create(camera, mic, out);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(session->startSession(), 0);
+    const auto working = session->workingPath();
+    EXPECT_TRUE(orvatest::waitUntil([&] { return failure.posted > 0; }));
+    const uint64_t droppedAtFailure = session->droppedSamples();
+    EXPECT_TRUE(orvatest::waitUntil([&] { return session->droppedSamples() > droppedAtFailure + 30; }))
+        << "what comes after the failure is refused and counted";
+    EXPECT_EQ(session->stopSession(), 0);
+    const std::string printed = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(failure.posted, 1) << "posted once";
+    EXPECT_EQ(failure.status, kOrvaErrorDiskFull);
+    EXPECT_EQ(failure.path, working.value_or(""));
+    EXPECT_EQ(session->recordingStatus(), kOrvaErrorDiskFull);
+    EXPECT_EQ(session->moviePath(), out) << "what was written reaches the destination";
+    EXPECT_GE(session->movieSeconds(), 0.9);
+    EXPECT_LT(session->movieSeconds(), 2.5);
+    const auto movie = orvatest::readMovie(out);
+    ASSERT_TRUE(movie.video() && movie.audio());
+    EXPECT_EQ(movie.video()->decodeErrors, 0);
+    EXPECT_NEAR(movie.video()->end, session->movieSeconds(), 0.1);
+    const auto lines = logLines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.find("Asset writer failed") != std::string::npos; }),
+              1);
+    EXPECT_EQ(printed.find("Samples are being discarded"), std::string::npos);
+    EXPECT_LE(std::count(printed.begin(), printed.end(), '\n'), 6) << "no flood:\n" << printed;
+}
+
+TEST_F(RecordSession, SmallDisksKeepTheMovieAndNeverTheDestinationsOldFile)
+{
+    choose(kCodec2VUY, 320, 240, 0x636D, 16000, 1, 16);
+    // A temporary folder on a disk that holds one second of this movie.
+    if (!mountSmallDisk(base / "small-tmp", "6m")) GTEST_SKIP() << "mounting a tmpfs needs root";
+    ::setenv("TMPDIR", (base / "small-tmp").c_str(), 1);
+    FailureWatch failure;
+    const std::string out = (base / "out" / "kept.mov").string();
+    auto session = OrvaRecordSession::create(camera, mic, out);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(session->startSession(), 0);
+    EXPECT_TRUE(orvatest::waitUntil([&] { return failure.posted > 0; }));
+    EXPECT_EQ(session->stopSession(), 0);
+    EXPECT_EQ(failure.status, kOrvaErrorDiskFull);
+    EXPECT_EQ(session->moviePath(), out);
+    EXPECT_GE(session->movieSeconds(), 0.9);
+    EXPECT_TRUE(orvatest::readMovie(out).video());
+
+    // A destination on a full disk: the old file there stays as it was, nothing else
+    // is left beside it, and the movie stays whole in the temporary folder.
+    ::setenv("TMPDIR", (base / "tmp").c_str(), 1);
+    ASSERT_TRUE(mountSmallDisk(base / "small-out", "64k"));
+    const fs::path destination = base / "small-out" / "clip.mov";
+    std::ofstream(destination) << "old";
+    session = OrvaRecordSession::create(camera, mic, destination.string());
+    session->setReplacesExistingFile(true);
+    recordFrames(*session, 10);
+    testing::internal::GetCapturedStdout();
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(session->recordingStatus(), 0);
+    EXPECT_EQ(contents(destination), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(base / "small-out"), fs::directory_iterator()), 1);
+    EXPECT_NE(session->placementError().find("full"), std::string::npos) << session->placementError();
+    const std::string kept = session->moviePath().value_or("");
+    EXPECT_EQ(fs::path(kept).filename(), "clip.mov") << kept;
+    std::string error;
+    EXPECT_TRUE(orvatest::readFinishedMovie(kept, &error).video()) << error;
+}
+
+TEST_F(RecordSession, NothingPlantedInTheTemporaryFolderIsFollowedOrRemoved)
+{
+    choose(kCodec2VUY, 320, 240, 0x636D, 16000, 1, 16);
+    // A link where a shared temporary file would go, a file of the user's own with the
+    // next recording's name, and the per-user folder taken by someone else.
+    std::ofstream(base / "victim") << "precious";
+    fs::create_symlink(base / "victim", base / "tmp" / "clip.mov");
+    std::ofstream(base / "tmp" / "mine.mov") << "mine";
+    const fs::path taken = base / "tmp" / ("orva-" + std::to_string(::geteuid()));
+    fs::create_directories(base / "elsewhere");
+    if (::geteuid() == 0) {
+        fs::create_directories(taken);
+        ASSERT_EQ(::chown(taken.c_str(), 4242, 4242), 0);
+    } else {
+        fs::create_directory_symlink(base / "elsewhere", taken);
+    }
+
+    for (const char* name : {"clip.mov", "mine.mov"}) {
+        auto session = OrvaRecordSession::create(camera, mic, (base / "out" / name).string());
+        auto counter = std::make_shared<Counter>();
+        camera->addDelegate(counter);
+        ASSERT_EQ(session->startSession(), 0);
+        const std::string path = session->workingPath().value_or("");
+        // $TMPDIR/orva-<uid>-XXXXXX/<pid>/NAME, both folders private to this user.
+        const fs::path processFolder = fs::path(path).parent_path(), userFolder = processFolder.parent_path();
+        EXPECT_EQ(userFolder.parent_path(), base / "tmp") << path;
+        EXPECT_EQ(userFolder.filename().string().rfind(taken.filename().string() + "-", 0), 0u) << path;
+        for (const auto& folder : {processFolder, userFolder}) {
+            struct stat st{};
+            ASSERT_EQ(::lstat(folder.c_str(), &st), 0) << folder;
+            EXPECT_TRUE(S_ISDIR(st.st_mode));
+            EXPECT_EQ(st.st_mode & 0777, 0700u) << folder;
+            EXPECT_EQ(st.st_uid, ::geteuid());
+        }
+        EXPECT_TRUE(orvatest::waitUntil([&] { return counter->count >= 5; }));
+        EXPECT_EQ(session->stopSession(), 0);
+        camera->removeDelegate(counter);
+        EXPECT_TRUE(orvatest::readMovie((base / "out" / name).string()).video()) << name;
+    }
+    EXPECT_EQ(contents(base / "victim"), "precious");
+    EXPECT_TRUE(fs::is_symlink(base / "tmp" / "clip.mov"));
+    EXPECT_EQ(contents(base / "tmp" / "mine.mov"), "mine");
+    EXPECT_TRUE(fs::is_empty(base / "elsewhere"));
+    if (::geteuid() == 0) {
+        EXPECT_TRUE(fs::is_empty(taken));
+    }
+}
+
+TEST_F(RecordSession, TwoRecordingsWithTheSameNameAtOnce)
+{
+    choose(kCodec2VUY, 320, 240, 0x636D, 16000, 1, 16);
+    fs::create_directories(base / "out" / "a");
+    fs::create_directories(base / "out" / "b");
+    auto first = OrvaRecordSession::create(camera, mic, (base / "out" / "a" / "clip.mov").string());
+    auto second = OrvaRecordSession::create(camera, nullptr, (base / "out" / "b" / "clip.mov").string());
+    auto counter = std::make_shared<Counter>();
+    camera->addDelegate(counter);
+    ASSERT_EQ(first->startSession(), 0);
+    ASSERT_EQ(second->startSession(), 0);
+    EXPECT_NE(first->workingPath(), second->workingPath());
+    EXPECT_TRUE(orvatest::waitUntil([&] { return counter->count >= 15; }));
+    EXPECT_EQ(second->stopSession(), 0);
+    EXPECT_EQ(first->stopSession(), 0);
+    camera->removeDelegate(counter);
+    const auto a = orvatest::readMovie((base / "out" / "a" / "clip.mov").string());
+    const auto b = orvatest::readMovie((base / "out" / "b" / "clip.mov").string());
+    ASSERT_TRUE(a.video() && a.audio() && b.video());
+    EXPECT_FALSE(b.audio());
+    EXPECT_GE(a.video()->pts.size(), 10u);
+    EXPECT_GE(b.video()->pts.size(), 10u);
+    EXPECT_FALSE(fs::exists(working())) << "both working files are gone";
+}
+
+// A camera that captures only when the test moves the simulator's clock on (or
+// pushes a frame), so frame times are exactly what the test makes them.
+class PacedRecording : public RecordSession {
+protected:
+    static constexpr const char* kPath = "/sim/paced";
+    void pacedCamera(uint32_t interval)
+    {
+        ZISim_UseManualClock(1);
+        ZISim_SetClock(1000000);
+        ZISimDeviceDesc d{};
+        d.type = ZISIM_CAMERA;
+        d.path = kPath;
+        d.name = "Paced";
+        d.vendorID = 0x2E7A;
+        d.productID = 0x0100;
+        d.revision = 0x0101;
+        ASSERT_EQ(ZISim_Plug(&d), 0);
+        ASSERT_EQ(ZISim_AddVideoFormat(kPath, 0x32767579, 32, 24, &interval, 1), 0);
+        ZISim_WaitIdle();
+        auto manager = OrvaDeviceManager::getSharedInstance();
+        for (const auto& info : *manager->getVideoDeviceList())
+            if (info->nameText() == "Paced")
+                paced = std::dynamic_pointer_cast<OrvaVideoDevice>(OrvaAVDevice::newDevice(info));
+        ASSERT_TRUE(paced);
+        ASSERT_EQ(paced->openDevice(), 0);
+        paced->setFormat(paced->getSupportedFormats()->front());
+    }
+    void TearDown() override
+    {
+        if (paced) paced->closeDevice();
+        paced.reset();
+        RecordSession::TearDown();
+    }
+    orvatest::ReadMovie recordPaced(const std::function<void()>& capture)
+    {
+        const std::string out = (base / "out" / "paced.mov").string();
+        auto session = OrvaRecordSession::create(paced, nullptr, out);
+        EXPECT_EQ(session->startSession(), 0);
+        capture();
+        EXPECT_EQ(session->stopSession(), 0);
+        return orvatest::readMovie(out);
+    }
+    std::shared_ptr<OrvaVideoDevice> paced;
+};
+
+TEST_F(PacedRecording, FramesLastOnePeriodOfTheCamerasOwnRate)
+{
+    // Listed only at 15 fps (the camera is asked for 30): every frame lasts 1/15 s.
+    pacedCamera(666666);
+    const auto movie = recordPaced([&] {
+        for (int k = 1; k < 45; ++k) {
+            ZISim_SetClock(1000000 + k * 66667);
+            ASSERT_TRUE(orvatest::waitUntil([&] { return ZISim_FramesDelivered(kPath) == k + 1; }));
+        }
+    });
+    ASSERT_TRUE(movie.video());
+    ASSERT_EQ(movie.video()->pts.size(), 45u);
+    for (size_t i = 0; i < 45; ++i) EXPECT_DOUBLE_EQ(movie.video()->durations[i], 1.0 / 15) << i;
+}
+
+TEST_F(PacedRecording, JitterDoesNotShowAndAPauseIsKept)
+{
+    // Every other frame 9 ms late, then half a second with no frame.
+    pacedCamera(333333);
+    const std::vector<uint8_t> picture(32 * 24 * 2, 0x80);
+    auto push = [&](int64_t at) { ASSERT_EQ(ZISim_PushFrame(kPath, picture.data(), 1536, at), 1); };
+    const auto movie = recordPaced([&] {
+        ASSERT_TRUE(orvatest::waitUntil([&] { return ZISim_FramesDelivered(kPath) == 1; })); // the first, at 1 s
+        for (int k = 1; k < 60; ++k) push(1000000 + k * 33333 + (k % 2 ? 9000 : 0));
+        for (int k = 0; k < 30; ++k) push(3500000 + k * 33333);
+    });
+    ASSERT_TRUE(movie.video());
+    const auto& pts = movie.video()->pts;
+    ASSERT_EQ(pts.size(), 90u);
+    for (size_t i = 1; i < 60; ++i) EXPECT_NEAR(pts[i] - pts[i - 1], 1.0 / 30, 1e-9) << i;
+    EXPECT_NEAR(pts[60], 2.5, 1e-4) << "the pause is kept";
+    for (size_t i = 61; i < 90; ++i) EXPECT_NEAR(pts[i] - pts[i - 1], 1.0 / 30, 1e-9) << i;
 }
 
 } // namespace

@@ -96,6 +96,7 @@ private:
                       std::string fileURL);
     void detach(); ///< removes the session from both devices' delegate lists
     void placeMovie(const std::string& working);
+    void releaseWorkingPath(); ///< lets another recording have the working file's name
 
     mutable std::mutex mPropertyLock;
     std::shared_ptr<OrvaVideoDevice> mVideoDevice;
@@ -103,6 +104,7 @@ private:
     std::unique_ptr<OrvaRecorder> mRecorder;
     std::atomic<OrvaRecorder*> mRecorderForCapture{nullptr}; ///< what the capture threads read
     std::string mFileURL;
+    std::string mWorkingPath; ///< the temporary file's name, held from start to stop
     std::atomic<bool> mIsRunning{false};
     std::atomic<uint64_t> mLastDropped{0};
     std::atomic<int32_t> mFailure{0}; ///< the first failure while recording (announced once)

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -47,7 +48,9 @@ bool privateFolder(const std::string& path)
 
 struct Folders {
     std::mutex mutex;
+    std::string root;          // the system temporary folder the two below are in
     std::string user, process; // made on first use
+    std::set<std::string> held; // temporary paths given out and not yet released
 };
 
 Folders& folders()
@@ -58,8 +61,10 @@ Folders& folders()
 
 std::string userFolderLocked(Folders& f)
 {
-    if (!f.user.empty() && isPrivateFolder(f.user)) return f.user;
     const std::string root = systemTemporaryRoot();
+    if (!f.user.empty() && f.root == root && isPrivateFolder(f.user)) return f.user;
+    f.root = root;
+    f.process.clear();
     const std::string preferred = root + "/orva-" + std::to_string(::geteuid());
     if (privateFolder(preferred)) {
         f.user = preferred;
@@ -139,8 +144,8 @@ std::string FileManager::temporaryDirectory() const
 {
     auto& f = folders();
     std::lock_guard lock(f.mutex);
+    const std::string user = userFolderLocked(f); // (forgets the process folder when TMPDIR changed)
     if (!f.process.empty() && isPrivateFolder(f.process)) return f.process;
-    const std::string user = userFolderLocked(f);
     if (user.empty()) return {};
     const std::string mine = user + "/" + std::to_string(::getpid());
     f.process = privateFolder(mine) ? mine : std::string();
@@ -160,12 +165,21 @@ std::string FileManager::uniqueTemporaryPath(const std::string& name) const
     if (folder.empty() || name.empty()) return {};
     const fs::path base(name);
     const std::string stem = base.stem().string(), extension = base.extension().string();
+    auto& f = folders();
+    std::lock_guard lock(f.mutex);
     for (int n = 1; n < 10000; ++n) {
         const std::string candidate =
             folder + "/" + (n == 1 ? base.filename().string() : stem + "-" + std::to_string(n) + extension);
-        if (!fileExistsAtPath(candidate)) return candidate;
+        if (!fileExistsAtPath(candidate) && f.held.insert(candidate).second) return candidate;
     }
     return {};
+}
+
+void FileManager::releaseTemporaryPath(const std::string& path) const
+{
+    auto& f = folders();
+    std::lock_guard lock(f.mutex);
+    f.held.erase(path);
 }
 
 int FileManager::createFileBeside(const std::string& destination, std::string* path, std::string* error) const
@@ -215,16 +229,19 @@ bool FileManager::placeFile(int fd, const std::string& path, const std::string& 
             return false;
         }
     } else {
-        // A hard link never replaces what is there; then the temporary name goes.
-        if (::link(path.c_str(), destination.c_str()) != 0) {
-            const int e = errno;
+        // Renamed without replacing; where the file system cannot do that, a hard link
+        // (which never replaces either) and the temporary name goes.
+        int e = ::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+        const bool linking = e == EINVAL || e == ENOSYS;
+        if (linking) e = ::link(path.c_str(), destination.c_str()) == 0 ? 0 : errno;
+        if (e != 0) {
             ::unlink(path.c_str());
             if (error)
                 *error = e == EEXIST ? "\"" + destination + "\" already exists"
                                      : "cannot put the file at \"" + destination + "\": " + std::strerror(e);
             return false;
         }
-        ::unlink(path.c_str());
+        if (linking) ::unlink(path.c_str());
     }
     // The folder's entry too, so the name survives a power loss.
     const fs::path folder = fs::path(destination).has_parent_path() ? fs::path(destination).parent_path() : ".";

@@ -36,9 +36,12 @@ public:
     // Bytes available to an unprivileged user on the file system holding path.
     [[nodiscard]] std::optional<uint64_t> freeSpace(const std::string& path) const;
 
-    // "<temporary directory>/<name>" when nothing is there, else the name with a
-    // number before its extension ("clip-2.mov"); empty without a temporary folder.
+    // "<temporary directory>/<name>" when nothing is there and no other caller holds
+    // that name, else the name with a number before its extension ("clip-2.mov");
+    // empty without a temporary folder. The name is held for the caller until
+    // releaseTemporaryPath, so two recordings started together get different files.
     [[nodiscard]] std::string uniqueTemporaryPath(const std::string& name) const;
+    void releaseTemporaryPath(const std::string& path) const;
 
     // A new empty file beside `destination` (same folder, a hidden name), opened for
     // writing with O_EXCL|O_NOFOLLOW; -1 with *error set when it cannot be made.

@@ -36,6 +36,13 @@ public:
         mHead.store((head + 1) % mSlots.size(), std::memory_order_release);
         return item;
     }
+    // Consumer: the oldest item without taking it, or null.
+    T* front() const
+    {
+        const size_t head = mHead.load(std::memory_order_relaxed);
+        if (head == mTail.load(std::memory_order_acquire)) return nullptr;
+        return mSlots[head].get();
+    }
     size_t count() const
     {
         const size_t head = mHead.load(std::memory_order_acquire), tail = mTail.load(std::memory_order_acquire);

@@ -138,7 +138,9 @@ MovieFinisher::Result MovieFinisher::finish(const std::string& workingPath, int 
         AVPacket* packet = av_packet_alloc();
         while (packet && r >= 0 && av_read_frame(in, packet) >= 0) {
             const int index = packet->stream_index;
-            if (index >= static_cast<int>(map.size()) || map[index] < 0 || packet->pts == AV_NOPTS_VALUE) {
+            // A packet cut short (the end of a file whose last write failed) is left out.
+            if (index >= static_cast<int>(map.size()) || map[index] < 0 || packet->pts == AV_NOPTS_VALUE ||
+                (packet->flags & AV_PKT_FLAG_CORRUPT)) {
                 av_packet_unref(packet);
                 continue;
             }

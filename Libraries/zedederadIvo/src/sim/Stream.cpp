@@ -26,6 +26,13 @@ Stream::~Stream()
 
 void Stream::start()
 {
+    // The capture starts now, not when its thread first runs: under the manual clock
+    // its first frame carries the time of the call.
+    {
+        auto& bus = Bus::instance();
+        std::lock_guard lock(bus.mutex);
+        mManualStart = bus.manualClock ? std::optional<int64_t>(bus.manualNow) : std::nullopt;
+    }
     mThread = std::thread([self = shared_from_this()] { self->run(); });
 }
 
@@ -47,15 +54,9 @@ void Stream::stop()
 void Stream::run()
 {
     using Clock = std::chrono::steady_clock;
-    {
-        auto& bus = Bus::instance();
-        std::unique_lock lock(bus.mutex);
-        if (bus.manualClock) {
-            const int64_t start = bus.manualNow;
-            lock.unlock();
-            runOnManualClock(start); // until stopped or the real clock is back
-            if (mStopping.load()) return;
-        }
+    if (mManualStart) {
+        runOnManualClock(*mManualStart); // until stopped or the real clock is back
+        if (mStopping.load()) return;
     }
     const auto period = std::chrono::microseconds(mPeriod);
     auto next = Clock::now();

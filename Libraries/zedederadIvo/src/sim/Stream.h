@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace zi {
@@ -54,6 +55,7 @@ private:
     std::condition_variable mWake;
     std::atomic<bool> mStopping{false};
     std::atomic<int64_t> mDelivered{0};
+    std::optional<int64_t> mManualStart; // the manual clock's time at start(), when it runs
     bool mSinkTold = false; // the sink heard that the device is gone
 };
 
