@@ -98,6 +98,7 @@ ReadMovie readMovie(const std::string& path)
         t.height = par->height;
         t.sampleRate = par->sample_rate;
         t.channels = par->ch_layout.nb_channels;
+        t.frameRate = av_q2d(ctx->streams[i]->r_frame_rate);
         t.extradata.assign(par->extradata, par->extradata + std::max(par->extradata_size, 0));
         movie.tracks.push_back(t);
         if (const AVCodec* codec = avcodec_find_decoder(par->codec_id)) {

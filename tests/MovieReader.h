@@ -13,6 +13,7 @@ struct ReadTrack {
     std::string tag;   // sample description code: "avc1", "2vuy", "sowt", "mp4a"
     std::string codec; // libavcodec's name
     int width = 0, height = 0, sampleRate = 0, channels = 0;
+    double frameRate = 0; // the rate readers guess from the timing (r_frame_rate)
     std::vector<uint8_t> extradata;
     std::vector<double> pts;       // seconds, in file order
     std::vector<double> durations; // seconds

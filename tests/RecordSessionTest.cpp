@@ -181,6 +181,8 @@ TEST_F(RecordSession, H264WithPcm)
     ASSERT_GE(movie.video()->extradata.size(), 11u);
     EXPECT_EQ(movie.video()->extradata[0], 1) << "an avcC record";
     EXPECT_TRUE(movie.video()->keys.front());
+    EXPECT_LE(movie.video()->extradata[3], 31) << "an H.264 level that fits 640x360 at 30 fps";
+    EXPECT_DOUBLE_EQ(movie.video()->frameRate, 30) << "a constant 30 fps, as readers see it";
     EXPECT_EQ(movie.audio()->tag, "sowt");
     EXPECT_EQ(movie.audio()->channels, 2);
     EXPECT_TRUE(camera->isCapturing()) << "the camera keeps capturing after the session";
