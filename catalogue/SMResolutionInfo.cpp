@@ -50,16 +50,14 @@ SMResolutionInfo::SMResolutionInfo(const std::string& location, uint32_t product
     mResoultionArray = readList(productID);
 }
 
-Value SMResolutionInfo::readList(uint32_t productID) const
+SMResolutionInfo::SMResolutionInfo(const Value& catalogue, uint32_t productID, std::string location)
+    : mPID(productID), mResoultionArray(productList(catalogue, productID)), mPath(std::move(location))
 {
-    if (mPath.empty() || hasScheme(mPath)) return Value();
-    std::ifstream file(mPath, std::ios::binary);
-    if (!file) return Value();
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    const Value root = SMXMLReader::dictionaryForXMLData(bytes.str(), nullptr);
+}
+
+Value SMResolutionInfo::productList(const Value& root, uint32_t productID)
+{
     const Value cameras = asList(root.get("Resolutions").get("Camera"));
-    if (cameras.count() == 0) return Value();
     for (size_t i = 0; i < cameras.count(); ++i) {
         const Value camera = cameras.at(i);
         if (camera.isNull()) continue;
@@ -69,6 +67,16 @@ Value SMResolutionInfo::readList(uint32_t productID) const
         }
     }
     return Value();
+}
+
+Value SMResolutionInfo::readList(uint32_t productID) const
+{
+    if (mPath.empty() || hasScheme(mPath)) return Value();
+    std::ifstream file(mPath, std::ios::binary);
+    if (!file) return Value();
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return productList(SMXMLReader::dictionaryForXMLData(bytes.str(), nullptr), productID);
 }
 
 Value SMResolutionInfo::parsePlist(uint32_t productID)

@@ -1,57 +1,139 @@
 #!/usr/bin/env bash
-# Runs each orva command once against the built-in virtual devices and checks what a
-# person would: the exit status and the key line of the output. Usage: cli_smoke.sh ORVA
+# Runs the orva commands against the built-in virtual devices and checks what a person
+# (or a script) would: exit statuses, what goes to standard output and what to standard
+# error, that no file of theirs is lost, strict parsing, JSON that parses, and files
+# other tools read. Usage: cli_smoke.sh ORVA
 set -uo pipefail
 orva=$1
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+child=""
+cleanup() {
+  [ -n "$child" ] && kill -KILL "$child" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+export ORVA_SIMULATE=1
 failures=0
+out="$work/stdout" err="$work/stderr"
 
-expect() { # expect NAME STATUS PATTERN -- COMMAND...
-  local name=$1 status=$2 pattern=$3
-  shift 4
-  local out rc
-  out=$("$@" 2>&1)
-  rc=$?
-  if [ "$rc" -ne "$status" ] || ! grep -Eq -- "$pattern" <<<"$out"; then
-    echo "FAIL $name: exit $rc (wanted $status), output:"
-    sed 's/^/    /' <<<"$out" | tail -15
+# check NAME STATUS STDOUT-PATTERN STDERR-PATTERN -- COMMAND...  ("" matches anything)
+check() {
+  local name=$1 status=$2 outPattern=$3 errPattern=$4
+  shift 5
+  "$@" >"$out" 2>"$err"
+  local rc=$? problem=""
+  [ "$rc" -eq "$status" ] || problem="exit $rc, wanted $status"
+  [ -z "$outPattern" ] || grep -Eq -- "$outPattern" "$out" || problem="$problem; stdout lacks /$outPattern/"
+  [ -z "$errPattern" ] || grep -Eq -- "$errPattern" "$err" || problem="$problem; stderr lacks /$errPattern/"
+  if [ -n "$problem" ]; then
+    echo "FAIL $name: $problem"
+    echo "  stdout:"; tail -8 "$out" | sed 's/^/    /'
+    echo "  stderr:"; tail -8 "$err" | sed 's/^/    /'
     failures=$((failures + 1))
   else
     echo "ok   $name"
   fi
 }
+fail() { echo "FAIL $1"; failures=$((failures + 1)); }
+json() { # json NAME -- COMMAND...: one JSON document on stdout, exit 0
+  local name=$1
+  shift 2
+  if "$@" 2>"$err" | jq -e . >/dev/null; then echo "ok   $name"; else fail "$name: not one JSON document"; fi
+}
 
-expect devices 0 "Orva Virtual Camera" -- "$orva" devices
-expect formats 0 "1280x720" -- "$orva" formats
-expect controls 0 "^ *brightness +-?[0-9]+" -- "$orva" controls
-expect info 0 "firmware" -- "$orva" info
-expect controls-set 0 "brightness is now 40" -- "$orva" controls set brightness 40
-expect ptz 0 "head position: pan 1" -- "$orva" ptz left
-expect watch 0 "\\+ camera .*PTZ" -- "$orva" devices --watch --seconds 1.5 --simulate-hotplug 0.4
-expect mute 0 "mute on" -- "$orva" mute on
-expect bad-camera 1 "no camera \"nope\"" -- "$orva" formats nope
-expect audio-formats 0 "aac:48000:2" -- "$orva" audio-formats
-expect volume-wraps 0 "volume 44" -- "$orva" volume 300
-expect meter 0 "metering stopped" -- "$orva" meter --seconds 0.5
-expect capture 0 "Captured [0-9]+ frames" -- "$orva" capture --format avc1:640x360 --seconds 1 --out "$work/x.h264"
-expect capture-audio 0 "ADTS AAC" -- "$orva" capture-audio --format aac:48000:2 --seconds 1 --out "$work/a.aac"
-expect record 0 "track 1: audio mp4a" -- "$orva" record --video avc1:640x360 --audio aac:48000:2 --seconds 1.5 "$work/r.mov"
-expect probe 0 "QuickTime movie, .* 2 tracks" -- "$orva" probe "$work/r.mov"
-expect record-missing-folder 1 "does not exist" -- "$orva" record --seconds 1 "$work/none/r.mov"
-expect record-bad-format 2 "avc1:WIDTHxHEIGHT" -- "$orva" record --video avc1 "$work/r2.mov"
-expect probe-not-a-movie 1 "cannot open the movie" -- "$orva" probe "$work/x.h264.missing"
-expect catalogue 0 "product 0x08E4: 10 resolutions" -- "$orva" catalogue
-expect catalogue-lookup 0 "1280x720 for H264: yes" -- "$orva" catalogue --pid 0x08E4 --codec H264 --size 1280x720
-expect overlay 0 "wrote $work/frame.png" -- "$orva" overlay --out "$work/frame.png"
-expect unknown-command 2 "unknown command" -- "$orva" frobnicate
+# Every command explains itself, with an example.
+for c in devices formats controls ptz info capture record repair probe doctor overlay catalogue \
+         audio-formats meter volume mute capture-audio; do
+  "$orva" "$c" --help >"$out" 2>&1 && grep -q "^example" "$out" && grep -q -- "--help" "$out" || fail "$c --help"
+done
+check version 0 "^orva [0-9]+\.[0-9]+" "" -- "$orva" --version
+check unknown-command 2 "" "unknown command" -- "$orva" frobnicate
+check unknown-option 2 "" "unknown option --frob.*--help" -- "$orva" formats --frob
 
-if command -v ffmpeg >/dev/null; then
-  if [ -n "$(ffmpeg -nostdin -v error -i "$work/r.mov" -f null - 2>&1)" ]; then
-    echo "FAIL record: ffmpeg reports errors decoding the movie"
-    failures=$((failures + 1))
-  else
-    echo "ok   record decodes silently"
-  fi
+# Listing commands: results on stdout, nothing else there.
+check devices 0 "Orva Virtual Camera" "" -- "$orva" devices
+check formats 0 "1280x720" "" -- "$orva" formats
+check controls 0 "^ *brightness +-?[0-9]+" "" -- "$orva" controls
+check info 0 "firmware" "" -- "$orva" info
+check audio-formats 0 "aac:48000:2" "" -- "$orva" audio-formats
+check watch 0 "\\+ camera .*PTZ" "Watching" -- "$orva" devices --watch --seconds 1.5 --simulate-hotplug 0.4
+check bad-camera 1 "" "no camera \"nope\"" -- "$orva" formats nope
+for c in devices formats controls info audio-formats catalogue; do json "$c --json" -- "$orva" "$c" --json; done
+check watch-json 0 '^\{"event":"added"' "" -- "$orva" devices --watch --seconds 1 --simulate-hotplug 0.3 --json
+
+# Strict parsing: names in any case, numbers whole and in range, ranges named.
+check controls-case 0 "brightness is now 40" "" -- "$orva" controls set Brightness 40
+check controls-range 2 "" "brightness is a whole number from 0 to 255, not \"400\"" -- "$orva" controls set brightness 400
+check controls-huge 2 "" "not \"99999999999\"" -- "$orva" controls set brightness 99999999999
+check controls-switch 0 "auto-focus set to off" "" -- "$orva" controls set AUTO-FOCUS Off
+check volume-range 2 "" "0 to 255, not \"300\"" -- "$orva" volume 300
+check volume-negative 2 "" "not \"-1\"" -- "$orva" volume -1
+check volume 0 "volume 128" "" -- "$orva" volume 128
+check mute 0 "mute on" "" -- "$orva" mute on
+check ptz 0 "head position: pan 1" "" -- "$orva" ptz left
+check ptz-junk 2 "" "not \"3abc\"" -- "$orva" ptz left 3abc
+check format-junk 2 "" "not \"avc1:1280x720junk\"" -- "$orva" capture --format avc1:1280x720junk
+check seconds-junk 2 "" "positive number of seconds" -- "$orva" meter --seconds 1s
+check record-empty-name 2 "" "empty" -- "$orva" record ""
+check record-bad-format 2 "" "avc1:WIDTHxHEIGHT" -- "$orva" record --video avc1 "$work/r2.mov"
+check catalogue 0 "product 0x08E4: 10 resolutions" "" -- "$orva" catalogue
+check catalogue-decimal 0 "1280x720 for avc1: yes" "" -- "$orva" catalogue --pid 2276 --codec avc1 --size 1280x720
+check catalogue-hex 0 "1280x720 for avc1: yes" "" -- "$orva" catalogue --pid 0x08E4 --codec avc1 --size 1280x720
+check catalogue-missing 1 "not in the catalogue" "" -- "$orva" catalogue --pid 0x1234
+check catalogue-no 1 "for avc1: no" "" -- "$orva" catalogue --pid 0x08E4 --codec avc1 --size 1x1
+
+# Files: never lose what is there; validate before touching anything.
+echo keep >"$work/keep.mov"
+check record-bad-camera 1 "" "no camera \"nosuch\"" -- "$orva" record --camera nosuch --seconds 1 "$work/keep.mov" -y
+check record-exists 1 "" "exists; add -y" -- "$orva" record --seconds 1 "$work/keep.mov"
+for c in "capture --out" "capture-audio --out" "overlay --out"; do
+  check "$c-exists" 1 "" "exists; add -y" -- "$orva" $c "$work/keep.mov"
+done
+[ "$(cat "$work/keep.mov")" = keep ] || fail "keep.mov was touched"
+check record-device 1 "" "not a regular file" -- "$orva" record --seconds 1 -y /dev/null
+[ -c /dev/null ] || fail "/dev/null is no longer a device"
+check record-folder 1 "" "does not exist" -- "$orva" record --seconds 1 "$work/none/r.mov"
+
+# Recording: the summary on stdout, the component's own lines nowhere (or on stderr
+# with --log), no progress into a file unless asked.
+check record 0 "track 1: audio mp4a" "" -- "$orva" record --video avc1:640x360 --audio aac:48000:2 --seconds 1.5 "$work/r.mov"
+grep -Eq "Starting writing|0x[0-9a-f]{6,}" "$out" "$err" && fail "record: the component's console lines leak"
+grep -q $'\r' "$err" && fail "record: a progress line on a non-terminal"
+check record-log 0 "track 0" "Starting writing" -- "$orva" record --seconds 0.5 --log -y "$work/r.mov"
+check record-progress 0 "" $'\r' -- "$orva" record --seconds 0.5 --progress -y "$work/r.mov"
+json "record --json" -- "$orva" record --seconds 0.5 -y --json "$work/r.mov"
+check probe 0 "QuickTime movie, .* 2 tracks" "" -- "$orva" probe "$work/r.mov"
+json "probe --json" -- "$orva" probe --json "$work/r.mov"
+check probe-not-a-movie 1 "" "cannot open the movie" -- "$orva" probe "$work/missing.mov"
+
+# Files other tools read, of the length asked for.
+check capture-audio-wav 0 "0.300 s.*WAV" "" -- "$orva" capture-audio --seconds 0.3 --out "$work/a.wav"
+[ "$(head -c 4 "$work/a.wav")" = RIFF ] || fail "a.wav has no RIFF header"
+check capture-audio-aac 0 "ADTS AAC" "" -- "$orva" capture-audio --format aac:48000:2 --seconds 1 --out "$work/a.aac"
+check capture 0 "Captured 30 frames" "" -- "$orva" capture --format avc1:640x360 --seconds 1 --out "$work/x.h264"
+check capture-movie 0 "QuickTime movie" "" -- "$orva" capture --format avc1:640x360 --seconds 1 --out "$work/x.mov"
+check meter-json 0 '"channels":\[\{"level_db":[-0-9.]+,"peak_db":[-0-9.]+\},\{' "" -- "$orva" meter --seconds 0.3 --json
+[ "$(wc -l <"$out")" -eq 3 ] || fail "meter --seconds 0.3 gave $(wc -l <"$out") ticks, not 3"
+check meter 0 "ch2 .*dBFS" "" -- "$orva" meter --seconds 0.5
+check overlay 0 "wrote $work/frame.png" "" -- "$orva" overlay --out "$work/frame.png"
+if command -v ffprobe >/dev/null; then
+  [ "$(ffprobe -v error -show_entries stream=duration -of csv=p=0 "$work/a.wav")" = "0.300000" ] || fail "a.wav is not 0.3 s"
+  [ "$(ffprobe -v error -show_entries stream=r_frame_rate -of csv=p=0 "$work/x.h264")" = "30/1" ] ||
+    fail "x.h264 does not declare 30 fps"
+  [ -z "$(ffmpeg -nostdin -v error -i "$work/r.mov" -f null - 2>&1)" ] || fail "ffmpeg reports errors decoding r.mov"
 fi
-[ "$failures" -eq 0 ] && echo "all commands behaved" || { echo "$failures command(s) misbehaved"; exit 1; }
+
+# Ctrl-C: the movie is still finished, and the status says the run was cut short.
+mkdir "$work/tmp"
+TMPDIR="$work/tmp" "$orva" record --seconds 60 "$work/cut.mov" >"$out" 2>"$err" &
+child=$!
+working="$work/tmp/orva-$(id -u)/$child/cut.mov"
+for _ in $(seq 600); do [ -s "$working" ] && break; sleep 0.1; done # the first fragment is written
+kill -INT "$child"
+wait "$child"
+rc=$?
+child=""
+[ "$rc" -eq 130 ] || fail "record interrupted: exit $rc, wanted 130"
+"$orva" probe "$work/cut.mov" >/dev/null 2>&1 || fail "record interrupted: no movie"
+
+[ "$failures" -eq 0 ] && echo "all commands behaved" || { echo "$failures check(s) failed"; exit 1; }

@@ -238,6 +238,16 @@ void OrvaAudioDevice::micLevelTimerFired(Timer& /*timer*/)
             RunLoop::dispatchToMain([delegate, level] { delegate->didMicLevelEventOccured(level); });
 }
 
+std::vector<float> OrvaAudioDevice::channelLevels() const
+{
+    std::vector<float> levels;
+    if (!mAudioPreviewOutput) return levels;
+    const auto connections = mAudioPreviewOutput->connections();
+    if (connections->empty()) return levels;
+    for (const auto& channel : connections->front()->audioChannels()) levels.push_back(channel->averagePowerLevel());
+    return levels;
+}
+
 int32_t OrvaAudioDevice::stopVUMeter()
 {
     if (!meterRunning()) {

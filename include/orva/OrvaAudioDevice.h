@@ -17,6 +17,7 @@
 #include <orva/Number.h>
 
 #include <memory>
+#include <vector>
 #include <optional>
 
 struct _ACI_EVENT_INFO;
@@ -89,6 +90,10 @@ public:
     /// One tick: the plain mean of the connection's channel levels (dB), queued on the
     /// main queue for each delegate that takes levels.
     void micLevelTimerFired(Timer& timer);
+    /// While the meter runs: each channel's level (dB full scale, -120 for silence) over
+    /// the last buffer, for a host that shows one bar per channel; empty otherwise.
+    /// Called on the meter's thread.
+    std::vector<float> channelLevels() const;
     ///@}
 
     /// @name Volume and mute

@@ -1,8 +1,8 @@
 /// @file
 /// Which frame sizes, frame rates and codecs one camera product offers, from a
 /// resolution catalogue (an XML file the host gives). The object keeps the product's
-/// list of resolution tables; construction, parsePlist and findResolution read the
-/// file again, the other queries use the kept list. A catalogue whose single Camera or
+/// list of resolution tables; construction from a path, parsePlist and findResolution
+/// read the file again, the other queries use the kept list. A catalogue whose single Camera or
 /// single Resolution the reader turns into a table (not a list) is read as a list of
 /// one. Used by one thread at a time; file reads block.
 #pragma once
@@ -23,6 +23,10 @@ public:
     /// begins with a scheme ("file://…") is no file path and reads nothing. The object
     /// is always made, with or without a list.
     SMResolutionInfo(const std::string& location, uint32_t productID);
+    /// The product's list from a catalogue already read (SMXMLReader's tree), so that a
+    /// host asking about many products reads the file once. parsePlist and
+    /// findResolution read `location` when given.
+    SMResolutionInfo(const Value& catalogue, uint32_t productID, std::string location = {});
 
     /// Reads the file again for `productID` (which becomes current); on a match the
     /// product's list replaces the kept one and is returned, else null (kept list stays).
@@ -48,6 +52,7 @@ public:
 
 private:
     Value readList(uint32_t productID) const;
+    static Value productList(const Value& catalogue, uint32_t productID);
 
     uint32_t mPID;
     Value mResoultionArray; ///< a list, or null

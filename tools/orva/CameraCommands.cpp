@@ -1,141 +1,188 @@
 // orva formats, orva info, orva ptz.
 #include "Cli.h"
+#include "JsonWriter.h"
 
 #include <orva/OrvaDeviceManager.h>
 #include <orva/OrvaVideoDevice.h>
 
-#include <cstdio>
+#include <chrono>
+#include <thread>
 
 using namespace orva;
 
 namespace cli {
 
-namespace {
-std::optional<std::string> firstPositional(const Args& args, size_t index = 0)
+int runFormats(Invocation& invocation)
 {
-    auto p = args.positional();
-    if (p.size() > index) return p[index];
-    return std::nullopt;
-}
-} // namespace
-
-int runFormats(Args& args)
-{
-    if (!checkArgs("formats", args, 1)) return 2;
-    auto camera = openCamera("formats", firstPositional(args));
-    if (!camera) return 1;
-    auto formats = camera->getSupportedFormats();
-    std::printf("%s: %zu formats\n", camera->deviceInfo()->nameText().c_str(), formats->size());
-    std::printf("  %-6s %-11s %s\n", "codec", "size", "frame rates");
-    for (const auto& f : *formats) {
+    auto camera = openCamera(invocation, invocation.operand(0));
+    if (!camera) return kExitFailure;
+    const auto formats = camera->getSupportedFormats();
+    struct Row {
+        std::string codec;
+        int32_t width, height;
+        std::vector<double> rates;
+    };
+    std::vector<Row> rows;
+    for (const auto& f : formats ? *formats : FormatList{}) {
         auto video = std::dynamic_pointer_cast<const VideoFormatDescription>(f);
         if (!video) continue;
-        std::string rates;
-        const auto intervals = camera->getSupportedFrameIntervals(*video);
-        for (const auto& interval : *intervals) {
-            char text[32];
-            const double fps = interval.doubleValue() > 0 ? 1e7 / interval.doubleValue() : 0;
-            std::snprintf(text, sizeof text, "%s%.4g fps", rates.empty() ? "" : ", ", fps);
-            rates += text;
-        }
-        char size[24];
-        std::snprintf(size, sizeof size, "%dx%d", video->dimensions().width, video->dimensions().height);
-        std::printf("  %-6s %-11s %s\n", fourccText(video->mediaSubType()).c_str(), size, rates.c_str());
+        Row row{fourccText(video->mediaSubType()), video->dimensions().width, video->dimensions().height, {}};
+        if (const auto intervals = camera->getSupportedFrameIntervals(*video))
+            for (const auto& interval : *intervals)
+                if (interval.doubleValue() > 0) row.rates.push_back(1e7 / interval.doubleValue());
+        rows.push_back(std::move(row));
     }
+    const std::string name = camera->deviceInfo()->nameText();
     camera->closeDevice();
-    return 0;
+    if (invocation.json()) {
+        JsonWriter json(out());
+        json.beginObject().field("device", name).key("formats").beginArray();
+        for (const auto& r : rows) {
+            json.beginObject().field("codec", r.codec).field("width", r.width).field("height", r.height);
+            json.key("frame_rates").beginArray();
+            for (double fps : r.rates) json.value(fps);
+            json.endArray().endObject();
+        }
+        json.endArray().endObject();
+    } else {
+        std::fprintf(out(), "%s: %zu formats\n", name.c_str(), rows.size());
+        std::fprintf(out(), "  %-6s %-11s %s\n", "codec", "size", "frame rates");
+        for (const auto& r : rows) {
+            std::string rates;
+            for (double fps : r.rates) {
+                char text[32];
+                std::snprintf(text, sizeof text, "%s%.4g fps", rates.empty() ? "" : ", ", fps);
+                rates += text;
+            }
+            const std::string size = std::to_string(r.width) + "x" + std::to_string(r.height);
+            std::fprintf(out(), "  %-6s %-11s %s\n", r.codec.c_str(), size.c_str(), rates.c_str());
+        }
+    }
+    // A camera always has a format: an empty list means the library did not answer.
+    if (rows.empty()) return invocation.fail(kExitFailure, "%s lists no format (the capture library failed)", name.c_str());
+    return kExitOk;
 }
 
-int runInfo(Args& args)
+namespace {
+
+// The numbers of an information table (firmware, EEPROM, sensor) by key; null when
+// the camera does not give it.
+struct InfoTable {
+    const char* label;
+    const char* jsonKey;
+    Value value;
+    std::vector<const char*> keys;
+};
+
+} // namespace
+
+int runInfo(Invocation& invocation)
 {
-    if (!checkArgs("info", args, 1)) return 2;
-    auto camera = openCamera("info", firstPositional(args));
-    if (!camera) return 1;
+    auto camera = openCamera(invocation, invocation.operand(0));
+    if (!camera) return kExitFailure;
     auto info = camera->deviceInfo();
-    std::printf("%s\n", info->nameText().c_str());
-    std::printf("  vendor 0x%04X  product 0x%04X  revision 0x%04X\n", info->vendorID(), info->productID(),
-                info->revisionID());
-    auto show = [](const char* label, const Value& v, std::initializer_list<const char*> keys) {
-        if (v.isNull()) {
-            std::printf("  %-18s not available\n", label);
-            return;
-        }
-        std::printf("  %-18s", label);
-        for (auto k : keys) {
-            const Value entry = v.get(k); // held while its number is read
-            const Number* n = entry.number();
-            std::printf(" %s %s", k, n ? n->description().c_str() : "?");
-        }
-        std::printf("\n");
+    const std::vector<InfoTable> tables = {
+        {"firmware version", "firmware", camera->getFirmwareVersion(), {"Major", "Minor", "BuildNo"}},
+        {"EEPROM", "eeprom", camera->getEEPROMInfo(), {"Major", "Minor"}},
+        {"sensor", "sensor", camera->getSensorInfo(), {"SensorTech", "SensorType"}},
     };
-    show("firmware version", camera->getFirmwareVersion(), {"Major", "Minor", "BuildNo"});
-    auto crc = camera->getFirmwareCRCControl();
-    if (crc)
-        std::printf("  %-18s 0x%04llX\n", "firmware CRC", static_cast<unsigned long long>(crc->integerValue()));
-    else
-        std::printf("  %-18s not available\n", "firmware CRC");
-    show("EEPROM", camera->getEEPROMInfo(), {"Major", "Minor"});
-    show("sensor", camera->getSensorInfo(), {"SensorTech", "SensorType"});
-    std::printf("  %-18s %s\n", "relative pan/tilt", camera->isPTZRelativeSupported() ? "yes" : "no");
-    std::printf("  %-18s %s\n", "built-in camera", OrvaVideoDevice::hasBuiltInCamera() ? "present" : "none");
+    const auto crc = camera->getFirmwareCRCControl();
+    const bool relative = camera->isPTZRelativeSupported(), builtIn = OrvaVideoDevice::hasBuiltInCamera();
     camera->closeDevice();
-    return 0;
+    if (invocation.json()) {
+        JsonWriter json(out());
+        json.beginObject()
+            .field("device", info->nameText())
+            .field("vendor_id", static_cast<int64_t>(info->vendorID()))
+            .field("product_id", static_cast<int64_t>(info->productID()))
+            .field("revision", static_cast<int64_t>(info->revisionID()));
+        for (const auto& t : tables) {
+            json.key(t.jsonKey);
+            if (t.value.isNull()) {
+                json.null();
+                continue;
+            }
+            json.beginObject();
+            for (const char* k : t.keys) {
+                const Value entry = t.value.get(k);
+                const Number* n = entry.number();
+                json.key(k);
+                n ? json.value(n->integerValue()) : json.null();
+            }
+            json.endObject();
+        }
+        json.key("firmware_crc");
+        crc ? json.value(crc->integerValue()) : json.null();
+        json.field("relative_pan_tilt", relative).field("built_in_camera", builtIn).endObject();
+        return kExitOk;
+    }
+    std::fprintf(out(), "%s\n", info->nameText().c_str());
+    std::fprintf(out(), "  vendor 0x%04X  product 0x%04X  revision 0x%04X\n", info->vendorID(), info->productID(),
+                 info->revisionID());
+    for (const auto& t : tables) {
+        if (t.value.isNull()) {
+            std::fprintf(out(), "  %-18s not available\n", t.label);
+            continue;
+        }
+        std::fprintf(out(), "  %-18s", t.label);
+        for (const char* k : t.keys) {
+            const Value entry = t.value.get(k); // held while its number is read
+            const Number* n = entry.number();
+            std::fprintf(out(), " %s %s", k, n ? n->description().c_str() : "?");
+        }
+        std::fprintf(out(), "\n");
+    }
+    if (crc)
+        std::fprintf(out(), "  %-18s 0x%04llX\n", "firmware CRC", static_cast<unsigned long long>(crc->integerValue()));
+    else
+        std::fprintf(out(), "  %-18s not available\n", "firmware CRC");
+    std::fprintf(out(), "  %-18s %s\n", "relative pan/tilt", relative ? "yes" : "no");
+    std::fprintf(out(), "  %-18s %s\n", "built-in camera", builtIn ? "present" : "none");
+    return kExitOk;
 }
 
-int runPtz(Args& args)
+int runPtz(Invocation& invocation)
 {
-    auto cameraChoice = args.option("camera");
-    if (!checkArgs("ptz", args, 2)) return 2;
-    auto p = args.positional();
-    if (p.empty()) {
-        std::fprintf(stderr, "orva ptz: say left, right, up, down or reset (and a count: orva ptz left 3)\n");
-        return 2;
+    const std::string move = invocation.operands().at(0);
+    if (move != "left" && move != "right" && move != "up" && move != "down" && move != "reset")
+        return invocation.fail(kExitUsage, "the move is left, right, up, down or reset, not \"%s\"", move.c_str());
+    int64_t times = 1;
+    if (const auto countText = invocation.operand(1)) {
+        if (move == "reset") return invocation.fail(kExitUsage, "reset takes no count");
+        const auto count = invocation.integer(*countText, "the count", 1, 100);
+        if (!count) return kExitUsage;
+        times = *count;
     }
-    const std::string move = p[0];
-    int times = 1;
-    if (p.size() > 1) {
-        times = std::atoi(p[1].c_str());
-        if (times < 1 || times > 100) {
-            std::fprintf(stderr, "orva ptz: the count is 1 to 100, not \"%s\"\n", p[1].c_str());
-            return 2;
-        }
+    auto camera = openCamera(invocation, invocation.value("camera"));
+    if (!camera) return kExitFailure;
+    if (!camera->isPTZRelativeSupported()) {
+        camera->closeDevice();
+        return invocation.fail(kExitFailure, "%s does not take relative pan/tilt moves",
+                               camera->deviceInfo()->nameText().c_str());
     }
-    if (move != "left" && move != "right" && move != "up" && move != "down" && move != "reset") {
-        std::fprintf(stderr, "orva ptz: unknown move \"%s\" (left, right, up, down, reset)\n", move.c_str());
-        return 2;
-    }
-    auto camera = openCamera("ptz", cameraChoice);
-    if (!camera) return 1;
     auto position = [&] {
         auto pan = camera->getPanRelCur(), tilt = camera->getTiltRelCur();
-        std::printf("  head position: pan %s, tilt %s\n", pan ? pan->description().c_str() : "?",
-                    tilt ? tilt->description().c_str() : "?");
+        std::fprintf(out(), "  head position: pan %s, tilt %s\n", pan ? pan->description().c_str() : "?",
+                     tilt ? tilt->description().c_str() : "?");
     };
-    if (!camera->isPTZRelativeSupported()) {
-        std::printf("%s does not take relative pan/tilt moves\n", camera->deviceInfo()->nameText().c_str());
-        camera->closeDevice();
-        return 1;
-    }
     position();
     if (move == "reset") {
         camera->resetPanTiltRel();
     } else {
-        for (int i = 0; i < times; ++i) {
+        for (int64_t i = 0; i < times; ++i) {
             if (move == "left") camera->panRelativeLeft();
             if (move == "right") camera->panRelativeRight();
             if (move == "up") camera->tiltRelativeUp();
             if (move == "down") camera->tiltRelativeDown();
         }
-        std::printf("  queued %d move%s of 125 ms\n", times, times == 1 ? "" : "s");
-        // Let the queued bursts run before closing.
-        const int64_t waitMs = 125LL * times + 100;
-        struct timespec ts{waitMs / 1000, (waitMs % 1000) * 1000000};
-        nanosleep(&ts, nullptr);
+        std::fprintf(out(), "  queued %lld move%s of 125 ms\n", static_cast<long long>(times), times == 1 ? "" : "s");
+        // The queued bursts run on the camera's own queue, 125 ms each, before closing.
+        std::this_thread::sleep_for(std::chrono::milliseconds(125 * times + 100));
         (void)camera->relativePanTiltStop(0);
     }
     position();
     camera->closeDevice();
-    return 0;
+    return kExitOk;
 }
 
 } // namespace cli

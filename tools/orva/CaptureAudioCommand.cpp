@@ -1,11 +1,12 @@
-// orva capture-audio [--mic M] [--format lpcm:48000:2:16|aac:48000:2] [--seconds N] [--out FILE]
+// orva capture-audio [--mic M] [--format lpcm:48000:2:16|aac:48000:2] [--seconds N] [--out FILE] [-y]
+// PCM is written as a WAV file, AAC as ADTS frames: both play in common players.
 #include "Cli.h"
+#include "OutputFile.h"
 
 #include <orva/OrvaAudioDevice.h>
 
 #include <array>
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -35,102 +36,154 @@ bool adtsHeader(uint32_t rate, uint32_t channels, uint32_t packetLength, std::ar
     return true;
 }
 
-// Counts buffers and bytes on the capture thread and writes them as they come.
+void put16(uint8_t* p, uint32_t v)
+{
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void put32(uint8_t* p, uint32_t v)
+{
+    put16(p, v & 0xFFFF);
+    put16(p + 2, v >> 16);
+}
+
+// The 44-byte header of a WAV file of 16-bit PCM holding `dataBytes` bytes.
+std::array<uint8_t, 44> wavHeader(uint32_t rate, uint32_t channels, uint32_t dataBytes)
+{
+    std::array<uint8_t, 44> h{};
+    std::memcpy(h.data(), "RIFF", 4);
+    put32(h.data() + 4, 36 + dataBytes);
+    std::memcpy(h.data() + 8, "WAVEfmt ", 8);
+    put32(h.data() + 16, 16);
+    put16(h.data() + 20, 1); // PCM
+    put16(h.data() + 22, channels);
+    put32(h.data() + 24, rate);
+    put32(h.data() + 28, rate * channels * 2);
+    put16(h.data() + 32, channels * 2);
+    put16(h.data() + 34, 16);
+    std::memcpy(h.data() + 36, "data", 4);
+    put32(h.data() + 40, dataBytes);
+    return h;
+}
+
+// Takes the buffers captured in the first `seconds` (by their capture times), counts
+// them and writes them (with ADTS headers for AAC). Capture thread.
 class BufferSink : public OrvaAVDeviceDelegate {
 public:
-    BufferSink(FILE* out, bool adts, uint32_t rate, uint32_t channels)
-        : mOut(out), mADTS(adts), mRate(rate), mChannels(channels)
+    BufferSink(FILE* out, bool adts, uint32_t rate, uint32_t channels, double seconds)
+        : mOut(out), mADTS(adts), mRate(rate), mChannels(channels), mSpan(static_cast<int64_t>(seconds * 1e6))
     {
     }
-    void didCaptureFrame(const void* data, uint32_t length, int64_t, const std::shared_ptr<OrvaDeviceInfo>&) override
+    void didCaptureFrame(const void* data, uint32_t length, int64_t timestamp,
+                         const std::shared_ptr<OrvaDeviceInfo>&) override
     {
+        if (mBuffers.load() == 0) mFirst = mLast = timestamp;
+        // A buffer belongs when it starts before the end, counting half a buffer's
+        // length (so capture jitter does not add or lose one at the end).
+        if (timestamp - mFirst + (timestamp - mLast) / 2 >= mSpan) {
+            mDone = true;
+            return;
+        }
+        mLast = timestamp;
         mBuffers++;
         mBytes += length;
         if (!mOut || length == 0) return;
         if (mADTS) {
             std::array<uint8_t, 7> header{};
-            if (!adtsHeader(mRate, mChannels, length, header)) {
+            if (!adtsHeader(mRate, mChannels, length, header) ||
+                std::fwrite(header.data(), 1, header.size(), mOut) != header.size())
                 mWriteFailed = true;
-                return;
-            }
-            if (std::fwrite(header.data(), 1, header.size(), mOut) != header.size()) mWriteFailed = true;
         }
         if (std::fwrite(data, 1, length, mOut) != length) mWriteFailed = true;
     }
     std::atomic<int64_t> mBuffers{0}, mBytes{0};
-    std::atomic<bool> mWriteFailed{false};
+    std::atomic<bool> mWriteFailed{false}, mDone{false};
 
 private:
     FILE* mOut;
     bool mADTS;
     uint32_t mRate, mChannels;
+    int64_t mSpan;
+    int64_t mFirst = 0, mLast = 0;
 };
 
 } // namespace
 
-int runCaptureAudio(Args& args)
+int runCaptureAudio(Invocation& invocation)
 {
-    const auto micChoice = args.option("mic");
-    const std::string formatText = args.option("format").value_or("lpcm:48000:2:16");
-    const auto secondsText = args.option("seconds");
-    const auto outPath = args.option("out");
-    if (!checkArgs("capture-audio", args, 0)) return 2;
-    double seconds = 5;
-    if (!readSeconds("capture-audio", "seconds", secondsText, seconds)) return 2;
+    const std::string formatText = invocation.value("format").value_or("lpcm:48000:2:16");
     const auto choice = parseAudioFormat(formatText);
-    if (!choice) {
-        std::fprintf(stderr,
-                     "orva capture-audio: --format is lpcm:RATE:CHANNELS:16 or aac:RATE:CHANNELS, e.g. "
-                     "aac:48000:2, not \"%s\"\n",
-                     formatText.c_str());
-        return 2;
-    }
-    auto mic = openMicrophone("capture-audio", micChoice);
-    if (!mic) return 1;
+    if (!choice)
+        return invocation.fail(kExitUsage, "--format is lpcm:RATE:CHANNELS:16 or aac:RATE:CHANNELS, such as "
+                                           "aac:48000:2, not \"%s\"", formatText.c_str());
+    const auto seconds = invocation.seconds("seconds", 5);
+    if (!seconds) return kExitUsage;
+    const auto outPath = invocation.value("out");
+    std::optional<std::string> destination;
+    int status = kExitOk;
+    if (outPath && !(destination = OutputFile::check(invocation, *outPath, status))) return status;
+    const bool aac = choice->tag == kAudioFormatMPEG4AAC;
+
+    auto mic = openMicrophone(invocation, invocation.value("mic"));
+    if (!mic) return kExitFailure;
     const auto chosen = findAudioFormat(*mic, *choice);
     if (!chosen) {
-        std::fprintf(stderr, "orva capture-audio: %s has no format %s; see orva audio-formats\n",
-                     mic->deviceInfo()->nameText().c_str(), formatText.c_str());
-        return 1;
+        mic->closeDevice();
+        return invocation.fail(kExitFailure, "%s has no format %s; see orva audio-formats",
+                               mic->deviceInfo()->nameText().c_str(), formatText.c_str());
     }
-    FILE* out = nullptr;
-    if (outPath) {
-        out = std::fopen(outPath->c_str(), "wb");
-        if (!out) {
-            std::fprintf(stderr, "orva capture-audio: cannot create \"%s\": %s\n", outPath->c_str(),
-                         std::strerror(errno));
-            return 1;
+    std::optional<OutputFile> file;
+    if (destination) {
+        file.emplace(invocation, *destination);
+        if (!file->open()) {
+            mic->closeDevice();
+            return kExitFailure;
+        }
+        if (!aac) { // the sizes are filled in at the end
+            const auto header = wavHeader(choice->rate, choice->channels, 0);
+            std::fwrite(header.data(), 1, header.size(), file->stream());
         }
     }
     mic->setFormat(chosen);
-    auto sink = std::make_shared<BufferSink>(out, choice->tag == kAudioFormatMPEG4AAC, choice->rate, choice->channels);
+    auto sink = std::make_shared<BufferSink>(file ? file->stream() : nullptr, aac, choice->rate, choice->channels,
+                                             *seconds);
     mic->addDelegate(sink);
-    const int32_t started = mic->startCapture();
-    if (started != 0) {
-        std::fprintf(stderr, "orva capture-audio: the microphone did not start (status %d%s)\n", started,
-                     started == 5 ? ": it is in use" : "");
-        if (out) std::fclose(out);
-        return 1;
+    if (const int32_t started = mic->startCapture(); started != 0) {
+        mic->removeDelegate(sink);
+        mic->closeDevice();
+        return invocation.fail(kExitFailure, "the microphone did not start (status %d%s)", started,
+                               started == 5 ? ": it is in use" : "");
     }
-    std::printf("Capturing %s from %s for %.1f s%s%s. Ctrl-C stops.\n", formatText.c_str(),
-                mic->deviceInfo()->nameText().c_str(), seconds, out ? " into " : "", out ? outPath->c_str() : "");
-    runFor(seconds, 0.25, [&](double elapsed) {
-        std::printf("\r  %5.1f s  %6lld buffers  %8.3f MB", elapsed, static_cast<long long>(sink->mBuffers.load()),
-                    sink->mBytes.load() / 1e6);
-        std::fflush(stdout);
-    });
+    std::fprintf(err(), "Capturing %s from %s for %g s%s%s. Ctrl-C stops.\n", formatText.c_str(),
+                 mic->deviceInfo()->nameText().c_str(), *seconds, destination ? " into " : "",
+                 destination ? outPath->c_str() : "");
+    Progress progress(invocation);
+    const bool wasInterrupted = runFor(*seconds + 1, 0.25, [&](double elapsed) {
+        progress.show("  %5.1f s  %6lld buffers  %8.3f MB", elapsed, static_cast<long long>(sink->mBuffers.load()),
+                      sink->mBytes.load() / 1e6);
+    }, [&] { return sink->mDone.load(); });
+    progress.finish();
     const int32_t stopped = mic->stopCapture();
     mic->removeDelegate(sink);
     mic->closeDevice();
-    if (out && std::fclose(out) != 0) sink->mWriteFailed = true;
-    std::printf("\nCaptured %lld buffers, %.3f MB%s%s%s\n", static_cast<long long>(sink->mBuffers.load()),
-                sink->mBytes.load() / 1e6, out ? (choice->tag == kAudioFormatMPEG4AAC ? "; ADTS AAC in " : "; raw PCM in ") : "",
-                out ? outPath->c_str() : "", out && choice->tag == kAudioFormatLinearPCM ? " (signed 16-bit little-endian, interleaved)" : "");
-    if (sink->mWriteFailed) {
-        std::fprintf(stderr, "orva capture-audio: writing \"%s\" failed (disk full?)\n", outPath->c_str());
-        return 1;
+
+    if (file && !aac) {
+        const auto header = wavHeader(choice->rate, choice->channels, static_cast<uint32_t>(sink->mBytes.load()));
+        if (std::fseek(file->stream(), 0, SEEK_SET) != 0 ||
+            std::fwrite(header.data(), 1, header.size(), file->stream()) != header.size())
+            sink->mWriteFailed = true;
     }
-    return stopped == 0 && sink->mBuffers.load() > 0 ? 0 : 1;
+    if (sink->mWriteFailed) return invocation.fail(kExitFailure, "writing \"%s\" failed (disk full?)", outPath->c_str());
+    if (file && !file->commit()) return kExitFailure;
+    const double frames = aac ? sink->mBuffers.load() * 1024.0
+                              : static_cast<double>(sink->mBytes.load()) / (2.0 * choice->channels);
+    std::fprintf(out(), "Captured %lld buffers, %.3f s, %.3f MB%s%s\n", static_cast<long long>(sink->mBuffers.load()),
+                 frames / choice->rate, sink->mBytes.load() / 1e6,
+                 destination ? (aac ? "; ADTS AAC in " : "; WAV (16-bit PCM) in ") : "", destination ? outPath->c_str() : "");
+    if (sink->mBuffers.load() == 0) return invocation.fail(kExitFailure, "no audio came from the microphone");
+    if (stopped != 0) return invocation.fail(kExitFailure, "the microphone did not stop cleanly (status %d)", stopped);
+    return wasInterrupted ? kExitInterrupted : kExitOk;
 }
 
 } // namespace cli

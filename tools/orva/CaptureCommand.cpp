@@ -1,12 +1,14 @@
-// orva capture [--camera C] [--format avc1:1280x720] [--seconds N] [--out FILE]
+// orva capture [--camera C] [--format avc1:1280x720] [--seconds N] [--out FILE] [-y]
 #include "Cli.h"
+#include "OutputFile.h"
 
+#include <orva/OrvaRecordSession.h>
 #include <orva/OrvaVideoDevice.h>
 
 #include <atomic>
 #include <cstdio>
-#include <cerrno>
 #include <cstring>
+#include <strings.h>
 
 using namespace orva;
 
@@ -14,98 +16,124 @@ namespace cli {
 
 namespace {
 
-// Counts frames and bytes on the capture thread and writes them to the file as they come.
+// Takes the frames captured in the first `seconds` (by their capture times) and
+// counts them; writes them to the file when there is one. Capture thread.
 class FrameSink : public OrvaAVDeviceDelegate {
 public:
-    explicit FrameSink(FILE* out) : mOut(out) {}
+    FrameSink(FILE* out, double seconds) : mOut(out), mSpan(static_cast<int64_t>(seconds * 1e6)) {}
     void didCaptureFrame(const void* frame, uint32_t length, int64_t timestamp,
                          const std::shared_ptr<OrvaDeviceInfo>&) override
     {
-        if (mFrames.load() == 0) mFirst = timestamp;
+        if (mFrames.load() == 0) mFirst = mLast = timestamp;
+        // A frame belongs when it starts before the end, counting half a frame period
+        // (so capture jitter does not add or lose one at the end).
+        if (timestamp - mFirst.load() + (timestamp - mLast.load()) / 2 >= mSpan) {
+            mDone = true;
+            return;
+        }
         mLast = timestamp;
         mFrames++;
         mBytes += length;
         if (mOut && length && std::fwrite(frame, 1, length, mOut) != length) mWriteFailed = true;
     }
+    double fps() const
+    {
+        const double span = (mLast.load() - mFirst.load()) / 1e6;
+        return span > 0 ? (mFrames.load() - 1) / span : 0.0;
+    }
     std::atomic<int64_t> mFrames{0}, mBytes{0}, mFirst{0}, mLast{0};
-    std::atomic<bool> mWriteFailed{false};
+    std::atomic<bool> mWriteFailed{false}, mDone{false};
 
 private:
     FILE* mOut;
+    int64_t mSpan;
 };
+
+bool endsWith(const std::string& text, const char* suffix)
+{
+    const size_t n = std::strlen(suffix);
+    return text.size() >= n && strcasecmp(text.c_str() + text.size() - n, suffix) == 0;
+}
 
 } // namespace
 
-int runCapture(Args& args)
+int runCapture(Invocation& invocation)
 {
-    const auto cameraChoice = args.option("camera");
-    const std::string formatText = args.option("format").value_or("avc1:1280x720");
-    const auto secondsText = args.option("seconds");
-    const auto outPath = args.option("out");
-    if (!checkArgs("capture", args, 0)) return 2;
-    double seconds = 5;
-    if (!readSeconds("capture", "seconds", secondsText, seconds)) return 2;
-    uint32_t code = 0;
-    int32_t width = 0, height = 0;
-    if (!parseVideoFormat(formatText, code, width, height)) {
-        std::fprintf(stderr, "orva capture: --format is CODEC:WIDTHxHEIGHT, e.g. avc1:1280x720, not \"%s\"\n",
-                     formatText.c_str());
-        return 2;
-    }
-    auto camera = openCamera("capture", cameraChoice);
-    if (!camera) return 1;
-    std::shared_ptr<const FormatDescription> chosen;
-    const auto formats = camera->getSupportedFormats();
-    for (const auto& f : *formats) {
-        auto v = std::dynamic_pointer_cast<const VideoFormatDescription>(f);
-        if (v && v->mediaSubType() == code && v->dimensions() == VideoDimensions{width, height}) chosen = f;
-    }
+    const std::string formatText = invocation.value("format").value_or("avc1:1280x720");
+    const auto format = parseVideoFormat(formatText);
+    if (!format)
+        return invocation.fail(kExitUsage, "--format is CODEC:WIDTHxHEIGHT as orva formats lists it, such as "
+                                           "avc1:1280x720, not \"%s\"", formatText.c_str());
+    const auto seconds = invocation.seconds("seconds", 5);
+    if (!seconds) return kExitUsage;
+    const auto outPath = invocation.value("out");
+    std::optional<std::string> destination;
+    int status = kExitOk;
+    if (outPath && !(destination = OutputFile::check(invocation, *outPath, status))) return status;
+    const bool movie = destination && endsWith(*destination, ".mov");
+
+    auto camera = openCamera(invocation, invocation.value("camera"));
+    if (!camera) return kExitFailure;
+    const auto chosen = findVideoFormat(*camera, *format);
     if (!chosen) {
-        std::fprintf(stderr, "orva capture: %s has no format %s; see orva formats\n",
-                     camera->deviceInfo()->nameText().c_str(), formatText.c_str());
-        return 1;
-    }
-    FILE* out = nullptr;
-    if (outPath) {
-        out = std::fopen(outPath->c_str(), "wb");
-        if (!out) {
-            std::fprintf(stderr, "orva capture: cannot create \"%s\": %s\n", outPath->c_str(), std::strerror(errno));
-            return 1;
-        }
+        camera->closeDevice();
+        return invocation.fail(kExitFailure, "%s has no format %s; see orva formats",
+                               camera->deviceInfo()->nameText().c_str(), formatText.c_str());
     }
     camera->setFormat(chosen);
-    auto sink = std::make_shared<FrameSink>(out);
-    camera->addDelegate(sink);
-    const int32_t started = camera->startCapture();
-    if (started != 0) {
-        std::fprintf(stderr, "orva capture: the camera did not start (status %d%s)\n", started,
-                     started == 6 ? ": it is in use" : "");
-        if (out) std::fclose(out);
-        return 1;
+
+    std::optional<OutputFile> file;
+    if (destination && !movie) {
+        file.emplace(invocation, *destination);
+        if (!file->open()) {
+            camera->closeDevice();
+            return kExitFailure;
+        }
     }
-    std::printf("Capturing %s from %s for %.1f s%s%s. Ctrl-C stops.\n", formatText.c_str(),
-                camera->deviceInfo()->nameText().c_str(), seconds, out ? " into " : "", out ? outPath->c_str() : "");
-    runFor(seconds, 0.25, [&](double elapsed) {
-        const int64_t frames = sink->mFrames.load();
-        const double span = (sink->mLast.load() - sink->mFirst.load()) / 1e6;
-        std::printf("\r  %5.1f s  %6lld frames  %5.1f fps  %8.2f MB", elapsed, static_cast<long long>(frames),
-                    span > 0 ? (frames - 1) / span : 0.0, sink->mBytes.load() / 1e6);
-        std::fflush(stdout);
-    });
+    auto sink = std::make_shared<FrameSink>(file ? file->stream() : nullptr, *seconds);
+    camera->addDelegate(sink); // before the session: it sees every frame the session gets
+    std::shared_ptr<OrvaRecordSession> session;
+    int32_t started = 0;
+    if (movie) {
+        session = OrvaRecordSession::create(camera, nullptr, *destination);
+        session->setReplacesExistingFile(invocation.overwrite());
+        started = session->startSession();
+    } else {
+        started = camera->startCapture();
+    }
+    if (started != 0) {
+        camera->removeDelegate(sink);
+        camera->closeDevice();
+        return invocation.fail(kExitFailure, "the camera did not start (status %d%s)", started,
+                               started == 6 ? ": it is in use" : "");
+    }
+    std::fprintf(err(), "Capturing %s from %s for %g s%s%s. Ctrl-C stops.\n", formatText.c_str(),
+                 camera->deviceInfo()->nameText().c_str(), *seconds, destination ? " into " : "",
+                 destination ? outPath->c_str() : "");
+    Progress progress(invocation);
+    // A second more than asked, for a camera slow to start; the frames' own times end it.
+    const bool wasInterrupted = runFor(*seconds + 1, 0.25, [&](double elapsed) {
+        progress.show("  %5.1f s  %6lld frames  %5.1f fps  %8.2f MB", elapsed,
+                      static_cast<long long>(sink->mFrames.load()), sink->fps(), sink->mBytes.load() / 1e6);
+    }, [&] { return sink->mDone.load(); });
+    progress.finish();
+    if (session) (void)session->stopSession();
     const int32_t stopped = camera->stopCapture();
     camera->removeDelegate(sink);
     camera->closeDevice();
-    if (out) std::fclose(out);
+
     const int64_t frames = sink->mFrames.load();
-    const double span = (sink->mLast.load() - sink->mFirst.load()) / 1e6;
-    std::printf("\nCaptured %lld frames, %.2f MB, %.1f fps%s%s\n", static_cast<long long>(frames),
-                sink->mBytes.load() / 1e6, span > 0 ? (frames - 1) / span : 0.0, out ? "; raw stream in " : "",
-                out ? outPath->c_str() : "");
-    if (sink->mWriteFailed) {
-        std::fprintf(stderr, "orva capture: writing \"%s\" failed (disk full?)\n", outPath->c_str());
-        return 1;
-    }
-    return stopped == 0 && frames > 0 ? 0 : 1;
+    if (sink->mWriteFailed) return invocation.fail(kExitFailure, "writing \"%s\" failed (disk full?)", outPath->c_str());
+    if (file && !file->commit()) return kExitFailure;
+    if (session && session->moviePath() != destination)
+        return invocation.fail(kExitFailure, "the movie could not be put at \"%s\": %s", outPath->c_str(),
+                               session->placementError().c_str());
+    const char* kept = movie ? "; QuickTime movie in " : format->codec == kCodecAVC1 ? "; H.264 stream in " : "; raw frames in ";
+    std::fprintf(out(), "Captured %lld frames, %.2f MB, %.1f fps%s%s\n", static_cast<long long>(frames),
+                 sink->mBytes.load() / 1e6, sink->fps(), destination ? kept : "", destination ? outPath->c_str() : "");
+    if (frames == 0) return invocation.fail(kExitFailure, "no frame came from the camera");
+    if (stopped != 0) return invocation.fail(kExitFailure, "the camera did not stop cleanly (status %d)", stopped);
+    return wasInterrupted ? kExitInterrupted : kExitOk;
 }
 
 } // namespace cli

@@ -1,10 +1,15 @@
-// orva catalogue [FILE] [--pid 0x08E4] [--codec H264] [--size 1280x720] [--interpolated]
+// orva catalogue [FILE] [--pid PID] [--codec avc1|2vuy] [--size WIDTHxHEIGHT] [--interpolated] [--json]
+// The catalogue is read once; the codecs are spelled as everywhere else in orva
+// (avc1, 2vuy) and mapped to the catalogue's own names (H264, YUV).
 #include "Cli.h"
+#include "JsonWriter.h"
 
 #include <orva/SMResolutionInfo.h>
 #include <orva/SMXMLReader.h>
 #include "platform/foundation/Bundle.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -15,85 +20,103 @@ namespace cli {
 
 namespace {
 
-std::string rateText(const Value& rate, std::string& codec)
+struct CodecName {
+    const char* orva;      // as the commands spell it
+    const char* catalogue; // as the catalogue's FMT names it
+};
+constexpr CodecName kCodecs[] = {{"avc1", "H264"}, {"2vuy", "YUV"}};
+
+std::string lower(std::string text)
 {
-    codec = "any";
-    if (const Number* n = rate.number()) return std::to_string(n->integerValue());
-    if (rate.isTable()) {
-        const Value fmt = rate.get("FMT"), value = rate.get("FrameRate");
-        if (fmt.text()) codec = *fmt.text();
-        return value.number() ? std::to_string(value.number()->integerValue()) : "?";
-    }
-    if (rate.isList()) return "several";
-    return "-";
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
 }
 
-void printTable(SMResolutionInfo& info)
+// The catalogue's name for a codec given as avc1/2vuy (or the catalogue's own name).
+std::optional<std::string> catalogueCodec(const std::string& given)
 {
+    for (const auto& c : kCodecs)
+        if (lower(given) == c.orva || lower(given) == lower(c.catalogue)) return std::string(c.catalogue);
+    return std::nullopt;
+}
+
+std::string orvaCodec(const std::string& catalogueName)
+{
+    for (const auto& c : kCodecs)
+        if (catalogueName == c.catalogue) return c.orva;
+    return catalogueName;
+}
+
+struct Resolution {
+    int64_t width = 0, height = 0;
+    bool interpolated = false;
+    std::optional<int64_t> fps;
+    std::string codec; // "any" when the rate names none
+};
+
+std::vector<Resolution> resolutions(const SMResolutionInfo& info)
+{
+    std::vector<Resolution> rows;
     uint32_t count = 0;
-    if (info.getResolutionCount(&count) != 0) {
-        std::printf("product 0x%04X: not in the catalogue\n", info.productID());
-        return;
-    }
-    std::printf("product 0x%04X: %u resolutions\n", info.productID(), count);
-    std::printf("  %-11s %-12s %5s  %s\n", "size", "interpolated", "fps", "codec");
+    if (info.getResolutionCount(&count) != 0) return rows;
     for (uint32_t i = 0; i < count; ++i) {
         const Value r = info.getResolutionArrayAtIndex(i);
-        // Values are held while their numbers are read.
         const Value wv = r.get("SelectedWidth"), hv = r.get("SelectedHeight"), iv = r.get("Interpolated");
-        const Number *w = wv.number(), *h = hv.number(), *interpolated = iv.number();
-        std::string codec;
-        const std::string fps = rateText(r.get("FrameRate"), codec);
-        const std::string size = std::to_string(w ? w->integerValue() : 0) + "x" + std::to_string(h ? h->integerValue() : 0);
-        std::printf("  %-11s %-12s %5s  %s\n", size.c_str(), interpolated && interpolated->boolValue() ? "yes" : "no",
-                    fps.c_str(), codec.c_str());
+        Resolution row;
+        row.width = wv.number() ? wv.number()->integerValue() : 0;
+        row.height = hv.number() ? hv.number()->integerValue() : 0;
+        row.interpolated = iv.number() && iv.number()->boolValue();
+        row.codec = "any";
+        const Value rate = r.get("FrameRate");
+        if (const Number* n = rate.number()) {
+            row.fps = n->integerValue();
+        } else if (rate.isTable()) {
+            const Value fmt = rate.get("FMT"), value = rate.get("FrameRate");
+            if (fmt.text()) row.codec = orvaCodec(*fmt.text());
+            if (value.number()) row.fps = value.number()->integerValue();
+        }
+        rows.push_back(row);
     }
+    return rows;
 }
 
 } // namespace
 
-int runCatalogue(Args& args)
+int runCatalogue(Invocation& invocation)
 {
-    const auto pidText = args.option("pid");
-    const auto codec = args.option("codec");
-    const auto sizeText = args.option("size");
-    const bool interpolated = args.flag("interpolated");
-    if (!checkArgs("catalogue", args, 1)) return 2;
-
     std::string path;
-    if (!args.positional().empty()) {
-        path = args.positional()[0];
+    if (const auto given = invocation.operand(0)) {
+        path = *given;
     } else if (auto sample = Bundle::mainBundle()->pathForResource("Resolutions", "xml")) {
         path = *sample;
     } else {
-        std::fprintf(stderr, "orva catalogue: no FILE given and no sample catalogue in Resources/\n");
-        return 2;
+        return invocation.fail(kExitUsage, "no FILE given and no sample catalogue in Resources/");
     }
+    std::optional<int64_t> pid;
+    if (const auto pidText = invocation.value("pid"); pidText && !(pid = invocation.integer(*pidText, "--pid", 0, 0xFFFF)))
+        return kExitUsage;
+    std::optional<std::string> codec;
+    if (const auto codecText = invocation.value("codec"); codecText && !(codec = catalogueCodec(*codecText)))
+        return invocation.fail(kExitUsage, "--codec is avc1 or 2vuy, not \"%s\"", codecText->c_str());
+    std::optional<std::pair<uint32_t, uint32_t>> size;
+    if (const auto sizeText = invocation.value("size"); sizeText && !(size = invocation.size(*sizeText, "--size", 16384)))
+        return kExitUsage;
+    const bool interpolated = invocation.flag("interpolated");
+    if (interpolated && !size) return invocation.fail(kExitUsage, "--interpolated goes with --size");
+
     std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        std::fprintf(stderr, "orva catalogue: cannot read \"%s\"\n", path.c_str());
-        return 1;
-    }
+    if (!file) return invocation.fail(kExitFailure, "cannot read \"%s\"", path.c_str());
     std::ostringstream bytes;
     bytes << file.rdbuf();
     std::optional<XMLParseError> error;
     const Value root = SMXMLReader::dictionaryForXMLData(bytes.str(), &error);
-    if (root.isNull()) {
-        std::fprintf(stderr, "orva catalogue: \"%s\" is not a catalogue: %s\n", path.c_str(),
-                     error ? error->description().c_str() : "the file is empty");
-        return 1;
-    }
+    if (root.isNull())
+        return invocation.fail(kExitFailure, "\"%s\" is not a catalogue: %s", path.c_str(),
+                               error ? error->description().c_str() : "the file is empty");
 
     std::vector<uint32_t> products;
-    if (pidText) {
-        char* end = nullptr;
-        const unsigned long pid = std::strtoul(pidText->c_str(), &end, 16);
-        if (pidText->empty() || *end != 0 || pid > 0xFFFFFFFFul) {
-            std::fprintf(stderr, "orva catalogue: --pid is a hexadecimal product id such as 0x08E4, not \"%s\"\n",
-                         pidText->c_str());
-            return 2;
-        }
-        products.push_back(static_cast<uint32_t>(pid));
+    if (pid) {
+        products.push_back(static_cast<uint32_t>(*pid));
     } else {
         Value cameras = root.get("Resolutions").get("Camera");
         if (cameras.isTable()) { // a catalogue of one camera
@@ -102,46 +125,94 @@ int runCatalogue(Args& args)
             cameras = one;
         }
         for (size_t i = 0; i < cameras.count(); ++i)
-            if (const Value pid = cameras.at(i).get("PID"); pid.number())
-                products.push_back(static_cast<uint32_t>(pid.number()->integerValue()));
-        if (products.empty()) {
-            std::fprintf(stderr, "orva catalogue: \"%s\" lists no Camera with a PID\n", path.c_str());
-            return 1;
-        }
+            if (const Value id = cameras.at(i).get("PID"); id.number())
+                products.push_back(static_cast<uint32_t>(id.number()->integerValue()));
+        if (products.empty()) return invocation.fail(kExitFailure, "\"%s\" lists no Camera with a PID", path.c_str());
     }
 
-    unsigned width = 0, height = 0;
-    if (sizeText && (std::sscanf(sizeText->c_str(), "%ux%u", &width, &height) != 2 || !width || !height)) {
-        std::fprintf(stderr, "orva catalogue: --size is WIDTHxHEIGHT, e.g. 1280x720, not \"%s\"\n", sizeText->c_str());
-        return 2;
+    const bool lookup = size || codec;
+    std::string question;
+    if (size) {
+        question = std::to_string(size->first) + "x" + std::to_string(size->second) + (interpolated ? " interpolated" : "");
+        if (codec) question += " for " + orvaCodec(*codec);
+    } else if (codec) {
+        question = "codec " + orvaCodec(*codec);
     }
-    std::printf("catalogue %s\n", path.c_str());
-    bool allYes = true;
-    for (uint32_t pid : products) {
-        SMResolutionInfo info(path, pid);
-        if (!sizeText && !codec) {
-            printTable(info);
-            continue;
-        }
-        bool answer = false;
-        std::string question;
-        if (sizeText) {
-            question = *sizeText + (interpolated ? " interpolated" : "");
-            if (codec) {
-                answer = info.isResolutionPresent(*codec, width, height, interpolated);
-                question += " for " + *codec;
+    struct Answer {
+        uint32_t pid;
+        bool listed;
+        bool yes;
+        std::vector<Resolution> rows;
+    };
+    std::vector<Answer> answers;
+    for (uint32_t product : products) {
+        const SMResolutionInfo info(root, product, path);
+        uint32_t count = 0;
+        Answer a{product, info.getResolutionCount(&count) == 0, false, resolutions(info)};
+        if (a.listed && lookup) {
+            if (size && codec) {
+                a.yes = info.isResolutionPresent(*codec, size->first, size->second, interpolated);
+            } else if (size) {
+                a.yes = std::any_of(a.rows.begin(), a.rows.end(), [&](const Resolution& r) {
+                    return r.width == size->first && r.height == size->second && r.interpolated == interpolated;
+                });
             } else {
-                answer = !info.findResolution(pid, width, height, interpolated).isNull();
+                a.yes = info.isCodecSupported(*codec);
             }
-        } else {
-            answer = info.isCodecSupported(*codec);
-            question = "codec " + *codec;
         }
-        std::printf("product 0x%04X: %s: %s\n", pid, question.c_str(), answer ? "yes" : "no");
-        std::fflush(stdout);
-        allYes = allYes && answer;
+        answers.push_back(std::move(a));
     }
-    return allYes ? 0 : 1;
+
+    if (invocation.json()) {
+        JsonWriter json(out());
+        json.beginObject().field("catalogue", path);
+        if (lookup) json.field("question", question);
+        json.key("products").beginArray();
+        for (const auto& a : answers) {
+            json.beginObject().field("product_id", static_cast<int64_t>(a.pid)).field("in_catalogue", a.listed);
+            if (lookup) {
+                json.key("answer");
+                a.listed ? json.value(a.yes) : json.null();
+            } else {
+                json.key("resolutions").beginArray();
+                for (const auto& r : a.rows) {
+                    json.beginObject()
+                        .field("width", r.width)
+                        .field("height", r.height)
+                        .field("interpolated", r.interpolated)
+                        .field("fps", r.fps)
+                        .field("codec", r.codec)
+                        .endObject();
+                }
+                json.endArray();
+            }
+            json.endObject();
+        }
+        json.endArray().endObject();
+    } else {
+        std::fprintf(out(), "catalogue %s\n", path.c_str());
+        for (const auto& a : answers) {
+            if (!a.listed) {
+                std::fprintf(out(), "product 0x%04X: not in the catalogue\n", a.pid);
+                continue;
+            }
+            if (lookup) {
+                std::fprintf(out(), "product 0x%04X: %s: %s\n", a.pid, question.c_str(), a.yes ? "yes" : "no");
+                continue;
+            }
+            std::fprintf(out(), "product 0x%04X: %zu resolutions\n", a.pid, a.rows.size());
+            std::fprintf(out(), "  %-11s %-12s %5s  %s\n", "size", "interpolated", "fps", "codec");
+            for (const auto& r : a.rows) {
+                const std::string sizeText = std::to_string(r.width) + "x" + std::to_string(r.height);
+                std::fprintf(out(), "  %-11s %-12s %5s  %s\n", sizeText.c_str(), r.interpolated ? "yes" : "no",
+                             r.fps ? std::to_string(*r.fps).c_str() : "-", r.codec.c_str());
+            }
+        }
+    }
+    // A product that is not in the catalogue is a no, as is a no to the question.
+    const bool allYes = std::all_of(answers.begin(), answers.end(),
+                                    [&](const Answer& a) { return a.listed && (!lookup || a.yes); });
+    return allYes ? kExitOk : kExitFailure;
 }
 
 } // namespace cli

@@ -1,62 +1,22 @@
-// Shared helpers of the orva command-line host: argument reading, interrupt
-// handling and the command table.
+// The orva command-line host's frame: the command table, option parsing, where
+// output goes, progress, interrupts and the exit statuses. Every command runs on the
+// main thread, which turns its run loop while devices deliver.
+//
+// Conventions (README.md lists them for users): results on standard output, and
+// with --json as one JSON document; messages and progress on standard error,
+// progress only on a terminal (--progress forces it, --quiet silences it); the
+// component's own console lines only with --log. Exit statuses: 0 done, 1 failed, 2
+// the command line was wrong, 130 interrupted by the user (a movie is still finished).
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
-
-namespace cli {
-
-// Arguments after the command name. Options are "--name value" or "--flag".
-class Args {
-public:
-    explicit Args(std::vector<std::string> args) : mArgs(std::move(args)) {}
-    // Removes and answers an option's value; error set when the value is missing.
-    std::optional<std::string> option(const std::string& name);
-    // Removes and answers a flag: "--name", or "-x" when a short name is given.
-    bool flag(const std::string& name, const char* shortName = nullptr);
-    // What is left that does not start with "--".
-    std::vector<std::string> positional() const;
-    // An option left unread, for the "unknown option" error.
-    std::optional<std::string> leftoverOption() const;
-    std::string error;
-
-private:
-    std::vector<std::string> mArgs;
-};
-
-// Parses a number of seconds (> 0); null on bad text.
-std::optional<double> parseSeconds(const std::string& text);
-// Reads an optional seconds value into `seconds` (left alone when absent); false,
-// after saying why, when the text is not a positive number.
-bool readSeconds(const std::string& command, const std::string& option, const std::optional<std::string>& text,
-                 double& seconds);
-
-// Ctrl-C, SIGTERM and SIGHUP set a flag that interrupted() reads; the run loop polls it.
-void installInterruptHandler();
-bool interrupted();
-// Turns this thread's run loop for `seconds` of wall-clock time or until Ctrl-C,
-// calling `tick` with the seconds elapsed every `interval` (and once at the end);
-// `stop`, when given, ends it early when it answers true.
-void runFor(double seconds, double interval, const std::function<void(double elapsed)>& tick,
-            const std::function<bool()>& stop = {});
-
-int runDevices(Args& args);
-
-// Chooses the devices of the halves a command uses (1 cameras, 2 microphones): the
-// simulated bus when asked, else the system's, falling back (with a notice on
-// standard error) to the built-in virtual camera or microphone where there is none.
-void chooseDevices(unsigned halves, bool simulate);
-// Whether both halves are the simulated bus.
-bool simulatedDevices();
-
-} // namespace cli
-
-#include <memory>
-
-#include <cstdint>
 
 namespace orva {
 class FormatDescription;
@@ -64,50 +24,151 @@ class OrvaAudioDevice;
 class OrvaDeviceInfo;
 class OrvaVideoDevice;
 struct AudioStreamBasicDescription;
-}
+} // namespace orva
 
 namespace cli {
 
-// Picks a camera (or microphone) record by index or name from the manager's list;
-// on a bad choice prints an error listing what there is and answers null.
-std::shared_ptr<orva::OrvaDeviceInfo> chooseDevice(const std::string& command, bool camera,
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitInterrupted = 130;
+
+class Invocation;
+
+// An option of a command: "--name" (or "-s"), with a value when `value` names it.
+struct Option {
+    const char* name;
+    char shortName;    // 0 when none
+    const char* value; // the value's placeholder ("SECONDS"); null for a flag
+    const char* help;
+};
+
+struct Command {
+    const char* name;
+    const char* operands; // what follows the options in the synopsis
+    const char* summary;  // what the command does
+    std::vector<Option> options;
+    std::vector<const char*> examples; // command lines after "orva "
+    size_t minOperands = 0, maxOperands = 0;
+    unsigned halves = 0;   // the devices it uses: 1 cameras, 2 microphones, 3 both
+    bool json = false;     // takes --json
+    bool progress = false; // shows progress (--progress, --quiet)
+    int (*run)(Invocation&) = nullptr;
+};
+
+// The command table, in the order `orva --help` lists it.
+const std::vector<Command>& commands();
+
+// One parsed command line.
+class Invocation {
+public:
+    Invocation(const Command& command, std::map<std::string, std::string> values, std::vector<std::string> operands)
+        : mCommand(command), mValues(std::move(values)), mOperands(std::move(operands))
+    {
+    }
+    const Command& command() const { return mCommand; }
+    const char* name() const { return mCommand.name; }
+    bool flag(const std::string& name) const { return mValues.count(name) != 0; }
+    std::optional<std::string> value(const std::string& name) const;
+    const std::vector<std::string>& operands() const { return mOperands; }
+    std::optional<std::string> operand(size_t index) const;
+    bool json() const { return flag("json"); }
+    bool overwrite() const { return flag("overwrite"); }
+
+    // "orva NAME: message" on standard error; answers `status`.
+    int fail(int status, const char* format, ...) const __attribute__((format(printf, 3, 4)));
+
+    // Strict readers of option values and operands: null after saying what is wanted.
+    // Seconds: a positive decimal number; absent gives `fallback`.
+    std::optional<double> seconds(const std::string& option, double fallback) const;
+    // A whole number from `min` to `max`: decimal, or hexadecimal with 0x.
+    std::optional<int64_t> integer(const std::string& text, const std::string& what, int64_t min, int64_t max) const;
+    // WIDTHxHEIGHT, each 1 to `limit`.
+    std::optional<std::pair<uint32_t, uint32_t>> size(const std::string& text, const std::string& what,
+                                                      uint32_t limit) const;
+
+private:
+    const Command& mCommand;
+    std::map<std::string, std::string> mValues; // option name → value ("" for a flag)
+    std::vector<std::string> mOperands;
+};
+
+// Where the CLI's own output goes: results, and messages with progress.
+FILE* out();
+FILE* err();
+// Sets both up: results keep standard output; the component's console lines go to
+// standard error with `log`, else nowhere.
+void setUpOutput(bool log);
+
+// A progress line on standard error, rewritten in place; shown on a terminal, or
+// always with --progress, never with --quiet.
+class Progress {
+public:
+    explicit Progress(const Invocation& invocation);
+    ~Progress() { finish(); }
+    void show(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Ends the line (when one was shown).
+    void finish();
+
+private:
+    bool mEnabled = false;
+    bool mShown = false;
+};
+
+// Ctrl-C, SIGTERM and SIGHUP set a flag that interrupted() reads.
+void installInterruptHandler();
+bool interrupted();
+// Turns this thread's run loop for `seconds` of wall-clock time (ending at that
+// moment, not at a tick), or until interrupted or `stop` answers true; calls `tick`
+// with the seconds elapsed every `interval`. Answers whether it was interrupted.
+bool runFor(double seconds, double interval, const std::function<void(double elapsed)>& tick,
+            const std::function<bool()>& stop = {});
+
+// Chooses the devices of the halves a command uses: the simulated bus when asked,
+// else the system's, falling back (with a notice) to the built-in virtual camera or
+// microphone where there is none.
+void chooseDevices(unsigned halves, bool simulate);
+bool simulatedDevices();
+
+// Picks a camera (or microphone) record by index or name; on a bad choice says what
+// there is and answers null.
+std::shared_ptr<orva::OrvaDeviceInfo> chooseDevice(const Invocation& invocation, bool camera,
                                                    const std::optional<std::string>& choice);
-// Opens the chosen camera; null (after printing why) when it cannot be opened.
-std::shared_ptr<orva::OrvaVideoDevice> openCamera(const std::string& command, const std::optional<std::string>& choice);
-// Opens the chosen microphone; null (after printing why) when it cannot be opened.
-std::shared_ptr<orva::OrvaAudioDevice> openMicrophone(const std::string& command,
+std::shared_ptr<orva::OrvaVideoDevice> openCamera(const Invocation& invocation, const std::optional<std::string>& choice);
+std::shared_ptr<orva::OrvaAudioDevice> openMicrophone(const Invocation& invocation,
                                                       const std::optional<std::string>& choice);
-// A video format as the commands spell it: CODEC:WIDTHxHEIGHT (avc1:1280x720).
-bool parseVideoFormat(const std::string& text, uint32_t& codec, int32_t& width, int32_t& height);
-// An audio format as the commands spell it: lpcm:RATE:CHANNELS:16 or aac:RATE:CHANNELS.
+
+// Formats as the commands spell them: avc1:1280x720, lpcm:48000:2:16, aac:48000:2.
+struct VideoChoice {
+    uint32_t codec = 0;
+    int32_t width = 0, height = 0;
+};
+std::optional<VideoChoice> parseVideoFormat(const std::string& text);
 struct AudioChoice {
     uint32_t tag = 0, rate = 0, channels = 0, bits = 0;
 };
 std::optional<AudioChoice> parseAudioFormat(const std::string& text);
-// The microphone's listed format matching the choice; null when it has none.
+std::shared_ptr<const orva::FormatDescription> findVideoFormat(orva::OrvaVideoDevice& camera, const VideoChoice& choice);
 std::shared_ptr<const orva::FormatDescription> findAudioFormat(orva::OrvaAudioDevice& mic, const AudioChoice& choice);
-// "lpcm:48000:2:16", "aac:48000:2".
 std::string audioFormatText(const orva::AudioStreamBasicDescription& description);
-// Rejects options left unread and more positional arguments than `maxPositional`.
-bool checkArgs(const std::string& command, const Args& args, size_t maxPositional);
-// A four-character code as text.
 std::string fourccText(uint32_t code);
 
-int runFormats(Args& args);
-int runControls(Args& args);
-int runPtz(Args& args);
-int runInfo(Args& args);
-int runCapture(Args& args);
-int runAudioFormats(Args& args);
-int runMeter(Args& args);
-int runVolume(Args& args);
-int runMute(Args& args);
-int runCaptureAudio(Args& args);
-int runCatalogue(Args& args);
-int runRecord(Args& args);
-int runProbe(Args& args);
-int runRepair(Args& args);
-int runOverlay(Args& args);
-int runDoctor(Args& args);
+int runDevices(Invocation&);
+int runFormats(Invocation&);
+int runControls(Invocation&);
+int runPtz(Invocation&);
+int runInfo(Invocation&);
+int runCapture(Invocation&);
+int runAudioFormats(Invocation&);
+int runMeter(Invocation&);
+int runVolume(Invocation&);
+int runMute(Invocation&);
+int runCaptureAudio(Invocation&);
+int runCatalogue(Invocation&);
+int runRecord(Invocation&);
+int runRepair(Invocation&);
+int runProbe(Invocation&);
+int runOverlay(Invocation&);
+int runDoctor(Invocation&);
 
 } // namespace cli

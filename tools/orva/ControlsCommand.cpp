@@ -1,9 +1,11 @@
 // orva controls [CAMERA] | orva controls set NAME VALUE [--camera C]
 #include "Cli.h"
+#include "JsonWriter.h"
 
 #include <orva/OrvaVideoDevice.h>
 
-#include <cerrno>
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <functional>
 
@@ -81,93 +83,139 @@ bool parseOnOff(const std::string& s, bool& on)
     return false;
 }
 
-int setControl(OrvaVideoDevice& camera, const std::string& name, const std::string& valueText)
+const char* const kSwitches[] = {"auto-exposure", "auto-focus", "auto-white-balance", "auto-hue", "sunwise"};
+
+std::string lower(std::string text)
 {
-    // Switches.
-    bool on = false;
-    const bool isSwitch = name == "auto-exposure" || name == "auto-focus" || name == "auto-white-balance" ||
-                          name == "auto-hue" || name == "sunwise";
-    if (isSwitch) {
-        if (!parseOnOff(valueText, on)) {
-            std::fprintf(stderr, "orva controls: %s is on or off, not \"%s\"\n", name.c_str(), valueText.c_str());
-            return 2;
-        }
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+int setControl(const Invocation& invocation, OrvaVideoDevice& camera, const std::string& name,
+               const std::string& valueText)
+{
+    if (std::find(std::begin(kSwitches), std::end(kSwitches), name) != std::end(kSwitches)) {
+        bool on = false;
+        if (!parseOnOff(lower(valueText), on))
+            return invocation.fail(kExitUsage, "%s is on or off, not \"%s\"", name.c_str(), valueText.c_str());
         if (name == "auto-exposure") camera.setAutoExposure(on);
         if (name == "auto-focus") camera.setAutoFocusCur(on);
         if (name == "auto-white-balance") camera.setWhiteBalAuto(on);
         if (name == "auto-hue") camera.setAutoHue(on);
         if (name == "sunwise") camera.setSunwise(on);
-        std::printf("%s set to %s\n", name.c_str(), on ? "on" : "off");
-        return 0;
-    }
-    errno = 0;
-    char* end = nullptr;
-    const long long value = std::strtoll(valueText.c_str(), &end, 0);
-    if (valueText.empty() || *end != 0 || errno == ERANGE) {
-        std::fprintf(stderr, "orva controls: \"%s\" is not a whole number\n", valueText.c_str());
-        return 2;
+        std::fprintf(out(), "%s set to %s\n", name.c_str(), on ? "on" : "off");
+        return kExitOk;
     }
     if (name == "field-of-view") {
-        camera.setFieldOfView(static_cast<int32_t>(value));
+        const auto value = invocation.integer(valueText, name, INT32_MIN, INT32_MAX);
+        if (!value) return kExitUsage;
+        camera.setFieldOfView(static_cast<int32_t>(*value));
         std::optional<Number> now;
         const bool ok = camera.getFieldOfView(&now);
-        std::printf("field-of-view is now %s\n", ok ? text(now).c_str() : "unknown");
-        return 0;
+        std::fprintf(out(), "field-of-view is now %s\n", ok ? text(now).c_str() : "unknown");
+        return ok ? kExitOk : kExitFailure;
     }
     for (const auto& c : controls()) {
         if (name != c.name) continue;
         const auto min = c.min ? (camera.*c.min)() : std::nullopt;
         const auto max = c.max ? (camera.*c.max)() : std::nullopt;
-        if ((min && value < min->integerValue()) || (max && value > max->integerValue()))
-            std::fprintf(stderr, "warning: %lld is outside %s's range %s..%s; the camera gets it as it is\n", value,
-                         c.name, text(min).c_str(), text(max).c_str());
-        (camera.*c.set)(Number::numberWithInteger(value));
-        std::printf("%s is now %s\n", c.name, text((camera.*c.cur)()).c_str());
-        return 0;
+        if (!(camera.*c.cur)() && !(camera.*c.def)())
+            return invocation.fail(kExitFailure, "%s has no %s control", camera.deviceInfo()->nameText().c_str(), c.name);
+        // The control's own range, else what the library's 32-bit values hold.
+        const auto value = invocation.integer(valueText, name, min ? min->integerValue() : INT32_MIN,
+                                              max ? max->integerValue() : INT32_MAX);
+        if (!value) return kExitUsage;
+        (camera.*c.set)(Number::numberWithInteger(*value));
+        const auto now = (camera.*c.cur)();
+        std::fprintf(out(), "%s is now %s\n", c.name, text(now).c_str());
+        if (!now) return invocation.fail(kExitFailure, "the camera did not answer what %s is now", c.name);
+        if (now->integerValue() != *value)
+            std::fprintf(err(), "orva controls: note: the camera made %lld of %s %lld\n",
+                         static_cast<long long>(now->integerValue()), c.name, static_cast<long long>(*value));
+        return kExitOk;
     }
-    std::fprintf(stderr, "orva controls: unknown control \"%s\"; the controls are:\n ", name.c_str());
-    for (const auto& c : controls()) std::fprintf(stderr, " %s", c.name);
-    std::fprintf(stderr, " field-of-view auto-exposure auto-focus auto-white-balance auto-hue sunwise\n");
-    return 2;
+    invocation.fail(kExitUsage, "unknown control \"%s\"; the controls are:", name.c_str());
+    std::string names;
+    for (const auto& c : controls()) names += std::string(" ") + c.name;
+    names += " field-of-view";
+    for (const char* sw : kSwitches) names += std::string(" ") + sw;
+    std::fprintf(err(), " %s\n", names.c_str());
+    return kExitUsage;
 }
 
 } // namespace
 
-int runControls(Args& args)
+int runControls(Invocation& invocation)
 {
-    auto cameraOption = args.option("camera");
-    auto p = args.positional();
-    const bool setting = !p.empty() && p[0] == "set";
-    if (!checkArgs("controls", args, setting ? 3 : 1)) return 2;
-    if (setting && p.size() != 3) {
-        std::fprintf(stderr, "orva controls set: give NAME VALUE, e.g. orva controls set brightness 140\n");
-        return 2;
-    }
-    std::optional<std::string> choice = cameraOption;
-    if (!setting && !p.empty()) choice = p[0];
-    auto camera = openCamera("controls", choice);
-    if (!camera) return 1;
-    int status = 0;
+    const auto& operands = invocation.operands();
+    const bool setting = !operands.empty() && operands[0] == "set";
+    if (setting && operands.size() != 3)
+        return invocation.fail(kExitUsage, "give set NAME VALUE, e.g. orva controls set brightness 40");
+    if (!setting && operands.size() > 1) return invocation.fail(kExitUsage, "unexpected \"%s\"", operands[1].c_str());
+    if (!setting && operands.size() == 1 && invocation.value("camera"))
+        return invocation.fail(kExitUsage, "give the camera once: as CAMERA or with --camera");
+    std::optional<std::string> choice = invocation.value("camera");
+    if (!setting && !operands.empty()) choice = operands[0];
+    if (setting && invocation.json()) return invocation.fail(kExitUsage, "--json goes with the listing, not with set");
+    auto camera = openCamera(invocation, choice);
+    if (!camera) return kExitFailure;
+    int status = kExitOk;
     if (setting) {
-        status = setControl(*camera, p[1], p[2]);
-    } else {
-        OrvaVideoDevice& cam = *camera;
-        std::printf("%s\n", camera->deviceInfo()->nameText().c_str());
-        std::printf("  %-14s %8s %8s %8s %8s  %s\n", "control", "min", "max", "default", "current", "auto");
-        for (const auto& c : controls()) {
-            const auto cur = (cam.*c.cur)();
-            if (!cur && !(cam.*c.def)()) continue; // the camera lacks it
-            std::printf("  %-14s %8s %8s %8s %8s  %s\n", c.name, text(c.min ? (cam.*c.min)() : std::nullopt).c_str(),
-                        text(c.max ? (cam.*c.max)() : std::nullopt).c_str(), text((cam.*c.def)()).c_str(),
-                        text(cur).c_str(), c.autoMode ? c.autoMode(cam).c_str() : "");
-        }
-        std::optional<Number> fov;
-        if (camera->getFieldOfView(&fov)) std::printf("  %-14s %8s %8s %8s %8s\n", "field-of-view", "", "", "", text(fov).c_str());
-        std::printf("  %-14s %8s %8s %8s %8s\n", "sunwise", "", "", "", camera->isSunwiseSet() ? "on" : "off");
-        std::printf("  anti-flicker supported: %s, mirror supported: %s\n",
-                    camera->isAntiFlickerSupported() ? "yes" : "no", camera->isMirrorSupported() ? "yes" : "no");
+        status = setControl(invocation, *camera, lower(operands[1]), operands[2]);
+        camera->closeDevice();
+        return status;
     }
+    OrvaVideoDevice& cam = *camera;
+    struct Row {
+        const char* name;
+        std::optional<Number> min, max, def, cur;
+        std::string autoMode;
+    };
+    std::vector<Row> rows;
+    for (const auto& c : controls()) {
+        Row r{c.name, c.min ? (cam.*c.min)() : std::nullopt, c.max ? (cam.*c.max)() : std::nullopt, (cam.*c.def)(),
+              (cam.*c.cur)(), c.autoMode ? c.autoMode(cam) : ""};
+        if (r.cur || r.def) rows.push_back(std::move(r)); // else the camera lacks it
+    }
+    std::optional<Number> fov;
+    const bool hasFov = camera->getFieldOfView(&fov);
+    const bool sunwise = camera->isSunwiseSet(), antiFlicker = camera->isAntiFlickerSupported(),
+               mirror = camera->isMirrorSupported();
+    const std::string name = camera->deviceInfo()->nameText();
     camera->closeDevice();
+    auto number = [](JsonWriter& json, const std::optional<Number>& n) -> JsonWriter& {
+        return n ? json.value(n->integerValue()) : json.null();
+    };
+    if (invocation.json()) {
+        JsonWriter json(out());
+        json.beginObject().field("device", name).key("controls").beginArray();
+        for (const auto& r : rows) {
+            json.beginObject().field("name", r.name);
+            number(json.key("min"), r.min);
+            number(json.key("max"), r.max);
+            number(json.key("default"), r.def);
+            number(json.key("current"), r.cur);
+            json.key("auto");
+            r.autoMode.empty() ? json.null() : json.value(r.autoMode);
+            json.endObject();
+        }
+        json.endArray();
+        number(json.key("field_of_view"), hasFov ? fov : std::nullopt);
+        json.field("sunwise", sunwise).field("anti_flicker_supported", antiFlicker).field("mirror_supported", mirror);
+        json.endObject();
+    } else {
+        std::fprintf(out(), "%s\n", name.c_str());
+        std::fprintf(out(), "  %-14s %8s %8s %8s %8s  %s\n", "control", "min", "max", "default", "current", "auto");
+        for (const auto& r : rows)
+            std::fprintf(out(), "  %-14s %8s %8s %8s %8s  %s\n", r.name, text(r.min).c_str(), text(r.max).c_str(),
+                         text(r.def).c_str(), text(r.cur).c_str(), r.autoMode.c_str());
+        if (hasFov) std::fprintf(out(), "  %-14s %8s %8s %8s %8s\n", "field-of-view", "", "", "", text(fov).c_str());
+        std::fprintf(out(), "  %-14s %8s %8s %8s %8s\n", "sunwise", "", "", "", sunwise ? "on" : "off");
+        std::fprintf(out(), "  anti-flicker supported: %s, mirror supported: %s\n", antiFlicker ? "yes" : "no",
+                     mirror ? "yes" : "no");
+    }
+    // Every camera has controls: none at all means the library did not answer.
+    if (rows.empty()) return invocation.fail(kExitFailure, "%s answers no control (the capture library failed)", name.c_str());
     return status;
 }
 

@@ -34,11 +34,11 @@ void chooseDevices(unsigned halves, bool simulate)
         return;
     }
     if ((halves & ZI_HALF_VIDEO) && ZI_Active_Backend(ZI_HALF_VIDEO) == ZI_BACKEND_SYSTEM && systemDevices(true) == 0) {
-        std::fprintf(stderr, "orva: no camera found (orva doctor says why); using the built-in virtual camera\n");
+        std::fprintf(err(), "orva: no camera found (orva doctor says why); using the built-in virtual camera\n");
         (void)ZI_Select_Backend(ZI_HALF_VIDEO, ZI_BACKEND_SIMULATOR);
     }
     if ((halves & ZI_HALF_AUDIO) && ZI_Active_Backend(ZI_HALF_AUDIO) == ZI_BACKEND_SYSTEM && systemDevices(false) == 0) {
-        std::fprintf(stderr, "orva: no microphone found (orva doctor says why); using the built-in virtual microphone\n");
+        std::fprintf(err(), "orva: no microphone found (orva doctor says why); using the built-in virtual microphone\n");
         (void)ZI_Select_Backend(ZI_HALF_AUDIO, ZI_BACKEND_SIMULATOR);
     }
 }

@@ -1,8 +1,8 @@
-// Choosing and opening devices for the commands.
+// Choosing and opening devices, and the format spellings the commands share.
 #include "Cli.h"
 
-#include <orva/OrvaDeviceManager.h>
 #include <orva/OrvaAudioDevice.h>
+#include <orva/OrvaDeviceManager.h>
 #include <orva/OrvaVideoDevice.h>
 
 #include <cstdio>
@@ -13,86 +13,121 @@ using namespace orva;
 
 namespace cli {
 
-std::shared_ptr<OrvaDeviceInfo> chooseDevice(const std::string& command, bool camera,
+namespace {
+
+// Digits only, 1 to `limit`.
+std::optional<uint32_t> count(const std::string& text, uint32_t limit)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    const unsigned long v = std::strtoul(text.c_str(), nullptr, 10);
+    if (v < 1 || v > limit) return std::nullopt;
+    return static_cast<uint32_t>(v);
+}
+
+std::vector<std::string> split(const std::string& text, char separator)
+{
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t at = text.find(separator, start);
+        parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+        if (at == std::string::npos) return parts;
+        start = at + 1;
+    }
+}
+
+// The chosen device of the kind, opened; null after saying why.
+template <typename Device>
+std::shared_ptr<Device> openChosen(const Invocation& invocation, bool camera, const std::optional<std::string>& choice)
+{
+    auto info = chooseDevice(invocation, camera, choice);
+    if (!info) return nullptr;
+    auto device = std::dynamic_pointer_cast<Device>(OrvaAVDevice::newDevice(info));
+    if (!device) return nullptr;
+    if (const int32_t status = device->openDevice(); status != 0) {
+        invocation.fail(kExitFailure, "cannot open \"%s\" (status %d%s)", info->nameText().c_str(), status,
+                        status == 7 ? ": the capture library failed; orva doctor may say why" : "");
+        return nullptr;
+    }
+    return device;
+}
+
+} // namespace
+
+std::shared_ptr<OrvaDeviceInfo> chooseDevice(const Invocation& invocation, bool camera,
                                              const std::optional<std::string>& choice)
 {
     auto manager = OrvaDeviceManager::getSharedInstance();
     auto list = camera ? manager->getVideoDeviceList() : manager->getAudioDeviceList();
     const char* kind = camera ? "camera" : "microphone";
     if (list->empty()) {
-        std::fprintf(stderr, "orva %s: no %s is attached\n", command.c_str(), kind);
+        invocation.fail(kExitFailure, "no %s is attached (orva doctor says why)", kind);
         return nullptr;
     }
     if (!choice) return list->front();
-    char* end = nullptr;
-    const unsigned long index = std::strtoul(choice->c_str(), &end, 10);
-    if (!choice->empty() && *end == 0 && index < list->size()) return (*list)[index];
+    const bool index = !choice->empty() && choice->size() < 9 && choice->find_first_not_of("0123456789") == std::string::npos;
+    if (index && std::stoul(*choice) < list->size()) return (*list)[std::stoul(*choice)];
     for (auto& d : *list)
         if (strcasecmp(d->nameText().c_str(), choice->c_str()) == 0) return d;
-    std::fprintf(stderr, "orva %s: no %s \"%s\"; the %ss are:\n", command.c_str(), kind, choice->c_str(), kind);
-    for (size_t i = 0; i < list->size(); ++i)
-        std::fprintf(stderr, "  [%zu] %s\n", i, (*list)[i]->nameText().c_str());
+    invocation.fail(kExitFailure, "no %s \"%s\"; the %ss are:", kind, choice->c_str(), kind);
+    for (size_t i = 0; i < list->size(); ++i) std::fprintf(err(), "  [%zu] %s\n", i, (*list)[i]->nameText().c_str());
     return nullptr;
 }
 
-namespace {
-// The chosen device of the kind, opened; null after saying why.
-template <typename Device>
-std::shared_ptr<Device> openChosen(const std::string& command, bool camera, const std::optional<std::string>& choice)
+std::shared_ptr<OrvaVideoDevice> openCamera(const Invocation& invocation, const std::optional<std::string>& choice)
 {
-    auto info = chooseDevice(command, camera, choice);
-    if (!info) return nullptr;
-    auto device = std::dynamic_pointer_cast<Device>(OrvaAVDevice::newDevice(info));
-    if (!device || device->openDevice() != 0) {
-        std::fprintf(stderr, "orva %s: cannot open \"%s\"\n", command.c_str(), info->nameText().c_str());
-        return nullptr;
-    }
-    return device;
-}
-} // namespace
-
-std::shared_ptr<OrvaVideoDevice> openCamera(const std::string& command, const std::optional<std::string>& choice)
-{
-    return openChosen<OrvaVideoDevice>(command, true, choice);
+    return openChosen<OrvaVideoDevice>(invocation, true, choice);
 }
 
-std::shared_ptr<OrvaAudioDevice> openMicrophone(const std::string& command, const std::optional<std::string>& choice)
+std::shared_ptr<OrvaAudioDevice> openMicrophone(const Invocation& invocation, const std::optional<std::string>& choice)
 {
-    return openChosen<OrvaAudioDevice>(command, false, choice);
+    return openChosen<OrvaAudioDevice>(invocation, false, choice);
 }
 
-bool parseVideoFormat(const std::string& text, uint32_t& codec, int32_t& width, int32_t& height)
+std::optional<VideoChoice> parseVideoFormat(const std::string& text)
 {
-    unsigned w = 0, h = 0;
-    char code[5] = {};
-    if (std::sscanf(text.c_str(), "%4[^:]:%ux%u", code, &w, &h) != 3 || std::strlen(code) != 4) return false;
-    if (w == 0 || h == 0 || w > 16384 || h > 16384) return false;
-    codec = static_cast<uint32_t>(code[0]) << 24 | static_cast<uint32_t>(code[1]) << 16 |
-            static_cast<uint32_t>(code[2]) << 8 | static_cast<uint32_t>(code[3]);
-    width = static_cast<int32_t>(w);
-    height = static_cast<int32_t>(h);
-    return true;
+    const auto parts = split(text, ':');
+    if (parts.size() != 2 || parts[0].size() != 4) return std::nullopt;
+    const auto size = split(parts[1], 'x');
+    if (size.size() != 2) return std::nullopt;
+    const auto w = count(size[0], 16384), h = count(size[1], 16384);
+    if (!w || !h) return std::nullopt;
+    VideoChoice c;
+    for (char ch : parts[0]) c.codec = c.codec << 8 | static_cast<uint8_t>(ch);
+    c.width = static_cast<int32_t>(*w);
+    c.height = static_cast<int32_t>(*h);
+    return c;
 }
 
 std::optional<AudioChoice> parseAudioFormat(const std::string& text)
 {
+    const auto parts = split(text, ':');
     AudioChoice c;
-    unsigned rate = 0, channels = 0, bits = 0;
-    char name[8] = {};
-    const int n = std::sscanf(text.c_str(), "%7[^:]:%u:%u:%u", name, &rate, &channels, &bits);
-    const std::string codec = name;
-    if (codec == "lpcm" && n == 4 && bits == 16) {
+    if (parts.size() == 4 && parts[0] == "lpcm" && parts[3] == "16") {
         c.tag = kAudioFormatLinearPCM;
         c.bits = 16;
-    } else if (codec == "aac" && n == 3) {
+    } else if (parts.size() == 3 && parts[0] == "aac") {
         c.tag = kAudioFormatMPEG4AAC;
     } else {
         return std::nullopt;
     }
-    if (rate == 0 || channels == 0) return std::nullopt;
-    c.rate = rate;
-    c.channels = channels;
+    const auto rate = count(parts[1], 384000), channels = count(parts[2], 32);
+    if (!rate || !channels) return std::nullopt;
+    c.rate = *rate;
+    c.channels = *channels;
     return c;
+}
+
+std::shared_ptr<const FormatDescription> findVideoFormat(OrvaVideoDevice& camera, const VideoChoice& choice)
+{
+    const auto formats = camera.getSupportedFormats();
+    if (!formats) return nullptr;
+    for (const auto& f : *formats) {
+        auto v = std::dynamic_pointer_cast<const VideoFormatDescription>(f);
+        if (v && v->mediaSubType() == choice.codec && v->dimensions() == VideoDimensions{choice.width, choice.height})
+            return f;
+    }
+    return nullptr;
 }
 
 std::shared_ptr<const FormatDescription> findAudioFormat(OrvaAudioDevice& mic, const AudioChoice& choice)
@@ -121,24 +156,6 @@ std::string audioFormatText(const AudioStreamBasicDescription& d)
         std::snprintf(text, sizeof text, "tag 0x%04X:%.0f:%u:%u", d.mFormatID, d.mSampleRate, d.mChannelsPerFrame,
                       d.mBitsPerChannel);
     return text;
-}
-
-bool checkArgs(const std::string& command, const Args& args, size_t maxPositional)
-{
-    if (!args.error.empty()) {
-        std::fprintf(stderr, "orva %s: %s\n", command.c_str(), args.error.c_str());
-        return false;
-    }
-    if (auto bad = args.leftoverOption()) {
-        std::fprintf(stderr, "orva %s: unknown option %s\n", command.c_str(), bad->c_str());
-        return false;
-    }
-    if (args.positional().size() > maxPositional) {
-        std::fprintf(stderr, "orva %s: unexpected argument \"%s\"\n", command.c_str(),
-                     args.positional()[maxPositional].c_str());
-        return false;
-    }
-    return true;
 }
 
 std::string fourccText(uint32_t code)

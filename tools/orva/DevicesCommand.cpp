@@ -1,10 +1,13 @@
 // orva devices: list cameras and microphones; --watch follows arrivals and removals.
+// With --json the list is one document, and --watch writes a JSON line per event.
 #include "Cli.h"
+#include "JsonWriter.h"
 
 #include <orva/OrvaDeviceManager.h>
 #include <orva/NotificationCenter.h>
 #include <orva/RunLoop.h>
 
+#include <zedederadIvoBackend.h>
 #include <zedederadIvoSim.h>
 
 #include <cstdio>
@@ -22,17 +25,49 @@ const char* kHotplugMicrophonePath = "zi-bus:usb-0000:00:14.0-2:1.2/audio";
 void printDevice(size_t index, const OrvaDeviceInfo& info)
 {
     auto path = info.path();
-    std::printf("  [%zu] %s\n", index, info.nameText().c_str());
-    std::printf("       path      %s\n", path ? path->c_str() : "(none)");
-    std::printf("       vendor    0x%04X   product 0x%04X   revision 0x%04X   type %d (%s)\n", info.vendorID(),
-                info.productID(), info.revisionID(), info.deviceType(), info.deviceType() == 0 ? "camera" : "microphone");
+    std::fprintf(out(), "  [%zu] %s\n", index, info.nameText().c_str());
+    std::fprintf(out(), "       path      %s\n", path ? path->c_str() : "(none)");
+    std::fprintf(out(), "       vendor    0x%04X   product 0x%04X   revision 0x%04X   type %d (%s)\n", info.vendorID(),
+                 info.productID(), info.revisionID(), info.deviceType(), info.deviceType() == 0 ? "camera" : "microphone");
 }
 
 void printList(const char* title, const OrvaDeviceManager::DeviceList& list)
 {
-    std::printf("%s (%zu)\n", title, list.size());
-    if (list.empty()) std::printf("  none\n");
+    std::fprintf(out(), "%s (%zu)\n", title, list.size());
+    if (list.empty()) std::fprintf(out(), "  none\n");
     for (size_t i = 0; i < list.size(); ++i) printDevice(i, *list[i]);
+}
+
+void writeDevice(JsonWriter& json, size_t index, const OrvaDeviceInfo& info)
+{
+    auto path = info.path();
+    json.beginObject()
+        .field("index", static_cast<int64_t>(index))
+        .field("name", info.nameText())
+        .field("path", path ? *path : std::string())
+        .field("vendor_id", static_cast<int64_t>(info.vendorID()))
+        .field("product_id", static_cast<int64_t>(info.productID()))
+        .field("revision", static_cast<int64_t>(info.revisionID()))
+        .field("type", info.deviceType() == 0 ? "camera" : "microphone")
+        .endObject();
+}
+
+void writeList(JsonWriter& json, const char* key, const OrvaDeviceManager::DeviceList& list)
+{
+    json.key(key).beginArray();
+    for (size_t i = 0; i < list.size(); ++i) writeDevice(json, i, *list[i]);
+    json.endArray();
+}
+
+// An empty list is a failure when the capture library failed to answer (rather
+// than having no device to list).
+bool libraryFailed(bool video)
+{
+    if ((video ? VCI_Init() : ACI_Init()) != ZI_OK) return true;
+    uint32_t size = 0, count = 0;
+    const int32_t status = video ? VCI_Enum_Devices(nullptr, &size, &count) : ACI_Enum_Devices(nullptr, &size, &count);
+    (void)(video ? VCI_Cleanup() : ACI_Cleanup());
+    return status != ZI_OK && status != ZI_MORE_DATA;
 }
 
 void plugHotplugDevices()
@@ -57,9 +92,10 @@ void plugHotplugDevices()
     (void)ZISim_Plug(&mic);
 }
 
-int watch(double seconds, double hotplugEvery)
+int watch(const Invocation& invocation, double seconds, double hotplugEvery)
 {
     std::mutex printLock;
+    const bool json = invocation.json();
     auto observe = [&](const Notification& n) {
         auto it = n.userInfo.find(n.name);
         if (it == n.userInfo.end()) return;
@@ -67,30 +103,36 @@ int watch(double seconds, double hotplugEvery)
         if (!info || !*info) return;
         const bool added = n.name == KPXDeviceAdded;
         std::lock_guard lock(printLock);
+        if (json) { // a line per event
+            JsonWriter line(out(), true);
+            line.beginObject().field("event", added ? "added" : "removed").key("device");
+            writeDevice(line, 0, **info);
+            line.endObject();
+            return;
+        }
         auto path = (*info)->path();
-        std::printf("%s %s %-26s %s  (0x%04X:0x%04X)\n", added ? "+" : "-",
-                    (*info)->deviceType() == 0 ? "camera    " : "microphone", (*info)->nameText().c_str(),
-                    path ? path->c_str() : "", (*info)->vendorID(), (*info)->productID());
-        std::fflush(stdout);
+        std::fprintf(out(), "%s %s %-26s %s  (0x%04X:0x%04X)\n", added ? "+" : "-",
+                     (*info)->deviceType() == 0 ? "camera    " : "microphone", (*info)->nameText().c_str(),
+                     path ? path->c_str() : "", (*info)->vendorID(), (*info)->productID());
+        std::fflush(out());
     };
     auto& center = NotificationCenter::defaultCenter();
     const auto addedToken = center.addObserver(KPXDeviceAdded, observe);
     const auto removedToken = center.addObserver(KPXDeviceRemoved, observe);
 
+    // The lists are taken first: the manager announces changes against them.
     auto manager = OrvaDeviceManager::getSharedInstance();
-    printList("Cameras", *manager->getVideoDeviceList());
-    printList("Microphones", *manager->getAudioDeviceList());
-    std::printf("\nWatching for arrivals and removals%s. Press Ctrl-C to stop.\n",
-                hotplugEvery > 0 ? " (a second virtual camera and microphone come and go)" : "");
-    std::fflush(stdout);
+    const auto cameras = manager->getVideoDeviceList(), microphones = manager->getAudioDeviceList();
+    if (!json) {
+        printList("Cameras", *cameras);
+        printList("Microphones", *microphones);
+        std::fflush(out());
+    }
+    std::fprintf(err(), "Watching for arrivals and removals%s. Ctrl-C stops.\n",
+                 hotplugEvery > 0 ? " (a second virtual camera and microphone come and go)" : "");
 
-    installInterruptHandler();
     auto& loop = RunLoop::current();
-    auto poll = loop.scheduledTimer(0.05, true, [&](Timer&) {
-        if (interrupted()) loop.stop();
-    });
-    std::shared_ptr<Timer> deadline, hotplug;
-    if (seconds > 0) deadline = loop.scheduledTimer(seconds, false, [&](Timer&) { loop.stop(); });
+    std::shared_ptr<Timer> hotplug;
     bool plugged = false;
     if (hotplugEvery > 0)
         hotplug = loop.scheduledTimer(hotplugEvery, true, [&](Timer&) {
@@ -102,70 +144,55 @@ int watch(double seconds, double hotplugEvery)
             }
             plugged = !plugged;
         });
-    loop.run();
-
-    poll->invalidate();
-    if (deadline) deadline->invalidate();
+    const bool wasInterrupted = runFor(seconds > 0 ? seconds : 1e9, 0.25, nullptr);
     if (hotplug) hotplug->invalidate();
     if (plugged) {
         (void)ZISim_Unplug(kHotplugCameraPath);
         (void)ZISim_Unplug(kHotplugMicrophonePath);
     }
-    ZISim_WaitIdle();
+    if (hotplugEvery > 0) ZISim_WaitIdle();
     center.removeObserver(addedToken);
     center.removeObserver(removedToken);
     manager.reset();
     OrvaDeviceManager::destroy();
-    std::printf("Stopped watching.\n");
-    return 0;
+    std::fprintf(err(), "Stopped watching.\n");
+    return wasInterrupted ? kExitInterrupted : kExitOk;
 }
 
 } // namespace
 
-int runDevices(Args& args)
+int runDevices(Invocation& invocation)
 {
-    const bool watching = args.flag("watch");
-    const auto secondsText = args.option("seconds");
-    const auto hotplugText = args.option("simulate-hotplug");
-    if (!args.error.empty()) {
-        std::fprintf(stderr, "orva devices: %s\n", args.error.c_str());
-        return 2;
-    }
-    if (auto bad = args.leftoverOption()) {
-        std::fprintf(stderr, "orva devices: unknown option %s\n", bad->c_str());
-        return 2;
-    }
-    if (!args.positional().empty()) {
-        std::fprintf(stderr, "orva devices: unexpected argument \"%s\"\n", args.positional()[0].c_str());
-        return 2;
-    }
-    double seconds = 0, hotplugEvery = 0;
-    if (!readSeconds("devices", "seconds", secondsText, seconds)) return 2;
-    if (hotplugText) {
-        auto v = parseSeconds(*hotplugText);
-        if (!v) {
-            std::fprintf(stderr, "orva devices: --simulate-hotplug wants a positive number of seconds, not \"%s\"\n",
-                         hotplugText->c_str());
-            return 2;
-        }
-        hotplugEvery = *v;
-    }
-    if (hotplugText && !simulatedDevices()) {
-        std::fprintf(stderr, "orva devices: --simulate-hotplug plugs simulated devices: add --simulate\n");
-        return 2;
-    }
-    if ((secondsText || hotplugText) && !watching) {
-        std::fprintf(stderr, "orva devices: --seconds and --simulate-hotplug go with --watch\n");
-        return 2;
-    }
-    if (watching) return watch(seconds, hotplugEvery);
+    const bool watching = invocation.flag("watch");
+    const auto hotplugText = invocation.value("simulate-hotplug");
+    if ((invocation.value("seconds") || hotplugText) && !watching)
+        return invocation.fail(kExitUsage, "--seconds and --simulate-hotplug go with --watch");
+    const auto seconds = invocation.seconds("seconds", 0);
+    const auto hotplugEvery = invocation.seconds("simulate-hotplug", 0);
+    if (!seconds || !hotplugEvery) return kExitUsage;
+    if (hotplugText && !simulatedDevices())
+        return invocation.fail(kExitUsage, "--simulate-hotplug plugs simulated devices: add --simulate");
+    if (watching) return watch(invocation, *seconds, *hotplugEvery);
 
     auto manager = OrvaDeviceManager::getSharedInstance();
-    printList("Cameras", *manager->getVideoDeviceList());
-    printList("Microphones", *manager->getAudioDeviceList());
+    const auto cameras = manager->getVideoDeviceList(), microphones = manager->getAudioDeviceList();
+    const bool camerasFailed = cameras->empty() && libraryFailed(true);
+    const bool microphonesFailed = microphones->empty() && libraryFailed(false);
+    if (invocation.json()) {
+        JsonWriter json(out());
+        json.beginObject();
+        writeList(json, "cameras", *cameras);
+        writeList(json, "microphones", *microphones);
+        json.endObject();
+    } else {
+        printList("Cameras", *cameras);
+        printList("Microphones", *microphones);
+    }
     manager.reset();
     OrvaDeviceManager::destroy();
-    return 0;
+    if (camerasFailed) invocation.fail(kExitFailure, "the capture library failed to list the cameras");
+    if (microphonesFailed) invocation.fail(kExitFailure, "the capture library failed to list the microphones");
+    return camerasFailed || microphonesFailed ? kExitFailure : kExitOk;
 }
 
 } // namespace cli

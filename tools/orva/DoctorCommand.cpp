@@ -11,17 +11,16 @@
 
 namespace cli {
 
-int runDoctor(Args& args)
+int runDoctor(Invocation&)
 {
-    if (!checkArgs("doctor", args, 0)) return 2;
     std::string report(static_cast<size_t>(ZISys_Describe(nullptr, 0)) + 1, '\0');
     ZISys_Describe(report.data(), static_cast<uint32_t>(report.size()));
     report.resize(report.size() - 1);
-    std::fputs(report.c_str(), stdout);
+    std::fputs(report.c_str(), out());
     const bool simulated = ZI_Active_Backend(ZI_HALF_VIDEO) == ZI_BACKEND_SIMULATOR;
-    std::printf("\nThe other commands use %s.\n", simulated ? "the simulated devices (--simulate or ORVA_SIMULATE)"
+    std::fprintf(out(), "\nThe other commands use %s.\n", simulated ? "the simulated devices (--simulate or ORVA_SIMULATE)"
                                                            : "these devices, or the built-in virtual ones where there is none");
-    return 0;
+    return kExitOk;
 }
 
 } // namespace cli

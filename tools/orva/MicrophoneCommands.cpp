@@ -1,13 +1,16 @@
 // orva audio-formats, meter, volume and mute.
 #include "Cli.h"
+#include "JsonWriter.h"
 
 #include <orva/OrvaAudioDevice.h>
 #include <orva/RunLoop.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
+#include <unistd.h>
 
 using namespace orva;
 
@@ -15,15 +18,8 @@ namespace cli {
 
 namespace {
 
-bool parseInteger(const std::string& text, long& value)
-{
-    char* end = nullptr;
-    value = std::strtol(text.c_str(), &end, 10);
-    return !text.empty() && *end == 0;
-}
-
-// Draws the level as a bar from -60 dB to 0 dB, rewriting one line.
-class LevelBar : public OrvaAVDeviceDelegate {
+// Takes the levels the meter sends (so it runs) and hears when it stops.
+class LevelListener : public OrvaAVDeviceDelegate {
 public:
     bool respondsTo(DelegateOperation operation) const override
     {
@@ -33,134 +29,188 @@ public:
     void didMicLevelEventOccured(float level) override
     {
         ++levels;
-        if (std::isinf(level) && level < 0) {
-            std::printf("\r  metering stopped%*s\n", kWidth + 12, "");
-            std::fflush(stdout);
-            return;
-        }
-        const double clamped = std::fmax(-60.0, std::fmin(0.0, level));
-        const int filled = static_cast<int>(std::lround((clamped + 60.0) / 60.0 * kWidth));
-        std::string bar(static_cast<size_t>(filled), '#');
-        bar.resize(kWidth, '.');
-        std::printf("\r  %6.1f dB |%s|", level, bar.c_str());
-        std::fflush(stdout);
+        if (std::isinf(level) && level < 0) stopped = true;
     }
     int levels = 0;
+    bool stopped = false;
+};
+
+// One bar per channel from -60 to 0 dB full scale, with the peak of the last 1.5 s
+// held as a '|'.
+class Bars {
+public:
+    static constexpr int kWidth = 40;
+    static constexpr double kFloor = -60, kHoldSeconds = 1.5;
+
+    void update(const std::vector<float>& levels, double now)
+    {
+        mPeaks.resize(levels.size(), kFloor);
+        mPeakTimes.resize(levels.size(), now);
+        for (size_t i = 0; i < levels.size(); ++i)
+            if (levels[i] >= mPeaks[i] || now - mPeakTimes[i] > kHoldSeconds) {
+                mPeaks[i] = std::max<double>(levels[i], kFloor);
+                mPeakTimes[i] = now;
+            }
+    }
+    const std::vector<double>& peaks() const { return mPeaks; }
+    static int cells(double db) { return static_cast<int>(std::lround((std::clamp(db, kFloor, 0.0) - kFloor) / -kFloor * kWidth)); }
+    std::string line(size_t channel, float level) const
+    {
+        std::string bar(static_cast<size_t>(cells(level)), '#');
+        bar.resize(kWidth, '.');
+        const int peak = std::min(cells(mPeaks[channel]), kWidth - 1);
+        if (mPeaks[channel] > kFloor) bar[static_cast<size_t>(peak)] = '|';
+        char text[128];
+        std::snprintf(text, sizeof text, "  ch%zu %6.1f dBFS [%s] peak %6.1f", channel + 1, level, bar.c_str(),
+                      mPeaks[channel]);
+        return text;
+    }
 
 private:
-    static constexpr int kWidth = 50;
+    std::vector<double> mPeaks, mPeakTimes;
 };
 
 } // namespace
 
-int runAudioFormats(Args& args)
+int runAudioFormats(Invocation& invocation)
 {
-    if (!checkArgs("audio-formats", args, 1)) return 2;
-    const auto positional = args.positional();
-    auto mic = openMicrophone("audio-formats", positional.empty() ? std::nullopt : std::optional(positional[0]));
-    if (!mic) return 1;
+    auto mic = openMicrophone(invocation, invocation.operand(0));
+    if (!mic) return kExitFailure;
     auto formats = mic->getSupportedFormats();
-    std::printf("%s: %zu wave formats\n", mic->deviceInfo()->nameText().c_str(), formats ? formats->size() : 0);
-    std::printf("  %-22s %-10s %8s %9s %5s\n", "format", "tag", "rate", "channels", "bits");
-    if (formats) {
-        for (const auto& f : *formats) {
-            auto a = std::dynamic_pointer_cast<const AudioFormatDescription>(f);
-            if (!a) continue;
-            const auto& d = a->streamBasicDescription();
-            const char* kind = d.mFormatID == kAudioFormatLinearPCM ? "PCM" : d.mFormatID == kAudioFormatMPEG4AAC ? "AAC" : "?";
-            char tag[16];
-            std::snprintf(tag, sizeof tag, "0x%04X %s", d.mFormatID, kind);
-            std::printf("  %-22s %-10s %8.0f %9u %5u\n", audioFormatText(d).c_str(), tag, d.mSampleRate,
-                        d.mChannelsPerFrame, d.mBitsPerChannel);
+    std::vector<AudioStreamBasicDescription> rows;
+    for (const auto& f : formats ? *formats : FormatList{})
+        if (auto a = std::dynamic_pointer_cast<const AudioFormatDescription>(f)) rows.push_back(a->streamBasicDescription());
+    const std::string name = mic->deviceInfo()->nameText();
+    mic->closeDevice();
+    auto kind = [](const AudioStreamBasicDescription& d) {
+        return d.mFormatID == kAudioFormatLinearPCM ? "lpcm" : d.mFormatID == kAudioFormatMPEG4AAC ? "aac" : "other";
+    };
+    if (invocation.json()) {
+        JsonWriter json(out());
+        json.beginObject().field("device", name).key("formats").beginArray();
+        for (const auto& d : rows)
+            json.beginObject()
+                .field("format", audioFormatText(d))
+                .field("codec", kind(d))
+                .field("tag", static_cast<int64_t>(d.mFormatID))
+                .field("rate", d.mSampleRate)
+                .field("channels", d.mChannelsPerFrame)
+                .field("bits", d.mBitsPerChannel)
+                .endObject();
+        json.endArray().endObject();
+    } else {
+        std::fprintf(out(), "%s: %zu wave formats\n", name.c_str(), rows.size());
+        std::fprintf(out(), "  %-22s %-12s %8s %9s %5s\n", "format", "tag", "rate", "channels", "bits");
+        for (const auto& d : rows) {
+            char tag[24];
+            std::snprintf(tag, sizeof tag, "0x%04X %s", d.mFormatID, kind(d));
+            std::fprintf(out(), "  %-22s %-12s %8.0f %9u %5u\n", audioFormatText(d).c_str(), tag, d.mSampleRate,
+                         d.mChannelsPerFrame, d.mBitsPerChannel);
         }
     }
-    mic->closeDevice();
-    return 0;
+    if (rows.empty()) return invocation.fail(kExitFailure, "%s lists no format (the capture library failed)", name.c_str());
+    return kExitOk;
 }
 
-int runMeter(Args& args)
+int runMeter(Invocation& invocation)
 {
-    const auto secondsText = args.option("seconds");
-    if (!checkArgs("meter", args, 1)) return 2;
-    double seconds = 1e9;
-    if (!readSeconds("meter", "seconds", secondsText, seconds)) return 2;
-    const auto positional = args.positional();
-    auto info = chooseDevice("meter", false, positional.empty() ? std::nullopt : std::optional(positional[0]));
-    if (!info) return 1;
+    const auto seconds = invocation.seconds("seconds", 1e9);
+    if (!seconds) return kExitUsage;
+    auto info = chooseDevice(invocation, false, invocation.operand(0));
+    if (!info) return kExitFailure;
     auto mic = std::dynamic_pointer_cast<OrvaAudioDevice>(OrvaAVDevice::newDevice(info));
-    auto bar = std::make_shared<LevelBar>();
-    mic->addDelegate(bar);
-    std::printf("Metering %s%s. Ctrl-C ends.\n", info->nameText().c_str(),
-                secondsText ? (" for " + *secondsText + " s").c_str() : "");
+    auto listener = std::make_shared<LevelListener>();
+    mic->addDelegate(listener);
+    const bool json = invocation.json(), terminal = ::isatty(::fileno(out()));
+    std::fprintf(err(), "Metering %s%s. Ctrl-C ends.\n", info->nameText().c_str(),
+                 invocation.value("seconds") ? (" for " + *invocation.value("seconds") + " s").c_str() : "");
     (void)mic->startVUMeter();
-    runFor(seconds, 0.1, nullptr);
+    Bars bars;
+    size_t drawn = 0; // lines of bars on the screen
+    const auto start = std::chrono::steady_clock::now();
+    bool gone = false;
+    const bool wasInterrupted = runFor(*seconds, 0.1, [&](double elapsed) {
+        const auto levels = mic->channelLevels();
+        if (levels.empty()) return;
+        bars.update(levels, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        if (json) {
+            JsonWriter line(out(), true);
+            line.beginObject().field("time", elapsed).key("channels").beginArray();
+            for (size_t i = 0; i < levels.size(); ++i)
+                line.beginObject().field("level_db", static_cast<double>(levels[i])).field("peak_db", bars.peaks()[i]).endObject();
+            line.endArray().endObject();
+            return;
+        }
+        if (!terminal) { // into a file or a pipe: a block of lines per tick
+            for (size_t i = 0; i < levels.size(); ++i)
+                std::fprintf(out(), "%6.2f s %s\n", elapsed, bars.line(i, levels[i]).c_str());
+            return;
+        }
+        if (drawn) std::fprintf(out(), "\033[%zuA", drawn); // back to the first bar
+        for (size_t i = 0; i < levels.size(); ++i) std::fprintf(out(), "%s\033[K\n", bars.line(i, levels[i]).c_str());
+        drawn = levels.size();
+        std::fflush(out());
+    }, [&] { return gone = listener->stopped; });
     (void)mic->stopVUMeter();
     RunLoop::current().runUntilDate(0.05); // levels queued before the stop
-    mic->removeDelegate(bar);
+    mic->removeDelegate(listener);
     mic->closeDevice();
-    return bar->levels > 1 ? 0 : 1;
+    if (gone) return invocation.fail(kExitFailure, "%s is gone", info->nameText().c_str());
+    if (wasInterrupted) return kExitInterrupted;
+    return listener->levels > 0 ? kExitOk : invocation.fail(kExitFailure, "no level came from %s", info->nameText().c_str());
 }
 
-int runVolume(Args& args)
+int runVolume(Invocation& invocation)
 {
-    auto micChoice = args.option("mic");
-    if (!checkArgs("volume", args, 2)) return 2;
-    auto positional = args.positional();
-    std::optional<std::string> valueText;
-    long value = 0;
-    if (positional.size() == 2) {
-        micChoice = positional[0];
-        valueText = positional[1];
-    } else if (positional.size() == 1) {
-        if (parseInteger(positional[0], value))
-            valueText = positional[0];
-        else
-            micChoice = positional[0];
+    std::optional<std::string> micChoice = invocation.value("mic"), valueText;
+    const auto& operands = invocation.operands();
+    auto isNumber = [](const std::string& t) {
+        return !t.empty() && t.find_first_not_of("-+0123456789x") == std::string::npos &&
+               (std::isdigit(static_cast<unsigned char>(t.back())) || t.size() > 1);
+    };
+    if (operands.size() == 2) {
+        if (micChoice) return invocation.fail(kExitUsage, "give the microphone once: as MIC or with --mic");
+        micChoice = operands[0];
+        valueText = operands[1];
+    } else if (operands.size() == 1) {
+        (isNumber(operands[0]) ? valueText : micChoice) = operands[0];
+        if (!isNumber(operands[0]) && invocation.value("mic"))
+            return invocation.fail(kExitUsage, "give the microphone once: as MIC or with --mic");
     }
-    if (valueText && !parseInteger(*valueText, value)) {
-        std::fprintf(stderr, "orva volume: the volume is a whole number from 0 to 255, not \"%s\"\n", valueText->c_str());
-        return 2;
-    }
-    auto mic = openMicrophone("volume", micChoice);
-    if (!mic) return 1;
+    std::optional<int64_t> value;
+    if (valueText && !(value = invocation.integer(*valueText, "the volume", 0, 255))) return kExitUsage;
+    auto mic = openMicrophone(invocation, micChoice);
+    if (!mic) return kExitFailure;
     const std::string name = mic->deviceInfo()->nameText();
-    if (valueText) {
-        if (value < 0 || value > 255)
-            std::fprintf(stderr, "orva volume: warning: %ld is outside 0-255; the microphone takes it as %ld\n", value,
-                         value & 0xFF);
-        mic->setVolumeCur(Number::numberWithInt(static_cast<int32_t>(value)));
-    }
+    if (value) mic->setVolumeCur(Number::numberWithInt(static_cast<int32_t>(*value)));
     const auto current = mic->getVolumeCur();
-    if (current)
-        std::printf("%s: volume %d (min %d, max %d, default %d)\n", name.c_str(), current->intValue(),
-                    mic->getVolumeMin().intValue(), mic->getVolumeMax().intValue(), mic->getVolumeDefault().intValue());
-    else
-        std::fprintf(stderr, "orva volume: %s did not report its volume\n", name.c_str());
     mic->closeDevice();
-    return current ? 0 : 1;
+    if (!current) return invocation.fail(kExitFailure, "%s did not report its volume", name.c_str());
+    std::fprintf(out(), "%s: volume %d (0 to 255, default 255)\n", name.c_str(), current->intValue());
+    if (value && current->intValue() != *value)
+        return invocation.fail(kExitFailure, "%s kept its volume at %d", name.c_str(), current->intValue());
+    return kExitOk;
 }
 
-int runMute(Args& args)
+int runMute(Invocation& invocation)
 {
-    auto micChoice = args.option("mic");
-    if (!checkArgs("mute", args, 2)) return 2;
-    auto positional = args.positional();
+    std::vector<std::string> operands = invocation.operands();
     std::optional<bool> wanted;
-    if (!positional.empty() && (positional.back() == "on" || positional.back() == "off")) {
-        wanted = positional.back() == "on";
-        positional.pop_back();
+    if (!operands.empty() && (operands.back() == "on" || operands.back() == "off")) {
+        wanted = operands.back() == "on";
+        operands.pop_back();
     }
-    if (positional.size() > 1 || (positional.size() == 1 && micChoice)) {
-        std::fprintf(stderr, "orva mute: say on or off, e.g. orva mute 0 on\n");
-        return 2;
-    }
-    if (!positional.empty()) micChoice = positional[0];
-    auto mic = openMicrophone("mute", micChoice);
-    if (!mic) return 1;
+    if (operands.size() > 1) return invocation.fail(kExitUsage, "say on or off, e.g. orva mute 0 on");
+    if (!operands.empty() && invocation.value("mic"))
+        return invocation.fail(kExitUsage, "give the microphone once: as MIC or with --mic");
+    auto mic = openMicrophone(invocation, operands.empty() ? invocation.value("mic") : operands[0]);
+    if (!mic) return kExitFailure;
     if (wanted) mic->setMute(*wanted);
-    std::printf("%s: mute %s\n", mic->deviceInfo()->nameText().c_str(), mic->isMuteOn() ? "on" : "off");
+    const bool on = mic->isMuteOn();
+    std::fprintf(out(), "%s: mute %s\n", mic->deviceInfo()->nameText().c_str(), on ? "on" : "off");
     mic->closeDevice();
-    return 0;
+    if (wanted && on != *wanted) return invocation.fail(kExitFailure, "the microphone did not change its mute");
+    return kExitOk;
 }
 
 } // namespace cli

@@ -1,5 +1,6 @@
-// orva overlay [--status-image FILE] [--text "…"] [--size 640x480] --out frame.png
+// orva overlay [--status-image FILE] [--text "…"] [--size 640x480] --out frame.png [-y]
 #include "Cli.h"
+#include "OutputFile.h"
 
 #include <orva/CameraStatusDisplay.h>
 #include <orva/GLString.h>
@@ -14,40 +15,27 @@ using namespace orva;
 
 namespace cli {
 
-int runOverlay(Args& args)
+int runOverlay(Invocation& invocation)
 {
-    auto imagePath = args.option("status-image");
-    const std::string text = args.option("text").value_or("Camera off");
-    const std::string sizeText = args.option("size").value_or("640x480");
-    const auto out = args.option("out");
-    if (!checkArgs("overlay", args, 0)) return 2;
-    if (!out) {
-        std::fprintf(stderr, "orva overlay: say where the picture goes, e.g. --out frame.png\n");
-        return 2;
-    }
-    unsigned width = 0, height = 0;
-    if (std::sscanf(sizeText.c_str(), "%ux%u", &width, &height) != 2 || width == 0 || height == 0 || width > 8192 ||
-        height > 8192) {
-        std::fprintf(stderr, "orva overlay: --size is WIDTHxHEIGHT up to 8192x8192, not \"%s\"\n", sizeText.c_str());
-        return 2;
-    }
+    auto imagePath = invocation.value("status-image");
+    const std::string text = invocation.value("text").value_or("Camera off");
+    const auto out = invocation.value("out");
+    if (!out) return invocation.fail(kExitUsage, "say where the picture goes, e.g. --out frame.png");
+    const auto size = invocation.size(invocation.value("size").value_or("640x480"), "--size", 8192);
+    if (!size) return kExitUsage;
+    const auto [width, height] = *size;
     if (!imagePath) imagePath = Bundle::mainBundle()->pathForResource("CameraOff", "png");
-    if (!imagePath) {
-        std::fprintf(stderr, "orva overlay: no --status-image given and no CameraOff.png in Resources/\n");
-        return 2;
-    }
+    if (!imagePath) return invocation.fail(kExitUsage, "no --status-image given and no CameraOff.png in Resources/");
+    int checked = kExitOk;
+    const auto destination = OutputFile::check(invocation, *out, checked);
+    if (!destination) return checked;
     std::string error;
     auto gl = HeadlessGLContext::create(static_cast<int>(width), static_cast<int>(height), &error);
-    if (!gl) {
-        std::fprintf(stderr, "orva overlay: no OpenGL here: %s\n", error.c_str());
-        return 1;
-    }
+    if (!gl) return invocation.fail(kExitFailure, "no OpenGL here: %s", error.c_str());
 
     CameraStatusDisplay status(*imagePath);
-    if (!status.hasImage()) {
-        std::fprintf(stderr, "orva overlay: cannot read the status image \"%s\"\n", imagePath->c_str());
-        return 1;
-    }
+    if (!status.hasImage())
+        return invocation.fail(kExitFailure, "cannot read the status image \"%s\"", imagePath->c_str());
     status.setViewSize({static_cast<double>(width), static_cast<double>(height)});
     status.renderStatus();
 
@@ -60,17 +48,18 @@ int runOverlay(Args& args)
     label.drawWithBounds({{(width - labelSize.width) / 2, 16}, labelSize}); // centred near the bottom
 
     const auto pixels = gl->readPixelsTopDown();
-    if (!BitmapContext::writePNG(*out, pixels, gl->width(), gl->height())) {
-        std::fprintf(stderr, "orva overlay: cannot write \"%s\"\n", out->c_str());
-        return 1;
-    }
-    std::printf("Drew %s (%.0fx%.0f) centred in %ux%u and the label \"%s\" (%.0fx%.0f) with %s; wrote %s\n",
+    OutputFile file(invocation, *destination);
+    if (!file.open()) return kExitFailure;
+    if (!BitmapContext::writePNG(file.temporaryPath(), pixels, gl->width(), gl->height()))
+        return invocation.fail(kExitFailure, "cannot write \"%s\"", out->c_str());
+    if (!file.commit()) return kExitFailure;
+    std::fprintf(cli::out(), "Drew %s (%.0fx%.0f) centred in %ux%u and the label \"%s\" (%.0fx%.0f) with %s; wrote %s\n",
                 std::filesystem::path(*imagePath).filename().c_str(), status.imageSize().width,
                 status.imageSize().height, width, height, text.c_str(), labelSize.width, labelSize.height,
                 gl->renderer().c_str(), out->c_str());
     label.deleteTexture();
     status.cleanup();
-    return 0;
+    return kExitOk;
 }
 
 } // namespace cli

@@ -1,27 +1,26 @@
 // orva record [--camera C] [--mic M] [--video avc1:1280x720] [--audio lpcm:48000:2:16|aac:48000:2|none]
-//             [--seconds S] OUT.mov
-// orva probe FILE.mov
+//             [--seconds S] [-y] [--json] OUT.mov
+// orva probe [--json] FILE.mov
 // orva repair WORKING.mov OUT.mov [-y]
 #include "Cli.h"
+#include "JsonWriter.h"
+#include "OutputFile.h"
 
+#include <orva/NotificationCenter.h>
 #include <orva/OrvaAudioDevice.h>
+#include <orva/OrvaRecordSession.h>
+#include <orva/OrvaStatus.h>
 #include <orva/OrvaVideoDevice.h>
 #include "platform/foundation/FileManager.h"
 #include "platform/writer/MovieFinisher.h"
 #include "platform/writer/MovieProbe.h"
-#include <orva/NotificationCenter.h>
-#include <orva/OrvaRecordSession.h>
-#include <orva/OrvaStatus.h>
 
 #include <atomic>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <fcntl.h>
+#include <cstdio>
 #include <unistd.h>
 
 using namespace orva;
-namespace fs = std::filesystem;
 
 namespace cli {
 
@@ -40,249 +39,214 @@ void tellAboutLeftovers()
     const auto leftovers = FileManager::defaultManager().leftoverFiles();
     constexpr size_t kShown = 5;
     for (size_t i = 0; i < leftovers.size() && i < kShown; ++i)
-        std::fprintf(stderr, "orva record: a recording that did not finish (process %d) is at %s;\n"
-                             "  orva repair %s OUT.mov makes a movie of it\n",
+        std::fprintf(err(), "orva record: a recording that did not finish (process %d) is at %s;\n"
+                            "  orva repair %s OUT.mov makes a movie of it\n",
                      static_cast<int>(leftovers[i].process), leftovers[i].path.c_str(), leftovers[i].path.c_str());
     if (leftovers.size() > kShown)
-        std::fprintf(stderr, "orva record: and %zu more in %s\n", leftovers.size() - kShown,
+        std::fprintf(err(), "orva record: and %zu more in %s\n", leftovers.size() - kShown,
                      FileManager::defaultManager().userTemporaryDirectory().c_str());
 }
 
-// The length of the movie at `path` in seconds; 0 when it cannot be read.
-double movieLength(const std::string& path)
+void writeTracks(JsonWriter& json, const MovieProbe::Summary& summary)
 {
-    const auto summary = MovieProbe::probe(path);
-    return summary ? summary->duration : 0;
+    json.key("tracks").beginArray();
+    for (const auto& t : summary.tracks) {
+        json.beginObject().field("kind", t.kind).field("codec", t.codec).field("tag", t.tag);
+        if (t.kind == "video") json.field("width", t.width).field("height", t.height);
+        if (t.kind == "audio") json.field("sample_rate", t.sampleRate).field("channels", t.channels);
+        json.field("packets", t.packets).field("start", t.start).field("duration", t.duration);
+        json.endObject();
+    }
+    json.endArray();
+}
+
+void writeSummary(JsonWriter& json, const std::string& path, const MovieProbe::Summary& summary)
+{
+    json.field("file", path)
+        .field("format", summary.format)
+        .field("bytes", summary.fileSize)
+        .field("duration", summary.duration);
+    writeTracks(json, summary);
 }
 
 } // namespace
 
-int runRecord(Args& args)
+int runRecord(Invocation& invocation)
 {
-    const auto cameraChoice = args.option("camera");
-    const auto micChoice = args.option("mic");
-    const std::string videoText = args.option("video").value_or("avc1:1280x720");
-    const std::string audioText = args.option("audio").value_or("lpcm:48000:2:16");
-    const auto secondsText = args.option("seconds");
-    if (!checkArgs("record", args, 1)) return 2;
-    if (args.positional().empty()) {
-        std::fprintf(stderr, "orva record: say where the movie goes, e.g. orva record --seconds 5 clip.mov\n");
-        return 2;
-    }
-    const std::string out = args.positional()[0];
-    double seconds = 10;
-    if (!readSeconds("record", "seconds", secondsText, seconds)) return 2;
-    uint32_t code = 0;
-    int32_t width = 0, height = 0;
-    if (!parseVideoFormat(videoText, code, width, height) || (code != kCodecAVC1 && code != kCodec2VUY)) {
-        std::fprintf(stderr, "orva record: --video is avc1:WIDTHxHEIGHT or 2vuy:WIDTHxHEIGHT, not \"%s\"\n",
-                     videoText.c_str());
-        return 2;
-    }
+    const std::string out = *invocation.operand(0);
+    const std::string videoText = invocation.value("video").value_or("avc1:1280x720");
+    const std::string audioText = invocation.value("audio").value_or("lpcm:48000:2:16");
+    const auto seconds = invocation.seconds("seconds", 10);
+    if (!seconds) return kExitUsage;
+    const auto video = parseVideoFormat(videoText);
+    if (!video || (video->codec != kCodecAVC1 && video->codec != kCodec2VUY))
+        return invocation.fail(kExitUsage, "--video is avc1:WIDTHxHEIGHT or 2vuy:WIDTHxHEIGHT, not \"%s\"",
+                               videoText.c_str());
     std::optional<AudioChoice> audio;
-    if (audioText != "none") {
-        audio = parseAudioFormat(audioText);
-        if (!audio) {
-            std::fprintf(stderr, "orva record: --audio is lpcm:RATE:CHANNELS:16, aac:RATE:CHANNELS or none, not \"%s\"\n",
-                         audioText.c_str());
-            return 2;
-        }
-    }
-    // The movie is written in the temporary folder and moved here at the end: check
-    // the destination now rather than after the recording.
-    const fs::path destination = fs::absolute(out);
-    std::error_code ec;
-    if (!fs::is_directory(destination.parent_path(), ec)) {
-        std::fprintf(stderr, "orva record: the folder \"%s\" does not exist\n", destination.parent_path().c_str());
-        return 1;
-    }
-    if (::access(destination.parent_path().c_str(), W_OK) != 0) {
-        std::fprintf(stderr, "orva record: cannot write into \"%s\": %s\n", destination.parent_path().c_str(),
-                     std::strerror(errno));
-        return 1;
-    }
-    if (fs::exists(destination, ec)) {
-        if (fs::is_directory(destination, ec)) {
-            std::fprintf(stderr, "orva record: \"%s\" is a folder; give a file name such as clip.mov\n", out.c_str());
-            return 1;
-        }
-        std::printf("Replacing %s\n", out.c_str());
-    }
-    tellAboutLeftovers();
+    if (audioText != "none" && !(audio = parseAudioFormat(audioText)))
+        return invocation.fail(kExitUsage, "--audio is lpcm:RATE:CHANNELS:16, aac:RATE:CHANNELS or none, not \"%s\"",
+                               audioText.c_str());
+    // Everything is checked before anything is touched: the destination first.
+    int status = kExitOk;
+    const auto destination = OutputFile::check(invocation, out, status);
+    if (!destination) return status;
 
-    auto camera = openCamera("record", cameraChoice);
-    if (!camera) return 1;
-    std::shared_ptr<const FormatDescription> videoFormat;
-    if (auto formats = camera->getSupportedFormats())
-        for (const auto& f : *formats) {
-            auto v = std::dynamic_pointer_cast<const VideoFormatDescription>(f);
-            if (v && v->mediaSubType() == code && v->dimensions() == VideoDimensions{width, height}) videoFormat = f;
-        }
+    auto camera = openCamera(invocation, invocation.value("camera"));
+    if (!camera) return kExitFailure;
+    std::shared_ptr<OrvaAudioDevice> mic;
+    auto closeDevices = [&] {
+        (void)camera->stopCapture();
+        camera->closeDevice();
+        if (mic) mic->closeDevice();
+    };
+    const auto videoFormat = findVideoFormat(*camera, *video);
     if (!videoFormat) {
-        std::fprintf(stderr, "orva record: %s has no format %s; see orva formats\n",
-                     camera->deviceInfo()->nameText().c_str(), videoText.c_str());
-        return 1;
+        closeDevices();
+        return invocation.fail(kExitFailure, "%s has no format %s; see orva formats",
+                               camera->deviceInfo()->nameText().c_str(), videoText.c_str());
     }
     camera->setFormat(videoFormat);
-    std::shared_ptr<OrvaAudioDevice> mic;
     if (audio) {
-        mic = openMicrophone("record", micChoice);
-        if (!mic) return 1;
+        mic = openMicrophone(invocation, invocation.value("mic"));
+        if (!mic) {
+            closeDevices();
+            return kExitFailure;
+        }
         auto audioFormat = findAudioFormat(*mic, *audio);
         if (!audioFormat) {
-            std::fprintf(stderr, "orva record: %s has no format %s; see orva audio-formats\n",
-                         mic->deviceInfo()->nameText().c_str(), audioText.c_str());
-            return 1;
+            closeDevices();
+            return invocation.fail(kExitFailure, "%s has no format %s; see orva audio-formats",
+                                   mic->deviceInfo()->nameText().c_str(), audioText.c_str());
         }
         mic->setFormat(audioFormat);
     }
+    tellAboutLeftovers();
 
     auto frames = std::make_shared<Counter>(), buffers = std::make_shared<Counter>();
     camera->addDelegate(frames);
     if (mic) mic->addDelegate(buffers);
-    auto session = OrvaRecordSession::create(camera, mic, destination.string());
-    session->setReplacesExistingFile(true); // only once the new movie is complete
+    auto session = OrvaRecordSession::create(camera, mic, *destination);
+    session->setReplacesExistingFile(invocation.overwrite()); // only once the new movie is complete
     // A full disk (or another write failure) ends the recording early.
     std::atomic<int32_t> failure{0};
-    const auto observer = NotificationCenter::defaultCenter().addObserver(
-        KPXRecordingFailed, [&](const Notification& n) {
-            const auto it = n.userInfo.find("status");
-            if (it != n.userInfo.end()) failure = std::any_cast<int32_t>(it->second);
-        });
+    const auto observer = NotificationCenter::defaultCenter().addObserver(KPXRecordingFailed, [&](const Notification& n) {
+        const auto it = n.userInfo.find("status");
+        if (it != n.userInfo.end()) failure = std::any_cast<int32_t>(it->second);
+    });
     const int32_t started = session->startSession();
     if (started != 0) {
         NotificationCenter::defaultCenter().removeObserver(observer);
-        std::fprintf(stderr, "orva record: the recording did not start (status %d)\n", started);
-        (void)camera->stopCapture();
-        camera->closeDevice();
-        if (mic) mic->closeDevice();
-        return 1;
+        camera->removeDelegate(frames);
+        if (mic) mic->removeDelegate(buffers);
+        closeDevices();
+        return invocation.fail(kExitFailure, "the recording did not start (status %d: %s)", started,
+                               OrvaStatusDescription(started));
     }
-    std::printf("Recording %s%s%s from %s%s%s into %s for %.1f s. Ctrl-C stops (the movie is still finished).\n",
-                videoText.c_str(), audio ? " + " : "", audio ? audioText.c_str() : "",
-                camera->deviceInfo()->nameText().c_str(), mic ? " and " : "", mic ? mic->deviceInfo()->nameText().c_str() : "",
-                out.c_str(), seconds);
+    std::fprintf(err(), "Recording %s%s%s from %s%s%s into %s for %g s. Ctrl-C stops (the movie is still finished).\n",
+                 videoText.c_str(), audio ? " + " : "", audio ? audioText.c_str() : "",
+                 camera->deviceInfo()->nameText().c_str(), mic ? " and " : "",
+                 mic ? mic->deviceInfo()->nameText().c_str() : "", out.c_str(), *seconds);
     const auto working = session->workingPath();
-    runFor(seconds, 0.25, [&](double elapsed) {
+    Progress progress(invocation);
+    const bool wasInterrupted = runFor(*seconds, 0.25, [&](double elapsed) {
         std::error_code sizeError;
-        const auto bytes = working ? fs::file_size(*working, sizeError) : 0;
-        std::printf("\r  %5.1f s  %6lld video frames  %6lld audio buffers  %8.2f MB written  %llu dropped", elapsed,
-                    static_cast<long long>(frames->count.load()), static_cast<long long>(buffers->count.load()),
-                    sizeError ? 0.0 : bytes / 1e6, static_cast<unsigned long long>(session->droppedSamples()));
-        std::fflush(stdout);
+        const auto bytes = working ? std::filesystem::file_size(*working, sizeError) : 0;
+        progress.show("  %5.1f s  %6lld video frames  %6lld audio buffers  %8.2f MB written  %llu dropped", elapsed,
+                      static_cast<long long>(frames->count.load()), static_cast<long long>(buffers->count.load()),
+                      sizeError ? 0.0 : static_cast<double>(bytes) / 1e6,
+                      static_cast<unsigned long long>(session->droppedSamples()));
     }, [&] { return failure.load() != 0; });
-    std::printf("\nFinishing the movie...\n");
-    std::fflush(stdout);
+    progress.finish();
+    std::fprintf(err(), "Finishing the movie...\n");
+    camera->removeDelegate(frames); // what was delivered while recording
+    if (mic) mic->removeDelegate(buffers);
     (void)session->stopSession();
     NotificationCenter::defaultCenter().removeObserver(observer);
-    camera->removeDelegate(frames);
-    if (mic) mic->removeDelegate(buffers);
-    (void)camera->stopCapture();
-    camera->closeDevice();
-    if (mic) mic->closeDevice();
+    closeDevices();
 
     const std::string kept = session->moviePath().value_or("");
-    const bool placed = kept == destination.string();
+    const bool placed = kept == *destination;
     if (const int32_t status = session->recordingStatus(); status != 0) {
-        const double length = placed ? session->movieSeconds() : movieLength(kept);
+        const auto keptSummary = MovieProbe::probe(kept);
+        const double length = placed ? session->movieSeconds() : keptSummary ? keptSummary->duration : 0;
         if (status == kOrvaErrorDiskFull)
-            std::fprintf(stderr, "orva record: disk full: movie kept up to %.1f s at %s\n", length, kept.c_str());
-        else
-            std::fprintf(stderr, "orva record: the movie could not be written (%s): movie kept up to %.1f s at %s\n",
-                         OrvaStatusDescription(status), length, kept.c_str());
-        return 1;
+            return invocation.fail(kExitFailure, "disk full: movie kept up to %.1f s at %s", length, kept.c_str());
+        return invocation.fail(kExitFailure, "the movie could not be written (%s): movie kept up to %.1f s at %s",
+                               OrvaStatusDescription(status), length, kept.c_str());
     }
     if (!placed) {
-        std::fprintf(stderr, "orva record: the movie could not be put at \"%s\": %s\n", out.c_str(),
-                     session->placementError().c_str());
+        invocation.fail(kExitFailure, "the movie could not be put at \"%s\": %s", out.c_str(),
+                        session->placementError().c_str());
         if (!kept.empty())
-            std::fprintf(stderr, "orva record: the complete movie is at %s (orva repair %s OUT.mov makes a regular "
-                                 "movie of it)\n", kept.c_str(), kept.c_str());
-        return 1;
+            std::fprintf(err(), "orva record: the complete movie is at %s (orva repair %s OUT.mov makes a regular "
+                                "movie of it)\n", kept.c_str(), kept.c_str());
+        return kExitFailure;
     }
     std::string error;
-    const auto summary = MovieProbe::probe(destination.string(), &error);
-    if (!summary) {
-        std::fprintf(stderr, "orva record: %s is not a readable movie: %s\n", out.c_str(), error.c_str());
-        return 1;
+    const auto summary = MovieProbe::probe(*destination, &error);
+    if (!summary) return invocation.fail(kExitFailure, "%s is not a readable movie: %s", out.c_str(), error.c_str());
+    const uint64_t dropped = session->droppedSamples();
+    if (invocation.json()) {
+        JsonWriter json(cli::out());
+        json.beginObject();
+        writeSummary(json, out, *summary);
+        json.field("video_frames_captured", frames->count.load())
+            .field("audio_buffers_captured", buffers->count.load())
+            .field("dropped", dropped)
+            .field("interrupted", wasInterrupted)
+            .endObject();
+    } else {
+        std::fprintf(cli::out(), "%s: %s", out.c_str(), MovieProbe::describe(*summary).c_str());
+        if (dropped)
+            std::fprintf(cli::out(), "  %llu samples were dropped because the disk fell behind\n",
+                         static_cast<unsigned long long>(dropped));
     }
-    std::printf("%s: %s", out.c_str(), MovieProbe::describe(*summary).c_str());
-    if (session->droppedSamples())
-        std::printf("  %llu samples were dropped because the disk fell behind\n",
-                    static_cast<unsigned long long>(session->droppedSamples()));
-    return summary->tracks.empty() ? 1 : 0;
+    if (summary->tracks.empty()) return kExitFailure;
+    return wasInterrupted ? kExitInterrupted : kExitOk;
 }
 
-int runProbe(Args& args)
+int runProbe(Invocation& invocation)
 {
-    if (!checkArgs("probe", args, 1)) return 2;
-    if (args.positional().empty()) {
-        std::fprintf(stderr, "orva probe: give a movie file\n");
-        return 2;
-    }
-    const std::string path = args.positional()[0];
+    const std::string path = *invocation.operand(0);
     std::string error;
     const auto summary = MovieProbe::probe(path, &error);
-    if (!summary) {
-        std::fprintf(stderr, "orva probe: %s: %s\n", path.c_str(), error.c_str());
-        return 1;
+    if (!summary) return invocation.fail(kExitFailure, "%s: %s", path.c_str(), error.c_str());
+    if (invocation.json()) {
+        JsonWriter json(out());
+        json.beginObject();
+        writeSummary(json, path, *summary);
+        json.endObject();
+    } else {
+        std::fprintf(out(), "%s: %s", path.c_str(), MovieProbe::describe(*summary).c_str());
     }
-    std::printf("%s: %s", path.c_str(), MovieProbe::describe(*summary).c_str());
-    return 0;
+    return kExitOk;
 }
 
-int runRepair(Args& args)
+int runRepair(Invocation& invocation)
 {
-    const bool replace = args.flag("overwrite", "y");
-    if (!checkArgs("repair", args, 2)) return 2;
-    if (args.positional().size() != 2) {
-        std::fprintf(stderr, "orva repair: give the working file and the movie to write, e.g.\n"
-                             "  orva repair /tmp/orva-1000/4242/clip.mov clip.mov\n");
-        return 2;
-    }
-    const std::string in = args.positional()[0], out = args.positional()[1];
+    const std::string in = *invocation.operand(0), out = *invocation.operand(1);
     std::error_code ec;
-    if (!fs::is_regular_file(in, ec)) {
-        std::fprintf(stderr, "orva repair: %s is not a file\n", in.c_str());
-        return 1;
-    }
-    if (fs::exists(fs::symlink_status(out, ec))) {
-        if (!fs::is_regular_file(fs::symlink_status(out, ec))) {
-            std::fprintf(stderr, "orva repair: %s is not a regular file; give another name\n", out.c_str());
-            return 1;
-        }
-        if (!replace) {
-            std::fprintf(stderr, "orva repair: %s exists; add -y to replace it\n", out.c_str());
-            return 1;
-        }
-    }
-    const std::string destination = fs::absolute(out).string();
+    if (!std::filesystem::is_regular_file(in, ec)) return invocation.fail(kExitFailure, "%s is not a file", in.c_str());
+    int status = kExitOk;
+    const auto destination = OutputFile::check(invocation, out, status);
+    if (!destination) return status;
     auto& files = FileManager::defaultManager();
     std::string temporary, error;
-    const int fd = files.createFileBeside(destination, &temporary, &error);
-    if (fd < 0) {
-        std::fprintf(stderr, "orva repair: %s\n", error.c_str());
-        return 1;
-    }
-    std::fprintf(stderr, "Repairing %s...\n", in.c_str());
+    const int fd = files.createFileBeside(*destination, &temporary, &error);
+    if (fd < 0) return invocation.fail(kExitFailure, "%s", error.c_str());
+    std::fprintf(err(), "Repairing %s...\n", in.c_str());
     const auto finished = MovieFinisher::finish(in, fd);
     if (!finished.ok) {
         ::close(fd);
         (void)files.removeItemAtPath(temporary);
-        std::fprintf(stderr, "orva repair: %s\n", finished.error.c_str());
-        return 1;
+        return invocation.fail(kExitFailure, "%s", finished.error.c_str());
     }
-    if (!files.placeFile(fd, temporary, destination, replace, &error)) {
-        std::fprintf(stderr, "orva repair: %s\n", error.c_str());
-        return 1;
-    }
-    const auto summary = MovieProbe::probe(destination, &error);
-    if (!summary) {
-        std::fprintf(stderr, "orva repair: %s is not a readable movie: %s\n", out.c_str(), error.c_str());
-        return 1;
-    }
-    std::printf("%s: %s", out.c_str(), MovieProbe::describe(*summary).c_str());
-    return 0;
+    if (!files.placeFile(fd, temporary, *destination, invocation.overwrite(), &error))
+        return invocation.fail(kExitFailure, "%s", error.c_str());
+    const auto summary = MovieProbe::probe(*destination, &error);
+    if (!summary) return invocation.fail(kExitFailure, "%s is not a readable movie: %s", out.c_str(), error.c_str());
+    std::fprintf(cli::out(), "%s: %s", out.c_str(), MovieProbe::describe(*summary).c_str());
+    return kExitOk;
 }
 
 } // namespace cli

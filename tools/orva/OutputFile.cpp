@@ -1,0 +1,108 @@
+#include "OutputFile.h"
+
+#include "Cli.h"
+#include "platform/foundation/FileManager.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace cli {
+
+std::optional<std::string> OutputFile::check(const Invocation& invocation, const std::string& path, int& status)
+{
+    status = kExitFailure;
+    if (path.empty()) {
+        status = invocation.fail(kExitUsage, "the output file name is empty");
+        return std::nullopt;
+    }
+    std::error_code ec;
+    const fs::path destination = fs::absolute(path, ec);
+    if (ec) {
+        invocation.fail(kExitFailure, "cannot use \"%s\": %s", path.c_str(), ec.message().c_str());
+        return std::nullopt;
+    }
+    const fs::path folder = destination.parent_path();
+    if (!fs::is_directory(folder, ec)) {
+        invocation.fail(kExitFailure, "the folder \"%s\" does not exist", folder.c_str());
+        return std::nullopt;
+    }
+    if (::access(folder.c_str(), W_OK) != 0) {
+        invocation.fail(kExitFailure, "cannot write into \"%s\": %s", folder.c_str(), std::strerror(errno));
+        return std::nullopt;
+    }
+    struct stat st{};
+    if (::lstat(destination.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            invocation.fail(kExitFailure, "\"%s\" is a folder; give a file name", path.c_str());
+            return std::nullopt;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            invocation.fail(kExitFailure, "\"%s\" is not a regular file (a device, pipe or link); give another name",
+                            path.c_str());
+            return std::nullopt;
+        }
+        if (!invocation.overwrite()) {
+            invocation.fail(kExitFailure, "\"%s\" exists; add -y (--overwrite) to replace it", path.c_str());
+            return std::nullopt;
+        }
+    }
+    return destination.string();
+}
+
+OutputFile::OutputFile(const Invocation& invocation, std::string destination)
+    : mInvocation(invocation), mDestination(std::move(destination))
+{
+}
+
+OutputFile::~OutputFile()
+{
+    if (mStream) std::fclose(mStream);
+    if (!mCommitted && !mTemporary.empty()) (void)orva::FileManager::defaultManager().removeItemAtPath(mTemporary);
+}
+
+bool OutputFile::open()
+{
+    std::string error;
+    const int fd = orva::FileManager::defaultManager().createFileBeside(mDestination, &mTemporary, &error);
+    if (fd < 0) {
+        mInvocation.fail(kExitFailure, "%s", error.c_str());
+        return false;
+    }
+    mStream = ::fdopen(fd, "wb");
+    if (!mStream) {
+        ::close(fd);
+        mInvocation.fail(kExitFailure, "cannot write \"%s\"", mTemporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool OutputFile::commit()
+{
+    if (!mStream) return false;
+    if (std::fflush(mStream) != 0 || std::ferror(mStream)) {
+        const int e = errno;
+        mInvocation.fail(kExitFailure, "writing \"%s\" failed: %s", mDestination.c_str(), std::strerror(e));
+        return false;
+    }
+    // placeFile syncs and closes the descriptor; the stream's buffer is empty now.
+    const int fd = ::dup(::fileno(mStream));
+    std::fclose(mStream);
+    mStream = nullptr;
+    std::string error;
+    if (fd < 0 || !orva::FileManager::defaultManager().placeFile(fd, mTemporary, mDestination, mInvocation.overwrite(),
+                                                                 &error)) {
+        mInvocation.fail(kExitFailure, "%s", error.empty() ? "cannot put the file in place" : error.c_str());
+        mTemporary.clear(); // placeFile removed it
+        return false;
+    }
+    mCommitted = true;
+    return true;
+}
+
+} // namespace cli

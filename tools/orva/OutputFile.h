@@ -1,0 +1,42 @@
+// A file a command writes (capture --out, capture-audio --out, overlay --out): checked
+// before anything else is touched, written under a hidden name beside its destination
+// and put in place only when complete, so a failed or interrupted run leaves whatever
+// was there as it was.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+namespace cli {
+
+class Invocation;
+
+class OutputFile {
+public:
+    // The destination's folder must exist and be writable; the destination must not
+    // be a folder or anything but a regular file, and may exist only with -y. The
+    // absolute path; null after saying why, with the exit status in `status`.
+    static std::optional<std::string> check(const Invocation& invocation, const std::string& path, int& status);
+
+    OutputFile(const Invocation& invocation, std::string destination);
+    ~OutputFile(); // removes the hidden file unless committed
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Creates the hidden file; false after saying why.
+    bool open();
+    FILE* stream() const { return mStream; }
+    // The hidden file's path (for writers that take a path).
+    const std::string& temporaryPath() const { return mTemporary; }
+    // Flushes, syncs and puts the file in place; false after saying why.
+    bool commit();
+
+private:
+    const Invocation& mInvocation;
+    std::string mDestination, mTemporary;
+    FILE* mStream = nullptr;
+    bool mCommitted = false;
+};
+
+} // namespace cli
