@@ -59,6 +59,12 @@ check audio-formats 0 "aac:48000:2" "" -- "$orva" audio-formats
 check watch 0 "\\+ camera .*PTZ" "Watching" -- "$orva" devices --watch --seconds 1.5 --simulate-hotplug 0.4
 check bad-camera 1 "" "no camera \"nope\"" -- "$orva" formats nope
 for c in devices formats controls info audio-formats catalogue; do json "$c --json" -- "$orva" "$c" --json; done
+# A failing capture library is a failure, not an empty list.
+for fault in "devices VCI_Enum_Devices" "devices ACI_Enum_Devices" "formats VCI_Enum_Pixel_Formats" \
+             "controls VCI_Get_Property" "audio-formats ACI_Enum_Wave_Formats"; do
+  set -- $fault
+  check "$1 with $2 failing" 1 "" "failed" -- env ORVA_SIM_FAULTS="$2=1" "$orva" "$1"
+done
 check watch-json 0 '^\{"event":"added"' "" -- "$orva" devices --watch --seconds 1 --simulate-hotplug 0.3 --json
 
 # Strict parsing: names in any case, numbers whole and in range, ranges named.

@@ -214,8 +214,10 @@ int runControls(Invocation& invocation)
         std::fprintf(out(), "  anti-flicker supported: %s, mirror supported: %s\n", antiFlicker ? "yes" : "no",
                      mirror ? "yes" : "no");
     }
-    // Every camera has controls: none at all means the library did not answer.
-    if (rows.empty()) return invocation.fail(kExitFailure, "%s answers no control (the capture library failed)", name.c_str());
+    // Every camera has ranged controls (brightness, ...): none answering means the
+    // library did not answer.
+    if (std::none_of(rows.begin(), rows.end(), [](const Row& r) { return r.min || r.max; }))
+        return invocation.fail(kExitFailure, "%s answers no control (the capture library failed)", name.c_str());
     return status;
 }
 

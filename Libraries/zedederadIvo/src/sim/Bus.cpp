@@ -1,5 +1,7 @@
 #include "Bus.h"
 
+#include <cstdlib>
+
 #include "Stream.h"
 
 #include <algorithm>
@@ -15,8 +17,32 @@ constexpr size_t kJournalLimit = 200000; // oldest half dropped past this
 
 Bus& Bus::instance()
 {
-    static Bus* bus = new Bus(); // never destroyed: callbacks may outlive static teardown
+    static Bus* bus = [] {
+        auto* made = new Bus(); // never destroyed: callbacks may outlive static teardown
+        made->injectFromEnvironment();
+        return made;
+    }();
     return *bus;
+}
+
+// ORVA_SIM_FAULTS="VCI_Enum_Pixel_Formats=1,ACI_Enum_Devices=1": those functions answer
+// that result on every call, so a program using the simulator (the CLI's tests) can be
+// shown a failing library from outside.
+void Bus::injectFromEnvironment()
+{
+    const char* faults = std::getenv("ORVA_SIM_FAULTS");
+    if (!faults) return;
+    std::string text = faults;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = std::min(text.find(',', start), text.size());
+        const std::string item = text.substr(start, end - start);
+        const size_t eq = item.find('=');
+        if (eq != std::string::npos && eq > 0)
+            injections[item.substr(0, eq)] = Injection{0, static_cast<int32_t>(std::atoi(item.c_str() + eq + 1)),
+                                                      UINT32_MAX};
+        start = end + 1;
+    }
 }
 
 Bus::~Bus() = default;

@@ -133,6 +133,7 @@ public:
     void waitIdle();
 
     void reset();
+    void injectFromEnvironment(); // ORVA_SIM_FAULTS, once at start
 
     // Fault injection and clock state (mutex held).
     struct Injection {
