@@ -8,6 +8,7 @@ namespace orva {
 UncompressedSampleGenerator::UncompressedSampleGenerator(int32_t width, int32_t height, int32_t frameRate)
     : VideoSampleGenerator(width, height, frameRate)
 {
+    mDropsEarlyFrames = true; // every picture stands alone
     VideoFormatExtensions extensions;
     extensions.bytesPerRow = width * 2;
     mFormatDescription = VideoFormatDescription::create(kCodec2VUY, width, height, std::move(extensions));

@@ -104,10 +104,21 @@ std::shared_ptr<SampleBuffer> VideoSampleGenerator::CreateSample(const uint8_t* 
     if (mNextSlot >= 0) {
         const int64_t captured = ticks(timestamp);
         const int64_t expected = mLastPts + mPeriod;
-        // Until the rate is confirmed, a frame more than half a period off its slot is
-        // taken as the camera's own rate showing (a 15 fps camera described as 30).
-        const int64_t threshold = mConfirmed ? ticks(kResyncThreshold) : std::min(ticks(kResyncThreshold), mPeriod / 2);
-        pts = switched || std::llabs(captured - expected) >= threshold ? std::max(captured, mLastPts + 1) : expected;
+        const int64_t resync = ticks(kResyncThreshold);
+        // Until the rate is confirmed, a frame more than half a period late is taken as
+        // the camera's own, slower rate showing (a 15 fps camera described as 30).
+        const int64_t lateEnough = mConfirmed ? resync : std::min(resync, mPeriod / 2);
+        if (switched || captured - expected >= lateEnough) {
+            pts = std::max(captured, mLastPts + mPeriod / 2); // a pause, or a new rate: its capture time
+        } else if (expected - captured >= resync) {
+            // The slots ran ahead of the camera (a camera a little faster than its
+            // rate). A picture that stands alone is dropped, which brings the slots
+            // back; an H.264 frame others depend on is kept, half a period on.
+            if (mDropsEarlyFrames) return nullptr;
+            pts = std::max(captured, mLastPts + mPeriod / 2);
+        } else {
+            pts = expected;
+        }
     }
     SampleTimingInfo timing;
     timing.decodeTimeStamp = MediaTime::invalid();

@@ -2,8 +2,10 @@
 // placed one frame period apart, the period being the camera's delivered rate (30
 // fps gives 1/30 s, 15 fps 1/15 s), measured from the capture times and taken as the
 // nearest common rate: times are exact in the track's 1/90000 s timescale and capture
-// jitter does not show. A frame whose capture time is 60 ms or more away from its
-// place (a pause, drift) is placed at its capture time. Capture times count from the
+// jitter does not show. A frame 60 ms or more after its place (a pause) is placed at
+// its capture time; one 60 ms or more before it (the slots ran ahead of a camera a
+// little faster than its rate) is dropped when it stands alone (2vuy) and placed half
+// a period after the previous frame otherwise (H.264). Capture times count from the
 // session's start; the first sample starts the movie at 0 and lasts until the next.
 // Frames older than the previous one are dropped.
 #pragma once
@@ -37,6 +39,7 @@ protected:
     std::shared_ptr<const VideoFormatDescription> mFormatDescription;
     int64_t mNextSlot = -1; // where the next frame goes, in 1/kTimescale s; -1 before the first
     uint64_t mLastTimestamp = 0;
+    bool mDropsEarlyFrames = false; // frames stand alone: one may be dropped to catch up
 
 private:
     // Takes a capture interval into the rate; true when the period changed.

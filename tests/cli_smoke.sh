@@ -126,7 +126,8 @@ if command -v ffprobe >/dev/null; then
   [ "$(ffprobe -v error -show_entries stream=duration -of csv=p=0 "$work/a.wav")" = "0.300000" ] || fail "a.wav is not 0.3 s"
   [ "$(ffprobe -v error -show_entries stream=r_frame_rate -of csv=p=0 "$work/x.h264")" = "30/1" ] ||
     fail "x.h264 does not declare 30 fps"
-  [ -z "$(ffmpeg -nostdin -v error -i "$work/r.mov" -f null - 2>&1)" ] || fail "ffmpeg reports errors decoding r.mov"
+  decoded=$(ffmpeg -nostdin -v error -i "$work/r.mov" -f null - 2>&1)
+  [ -z "$decoded" ] || fail "ffmpeg reports errors decoding r.mov: $(head -c 600 <<<"$decoded")"
 fi
 
 # Ctrl-C: the movie is still finished, and the status says the run was cut short.
