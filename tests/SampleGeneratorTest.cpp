@@ -130,11 +130,10 @@ TEST(VideoSampleGenerator, JitterDoesNotShowButPausesAndDriftAreKept)
 
     // H.264 frames depend on each other: none is dropped; a frame too early is placed
     // half a period after the one before, never on top of it.
-    H264SampleGenerator h264(64, 64, 30);
-    const Bytes slice = {0, 0, 0, 5, 0x41, 0x9A, 0x01, 0x02, 0x03};
+    H264SampleGenerator h264(640, 480, 30);
     int64_t last = -1;
     for (uint64_t t : steady(30.2, 400)) {
-        Bytes copy = slice;
+        Bytes copy = last < 0 ? cat({kSPS, kPPS, kSlice}) : kSlice;
         auto sample = h264.CreateSample(copy.data(), static_cast<uint32_t>(copy.size()), t);
         ASSERT_TRUE(sample) << t;
         const int64_t pts = sample->timing().presentationTimeStamp.value;
