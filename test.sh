@@ -9,10 +9,10 @@ cd "$(dirname "$0")"
 mode=${1:-all}
 jobs=$(nproc)
 
-echo "== tests (RelWithDebInfo)"
+echo "== tests (Release)"
 ctest --test-dir build --output-on-failure -j "$jobs"
 echo "== benchmarks, one short pass each (the figures are for reading, not checked)"
-./build/bench/orva_bench --benchmark_min_time=0.01 2>/dev/null | grep -E '^BM_'
+ORVA_BENCH_SHORT=1 ./build/bench/orva_bench --benchmark_min_time=0.01 2>/dev/null | grep -E '^(machine|BM_)'
 [ "$mode" = quick ] && exit 0
 
 # The threaded tests: those that run library, queue or notification threads at once.

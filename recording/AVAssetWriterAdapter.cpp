@@ -92,7 +92,6 @@ int32_t AVAssetWriterAdapter::addSample(const std::shared_ptr<SampleBuffer>& sam
     std::lock_guard lock(mLock);
     auto& queue = input == mVideoInput ? mVideoQueue : mAudioQueue;
     bool& dropping = input == mVideoInput ? mVideoDropping : mAudioDropping;
-    const bool wasEmpty = queue.count() == 0;
     if (sample && !queue.enqueue(sample)) {
         // Said once per run of losses of the track, not once per sample.
         if (!dropping) std::fputs("[FATAL] dropping packet!\n", stderr);
@@ -100,7 +99,12 @@ int32_t AVAssetWriterAdapter::addSample(const std::shared_ptr<SampleBuffer>& sam
         mDropped.fetch_add(1, std::memory_order_relaxed);
     } else {
         dropping = false;
-        if (wasEmpty && mWriterWaiting) mWork.notify_one(); // the writer waits for work
+        // The waiting writer is woken for a batch, not for every sample (it looks on
+        // its own after kWriterPatience): far fewer wake-ups, the same bytes on disk.
+        if (mWriterWaiting && mAudioQueue.count() + mVideoQueue.count() >= kWakeBatch) {
+            mWriterWaiting = false;
+            mWork.notify_one();
+        }
     }
     return addSamplePriv(sample, input);
 }
@@ -150,8 +154,9 @@ void AVAssetWriterAdapter::AddSamplesFromQueues()
         }
     }
     std::unique_lock lock(mLock);
+    if (mStopping) return;
     mWriterWaiting = true;
-    mWork.wait(lock, [this] { return mStopping || mAudioQueue.count() > 0 || mVideoQueue.count() > 0; });
+    mWork.wait_for(lock, kWriterPatience, [this] { return mStopping || !mWriterWaiting; });
     mWriterWaiting = false;
 }
 

@@ -3,8 +3,8 @@
 // them); each goes into a bounded queue for its track (300 video, 1000 audio
 // samples), and a pull task on the serial "Media Writer Queue" moves queued samples
 // into the writer when it asks for more, the earlier of the two tracks first; with
-// nothing queued it waits for the next sample (no polling). Adding never waits for
-// the file. H.264
+// nothing queued it waits until a batch is queued or 50 ms have passed (a wake-up per
+// batch, not per sample). Adding never waits for the file. H.264
 // video is held back until a key frame. finish() (run by the destructor) waits for
 // the writer queue and blocks until the file is complete; never call it from that queue.
 #pragma once
@@ -15,6 +15,7 @@
 #include "platform/media/SimpleQueue.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -34,6 +35,10 @@ public:
     static constexpr size_t kAudioQueueCapacity = 1000;
     static constexpr size_t kVideoQueueCapacity = 300;
     static constexpr uint64_t kLowDiskSpace = 4000000;
+    // The writer, with nothing queued, waits until this many samples are queued or
+    // this long has passed, whichever comes first.
+    static constexpr size_t kWakeBatch = 16;
+    static constexpr std::chrono::milliseconds kWriterPatience{50};
 
     AVAssetWriterAdapter(const std::string& path, bool hasVideo, bool hasAudio);
     ~AVAssetWriterAdapter();

@@ -1,5 +1,7 @@
 #include "recording/UncompressedSampleGenerator.h"
 
+#include "platform/media/PixelBufferPool.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -12,17 +14,20 @@ UncompressedSampleGenerator::UncompressedSampleGenerator(int32_t width, int32_t 
     VideoFormatExtensions extensions;
     extensions.bytesPerRow = width * 2;
     mFormatDescription = VideoFormatDescription::create(kCodec2VUY, width, height, std::move(extensions));
+    mPictures = PixelBufferPool::create(width, height, kCodec2VUY);
 }
 
 std::shared_ptr<SampleBuffer> UncompressedSampleGenerator::CreateVideoSampleBuffer(const uint8_t* data,
                                                                                    uint64_t length,
                                                                                    const SampleTimingInfo& timing)
 {
-    if (!mFormatDescription || data == nullptr) return nullptr;
-    auto picture = PixelBuffer::create(mWidth, mHeight, kCodec2VUY);
+    if (!mFormatDescription || !mPictures || data == nullptr) return nullptr;
+    auto picture = mPictures->createPixelBuffer();
     if (!picture) return nullptr;
     picture->lockBaseAddress();
-    std::memcpy(picture->baseAddress(), data, std::min<uint64_t>(length, picture->dataSize()));
+    const size_t copied = static_cast<size_t>(std::min<uint64_t>(length, picture->dataSize()));
+    std::memcpy(picture->baseAddress(), data, copied);
+    std::memset(picture->baseAddress() + copied, 0, picture->dataSize() - copied); // a short frame is cleared, not left from an earlier picture
     picture->unlockBaseAddress();
     auto sample = SampleBuffer::createForImageBuffer(std::move(picture), mFormatDescription, timing);
     if (!sample) return nullptr;

@@ -73,9 +73,12 @@ void letTheWriterDrain(const std::unique_ptr<OrvaMovieCreator>& creator)
 std::vector<uint8_t> unit(std::vector<uint8_t> body)
 {
     const auto n = static_cast<uint32_t>(body.size());
-    std::vector<uint8_t> out = {static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16),
-                                static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)};
-    out.insert(out.end(), body.begin(), body.end());
+    std::vector<uint8_t> out(4 + body.size());
+    out[0] = static_cast<uint8_t>(n >> 24);
+    out[1] = static_cast<uint8_t>(n >> 16);
+    out[2] = static_cast<uint8_t>(n >> 8);
+    out[3] = static_cast<uint8_t>(n);
+    std::copy(body.begin(), body.end(), out.begin() + 4);
     return out;
 }
 

@@ -3,9 +3,11 @@
 #include "recording/H264SampleGenerator.h"
 #include "recording/PCMAudioSampleGenerator.h"
 #include "recording/UncompressedSampleGenerator.h"
+#include "platform/media/PixelBufferPool.h"
 
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 using namespace orva;
@@ -215,6 +217,44 @@ TEST(VideoSampleGenerator, UncompressedCopiesRowsAndDeclaresTheirSize)
     EXPECT_TRUE(g.CreateSample(shortFrame.data(), 100, 33333));
     auto cut = g.CreateSample(longFrame.data(), static_cast<uint32_t>(longFrame.size()), 66666);
     EXPECT_EQ(cut->totalSampleSize(), 640u * 480 * 2);
+}
+
+TEST(VideoSampleGenerator, UncompressedPicturesAreUsedAgainAndClearedWhereAFrameIsShort)
+{
+    UncompressedSampleGenerator g(64, 8, 30);
+    Bytes full(64 * 8 * 2, 0x55), shortFrame(10, 0x66);
+    auto first = g.CreateSample(full.data(), static_cast<uint32_t>(full.size()), 0);
+    ASSERT_TRUE(first);
+    const uint8_t* memory = first->imageBuffer()->data();
+    first.reset(); // the writer is done with it
+
+    auto second = g.CreateSample(shortFrame.data(), 10, 33333);
+    ASSERT_TRUE(second);
+    const auto& picture = *second->imageBuffer();
+    EXPECT_EQ(picture.data(), memory);
+    EXPECT_EQ(picture.data()[9], 0x66);
+    for (size_t i = 10; i < picture.dataSize(); ++i) ASSERT_EQ(picture.data()[i], 0) << "byte " << i;
+}
+
+TEST(PixelBufferPool, KeepsAtMostItsCapacityAndOutlivesItsOwner)
+{
+    auto pool = PixelBufferPool::create(32, 4, kCodec2VUY, 2);
+    ASSERT_TRUE(pool);
+    EXPECT_FALSE(PixelBufferPool::create(0, 4, kCodec2VUY));
+    std::vector<std::shared_ptr<PixelBuffer>> inFlight;
+    for (int i = 0; i < 5; ++i) inFlight.push_back(pool->createPixelBuffer());
+    for (const auto& p : inFlight) ASSERT_TRUE(p);
+    std::weak_ptr<PixelBufferPool> watch = pool;
+    pool.reset(); // its owner ends; pictures still out keep it
+    ASSERT_FALSE(watch.expired());
+    // Released from several threads at once, as writers and capture threads do.
+    std::thread a([&] { inFlight[0].reset(); inFlight[1].reset(); });
+    std::thread b([&] { inFlight[2].reset(); inFlight[3].reset(); });
+    a.join();
+    b.join();
+    EXPECT_EQ(watch.lock()->idleCount(), 2u);
+    inFlight.clear();
+    EXPECT_TRUE(watch.expired());
 }
 
 TEST(AudioSampleGenerator, PcmKeepsToTheCaptureClock)

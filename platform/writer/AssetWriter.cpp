@@ -36,6 +36,10 @@ constexpr int kVideoTimescale = 90000;
 // written (and synced at least once a second), so a recording cut short by a crash or
 // a power loss keeps all but its last second.
 constexpr const char* kFragmentDuration = "1000000";
+// The muxer holds a fragment in memory until it is written: uncompressed video
+// (124 MB a second at 1080p) is cut into fragments of at most this size instead, which
+// keeps the buffer small and saves the copies of growing it.
+constexpr int64_t kFragmentBytes = 8 << 20;
 // A gap in an audio track (samples lost on the way) is filled with silence of its
 // length, up to this long, so that what follows keeps its place against the video.
 constexpr int64_t kLongestFilledGap = 10; // seconds
@@ -372,6 +376,7 @@ bool AssetWriter::writeHeader()
     av_dict_set_int(&options, "video_track_timescale", kVideoTimescale, 0);
     av_dict_set(&options, "movflags", "+empty_moov+default_base_moof+use_metadata_tags+write_colr", 0);
     av_dict_set(&options, "frag_duration", kFragmentDuration, 0);
+    av_dict_set_int(&options, "frag_size", kFragmentBytes, 0);
     ctx->flush_packets = 1;
     const int r = avformat_write_header(ctx, &options);
     av_dict_free(&options);

@@ -71,7 +71,8 @@ MovieFinisher::Result MovieFinisher::finish(const std::string& workingPath, int 
         result.error = "cannot read \"" + workingPath + "\": " + text(r);
         return result;
     }
-    (void)avformat_find_stream_info(in, nullptr);
+    // The working file's own header describes every track in full (codec, size, the
+    // avcC): nothing is decoded to find out.
 
     AVFormatContext* out = nullptr;
     Output output{fd, 0};

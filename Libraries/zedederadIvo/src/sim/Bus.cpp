@@ -264,10 +264,12 @@ int32_t Bus::unsubscribe(void* handle, uint32_t event)
     if (removed.empty()) return ZI_ERR_INVALID_ARG;
     std::erase_if(mSubscriptions, [](const auto& s) { return !s->active; });
     const auto self = std::this_thread::get_id();
-    changed.wait(lock, [&] {
+    ++mCallbackWaiters;
+    callbacksDone.wait(lock, [&] {
         return std::all_of(removed.begin(), removed.end(),
                            [&](const auto& s) { return s->inFlight == 0 || s->callingThread == self; });
     });
+    --mCallbackWaiters;
     return ZI_OK;
 }
 
@@ -378,9 +380,28 @@ int Bus::dispatch(void* handle, uint32_t event, const void* data, uint32_t lengt
         ++called;
         std::lock_guard lock(mutex);
         sub->inFlight--;
-        changed.notify_all();
+        if (mCallbackWaiters > 0) callbacksDone.notify_all(); // only an unsubscribe waits for this
     }
     return called;
+}
+
+size_t Bus::handlesOf(const std::shared_ptr<Device>& device, void** out, size_t capacity)
+{
+    // Opening order without allocating: an insertion sort by id into the caller's array.
+    std::array<uint32_t, kMaxSubscribersPerEvent> ids{};
+    size_t count = 0;
+    for (auto& [key, h] : mHandles) {
+        if (h->device != device || count == capacity || count == ids.size()) continue;
+        size_t at = count++;
+        while (at > 0 && ids[at - 1] > h->id) {
+            ids[at] = ids[at - 1];
+            out[at] = out[at - 1];
+            --at;
+        }
+        ids[at] = h->id;
+        out[at] = key;
+    }
+    return count;
 }
 
 std::vector<void*> Bus::handlesOf(const std::shared_ptr<Device>& device)

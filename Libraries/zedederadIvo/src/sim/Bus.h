@@ -128,6 +128,8 @@ public:
     bool deviceStreaming(const std::shared_ptr<Device>& device);
     // The open handles of a device, in opening order (mutex held).
     std::vector<void*> handlesOf(const std::shared_ptr<Device>& device);
+    // The same into `out` (at most `capacity`), without allocating: for the frame path.
+    size_t handlesOf(const std::shared_ptr<Device>& device, void** out, size_t capacity);
     // Queue a library-wide event for delivery on the event thread.
     void postDeviceEvent(uint32_t event);
     void waitIdle();
@@ -146,6 +148,7 @@ public:
     bool manualClock = false;
     int64_t manualNow = 0;
     std::condition_variable clockChanged; // with mutex: the manual clock moved or was switched
+    std::condition_variable callbacksDone; // with mutex: a callback returned while an unsubscribe waits
     bool builtInsEnabled = true;
     bool everPlugged = false;
 
@@ -156,6 +159,7 @@ private:
     void stopEventThread(std::unique_lock<std::mutex>& lock);
     void eventLoop();
     void deliver(uint32_t event);
+    int mCallbackWaiters = 0; // unsubscribes waiting for callbacks in flight (mutex held)
 
     std::vector<std::shared_ptr<Device>> mDevices;
     std::unordered_map<void*, std::shared_ptr<Handle>> mHandles;

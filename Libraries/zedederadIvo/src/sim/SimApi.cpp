@@ -156,8 +156,7 @@ int32_t ZISim_PushFrame(const char* path, const void* data, uint32_t length, int
         auto d = bus.findDevice(path);
         if (!d) return 0;
         event = d->type == ZISIM_CAMERA ? VCI_EVENT_FRAME : ACI_EVENT_BUFFER;
-        for (void* h : bus.handlesOf(d))
-            if (count < handles.size()) handles[count++] = h;
+        count = bus.handlesOf(d, handles.data(), handles.size());
     }
     int32_t called = 0;
     for (size_t i = 0; i < count; ++i) called += bus.dispatch(handles[i], event, data, length, timestamp);
