@@ -2,9 +2,12 @@
 
 #include <orva/OrvaAudioDevice.h>
 #include <orva/OrvaVideoDevice.h>
+#include "devices/CallbackGate.h"
 #include "platform/foundation/SystemLog.h"
 
 #include <algorithm>
+#include <mutex>
+#include <vector>
 
 namespace orva {
 
@@ -15,10 +18,33 @@ std::shared_ptr<OrvaAVDevice> OrvaAVDevice::newDevice(const std::shared_ptr<Orva
     return OrvaVideoDevice::create(deviceInfo);
 }
 
-OrvaAVDevice::OrvaAVDevice(std::shared_ptr<OrvaDeviceInfo> deviceInfo) : mDeviceInfo(std::move(deviceInfo)) {}
+OrvaAVDevice::OrvaAVDevice(std::shared_ptr<OrvaDeviceInfo> deviceInfo)
+    : mDeviceInfo(std::move(deviceInfo)), mCallbackGate(new CallbackGate(this))
+{
+}
+
+void OrvaAVDevice::retireCallbackGate()
+{
+    if (!mCallbackGate) return;
+    const bool leftByAll = mCallbackGate->close();
+    if (leftByAll && !mSubscribed.load()) {
+        delete mCallbackGate;
+    } else {
+        // The library may still call through it: it stays, closed, for the process's
+        // life (a few bytes, once per device whose withdrawal failed).
+        static std::mutex lock;
+        static std::vector<CallbackGate*>* kept = new std::vector<CallbackGate*>;
+        std::lock_guard guard(lock);
+        kept->push_back(mCallbackGate);
+        SystemLog::log("The capture library did not confirm it stopped calling %s: its callbacks now reach nothing",
+                       mDeviceInfo ? mDeviceInfo->nameText().c_str() : "a device");
+    }
+    mCallbackGate = nullptr;
+}
 
 OrvaAVDevice::~OrvaAVDevice()
 {
+    retireCallbackGate(); // a subclass normally did, before its own members went
     SystemLog::log("Dealloc AVDevice %s Count:%ld", mDeviceInfo ? mDeviceInfo->nameText().c_str() : "(null)",
                    static_cast<long>(mDeviceInfo.use_count()));
     {

@@ -31,9 +31,8 @@ OrvaRecordSession::OrvaRecordSession(std::shared_ptr<OrvaVideoDevice> videoDevic
 
 OrvaRecordSession::~OrvaRecordSession()
 {
-    // A start that failed after opening the recorder leaves it open: finish it here.
-    // (The devices hold the session while it is their delegate, so this runs only
-    // once it is no longer one.)
+    // A session destroyed while recording (the devices hold it while it is their
+    // delegate, so only once they let it go) finishes what it has.
     mRecorderForCapture = nullptr;
     if (mRecorder) (void)mRecorder->closeRecorder();
     releaseWorkingPath();
@@ -109,19 +108,44 @@ int32_t OrvaRecordSession::startSession()
     releaseWorkingPath();
     mWorkingPath = FileManager::defaultManager().uniqueTemporaryPath(std::filesystem::path(mFileURL).filename().string());
     const int32_t opened = mRecorder->openRecorderWithFilPath(mWorkingPath, camera.get(), microphone.get());
-    if (opened != 0) return opened;
+    if (opened != 0) {
+        abandonStart();
+        return opened;
+    }
     mRecorderForCapture = mRecorder.get();
 
     auto self = shared_from_this();
     if (camera) camera->addDelegate(self);
     if (microphone) microphone->addDelegate(self);
+    const bool cameraRan = camera && camera->isCapturing(), microphoneRan = microphone && microphone->isCapturing();
     int32_t cameraResult = 0, microphoneResult = 0;
-    if (camera && !camera->isCapturing()) cameraResult = camera->startCapture();
-    if (microphone && !microphone->isCapturing()) microphoneResult = microphone->startCapture();
-    if (microphoneResult != 0) return microphoneResult;
-    if (cameraResult != 0) return cameraResult;
+    if (camera && !cameraRan) cameraResult = camera->startCapture();
+    if (microphone && !microphoneRan) microphoneResult = microphone->startCapture();
+    if (microphoneResult != 0 || cameraResult != 0) {
+        // What this start began is stopped again, and the session stops being the
+        // devices' delegate, so they no longer hold it (nor it them through them).
+        if (camera && !cameraRan && cameraResult == 0) (void)camera->stopCapture();
+        if (microphone && !microphoneRan && microphoneResult == 0) (void)microphone->stopCapture();
+        abandonStart();
+        return microphoneResult != 0 ? microphoneResult : cameraResult;
+    }
     mIsRunning = true;
     return 0;
+}
+
+void OrvaRecordSession::abandonStart()
+{
+    detach();
+    mRecorderForCapture = nullptr;
+    if (mRecorder) {
+        const auto working = mRecorder->fileURL();
+        (void)mRecorder->closeRecorder(); // its writer thread ends here
+        mLastDropped = 0;
+        std::error_code ignored;
+        if (working) std::filesystem::remove(*working, ignored); // in this process's private folder
+        mRecorder.reset();
+    }
+    releaseWorkingPath();
 }
 
 void OrvaRecordSession::detach()

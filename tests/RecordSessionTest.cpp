@@ -9,6 +9,7 @@
 #include <orva/NotificationCenter.h>
 #include <orva/OrvaRecorder.h>
 #include <orva/OrvaStatus.h>
+#include "platform/foundation/FileManager.h"
 #include "platform/writer/AssetWriter.h"
 
 #include <gtest/gtest.h>
@@ -27,6 +28,11 @@ using orvatest::SimBusTest;
 namespace fs = std::filesystem;
 
 namespace {
+
+size_t threadCount()
+{
+    return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator()));
+}
 
 class RecordSession : public SimBusTest {
 protected:
@@ -229,6 +235,31 @@ TEST_F(RecordSession, StoppingTwiceAndBuffersWithoutARecorder)
     const auto before = std::chrono::steady_clock::now();
     EXPECT_EQ(idle.closeRecorder(), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(400)) << "no run-loop turn";
+}
+
+TEST_F(RecordSession, FailedStartsLeaveNoSessionThreadOrFileBehind)
+{
+    choose(kCodec2VUY, 320, 240, 0x636D, 16000, 1, 16);
+    const size_t threadsBefore = threadCount();
+    for (int i = 0; i < 8; ++i) { // each pays the recorder's half-second closing turn
+        // The microphone refuses to start after the camera started: the camera stops
+        // again and the session no longer belongs to either device.
+        ZISim_InjectResult(i % 2 ? "ACI_Start_Capture" : "ACI_Subscribe_Event", 1, 1);
+        auto session = OrvaRecordSession::create(camera, mic, (base / "out" / "x.mov").string());
+        EXPECT_NE(session->startSession(), 0);
+        EXPECT_FALSE(session->isRunning());
+        EXPECT_FALSE(camera->isCapturing());
+        EXPECT_TRUE(camera->delegates().empty());
+        EXPECT_TRUE(mic->delegates().empty());
+        std::weak_ptr<OrvaRecordSession> watch = session;
+        session.reset();
+        ASSERT_TRUE(watch.expired()) << "start " << i << " left the session held";
+    }
+    EXPECT_TRUE(orvatest::waitUntil([&] { return threadCount() <= threadsBefore + 2; }))
+        << threadCount() << " threads, " << threadsBefore << " before";
+    EXPECT_FALSE(fs::exists(base / "out" / "x.mov"));
+    for (const auto& entry : fs::recursive_directory_iterator(base / "tmp"))
+        EXPECT_FALSE(entry.is_regular_file()) << entry.path() << " was left behind";
 }
 
 TEST_F(RecordSession, AFullDiskEndsTheRecordingOnceAndKeepsWhatWasWritten)

@@ -123,6 +123,36 @@ TEST_F(VideoDevice, CaptureParametersFollowTheFormat)
     EXPECT_EQ(camera->setCaptureFormat(*format(kCodecAVC1, 1280, 720)), 3);
 }
 
+TEST_F(VideoDevice, FramesArriveOnceAndNeverReachADestroyedCameraWhateverTheLibraryAnswers)
+{
+    openCamera();
+    ZISim_UseManualClock(1); // the stream makes no frame of its own; the test pushes them
+    camera->setFormat(format(kCodec2VUY, 320, 240));
+    auto log = std::make_shared<FrameLog>();
+    camera->addDelegate(log);
+    ASSERT_EQ(camera->startCapture(), 0);
+    const uint8_t frame[16] = {};
+    EXPECT_EQ(ZISim_PushFrame(kPath, frame, sizeof frame, 1), 1);
+
+    // A withdrawal the library refused: the camera reports stopped, and its next start
+    // withdraws the old subscription before making a new one.
+    ZISim_InjectResult("VCI_UnSubscribe_Event", 1, 1);
+    EXPECT_EQ(camera->stopCapture(), 7);
+    EXPECT_FALSE(camera->isCapturing());
+    ASSERT_EQ(camera->startCapture(), 0);
+    EXPECT_EQ(ZISim_PushFrame(kPath, frame, sizeof frame, 2), 1) << "one subscription, not two";
+    EXPECT_EQ(log->count(), 2u);
+
+    // Stop, withdrawal and close all fail, and the camera object goes: the library
+    // still calls back, and the call reaches nothing.
+    ZISim_InjectResult("VCI_Stop_Capture", 1, 1);
+    ZISim_InjectResult("VCI_UnSubscribe_Event", 1, 2);
+    ZISim_InjectResult("VCI_Close_Device", 1, 1);
+    camera.reset();
+    EXPECT_EQ(ZISim_PushFrame(kPath, frame, sizeof frame, 3), 1);
+    EXPECT_EQ(log->count(), 2u);
+}
+
 TEST_F(VideoDevice, StartAndStopStatusCodes)
 {
     makeCamera();
@@ -155,8 +185,12 @@ TEST_F(VideoDevice, StartAndStopStatusCodes)
     EXPECT_TRUE(journal().empty()) << "a second start does nothing";
 
     ZISim_InjectResult("VCI_Stop_Capture", 1, 1);
+    ZISim_JournalClear();
     EXPECT_EQ(camera->stopCapture(), 7);
-    EXPECT_TRUE(camera->isCapturing()) << "a failed stop leaves the device capturing";
+    EXPECT_FALSE(camera->isCapturing()) << "a failed stop still withdraws; the camera is stopped";
+    EXPECT_EQ(journal(), (std::vector<std::string>{"VCI_Stop_Capture(handle=h1, substream=0) -> 1",
+                                                   "VCI_UnSubscribe_Event(handle=h1, event=1) -> 0"}));
+    EXPECT_EQ(camera->startCapture(), 0) << "and starts again";
 
     ZISim_JournalClear();
     camera->closeDevice();

@@ -3,6 +3,7 @@
 
 #include <orva/unistr.h>
 #include <orva/OrvaDeviceManager.h>
+#include "devices/CallbackGate.h"
 #include "platform/capture/CaptureSession.h"
 #include "platform/foundation/DispatchQueue.h"
 #include <orva/RunLoop.h>
@@ -31,7 +32,9 @@ constexpr double kMeterInterval = static_cast<double>(0.03f);
 void AudioFrameCompletionCallback(void* /*reserved*/, _ACI_EVENT_INFO* info)
 {
     if (info == nullptr || info->context == nullptr) return;
-    static_cast<OrvaAudioDevice*>(info->context)->deliverFrame(info->data, info->length, info->timestamp);
+    CallbackGate::Passage passage(static_cast<CallbackGate*>(info->context));
+    if (auto* device = static_cast<OrvaAudioDevice*>(passage.device()))
+        device->deliverFrame(info->data, info->length, info->timestamp);
 }
 
 std::shared_ptr<OrvaAudioDevice> OrvaAudioDevice::create(std::shared_ptr<OrvaDeviceInfo> deviceInfo)
@@ -44,6 +47,7 @@ OrvaAudioDevice::OrvaAudioDevice(std::shared_ptr<OrvaDeviceInfo> deviceInfo) : O
 OrvaAudioDevice::~OrvaAudioDevice()
 {
     if (isOpen()) closeDevice();
+    retireCallbackGate();
     mFormat.reset();
     mSupportedFormats.reset();
 }
@@ -70,6 +74,7 @@ void OrvaAudioDevice::closeDevice()
 {
     if (isCapturing()) (void)stopCapture();
     if (isOpen()) {
+        (void)withdrawBuffers(); // a subscription a failed start or stop left behind
         (void)VCI_Close_Device(mHandle.load()); // the library's one close, for both kinds
         mIsOpen = false;                        // the handle keeps its old value
     }
@@ -125,6 +130,14 @@ void OrvaAudioDevice::setFormat(std::shared_ptr<const FormatDescription> format)
     mFormat = AudioFormatDescription::create(copy);
 }
 
+int32_t OrvaAudioDevice::withdrawBuffers()
+{
+    if (!mSubscribed.load()) return ZI_OK;
+    const int32_t result = ACI_UnSubscribe_Event(mHandle.load(), ACI_EVENT_BUFFER);
+    if (result == ZI_OK) mSubscribed = false; // the library waited for a callback under way
+    return result;
+}
+
 int32_t OrvaAudioDevice::startCapture()
 {
     if (!isOpen()) return kStatusNotOpen;
@@ -142,11 +155,20 @@ int32_t OrvaAudioDevice::startCapture()
     wave.bitsPerSample = static_cast<uint16_t>(asbd.mBitsPerChannel & 0xFFFF);
     void* handle = mHandle.load();
     if (ACI_Set_Capture_Parameters(handle, &wave) != ZI_OK) return kStatusNoFormat;
-    const int32_t subscribed = ACI_Subscribe_Event(handle, ACI_EVENT_BUFFER, AudioFrameCompletionCallback, this);
-    if (subscribed != ZI_OK) return subscribed;
+    // A subscription an earlier failure left in place goes first, so buffers are never
+    // delivered twice; if the library still will not confirm it, nothing starts.
+    if (withdrawBuffers() != ZI_OK) return kStatusFailed;
+    mSubscribed = true; // before the call: the library may call back before it returns
+    const int32_t subscribed = ACI_Subscribe_Event(handle, ACI_EVENT_BUFFER, AudioFrameCompletionCallback, mCallbackGate);
+    if (subscribed != ZI_OK) {
+        mSubscribed = false;
+        return subscribed;
+    }
     const int32_t started = ACI_Start_Capture(handle);
-    if (started == ZI_ERR_BUSY) return kStatusBusy;
-    if (started != ZI_OK) return started; // the subscription stays, as before
+    if (started != ZI_OK) {
+        (void)withdrawBuffers();
+        return started == ZI_ERR_BUSY ? kStatusBusy : started;
+    }
     mIsCapturing = true;
     return kStatusOK;
 }
@@ -155,12 +177,12 @@ int32_t OrvaAudioDevice::stopCapture()
 {
     if (!isOpen()) return kStatusNotOpen;
     if (!isCapturing()) return kStatusOK;
-    void* handle = mHandle.load();
-    int32_t result = ACI_Stop_Capture(handle);
-    if (result == ZI_OK) result = ACI_UnSubscribe_Event(handle, ACI_EVENT_BUFFER);
-    if (result != ZI_OK) return kStatusFailed; // still capturing: closeDevice tries again
+    // Both steps are tried whatever the first answers; afterwards the microphone
+    // reports not capturing, and a start tries the withdrawal again before subscribing.
+    const int32_t stopped = ACI_Stop_Capture(mHandle.load());
+    const int32_t withdrawn = withdrawBuffers();
     mIsCapturing = false;
-    return kStatusOK;
+    return stopped == ZI_OK && withdrawn == ZI_OK ? kStatusOK : kStatusFailed;
 }
 
 // ---- Level meter ----

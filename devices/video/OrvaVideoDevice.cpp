@@ -3,6 +3,7 @@
 
 #include <orva/unistr.h>
 #include <orva/OrvaDeviceManager.h>
+#include "devices/CallbackGate.h"
 #include "platform/foundation/DispatchQueue.h"
 
 #include <zedederadIvo.h>
@@ -52,7 +53,9 @@ const VideoFormatDescription* asVideo(const FormatDescription* format)
 void VideoFrameCompletionCallback(void* /*reserved*/, _VCI_EVENT_INFO* info)
 {
     if (info == nullptr || info->context == nullptr) return;
-    static_cast<OrvaVideoDevice*>(info->context)->deliverFrame(info->data, info->length, info->timestamp);
+    CallbackGate::Passage passage(static_cast<CallbackGate*>(info->context));
+    if (auto* device = static_cast<OrvaVideoDevice*>(passage.device()))
+        device->deliverFrame(info->data, info->length, info->timestamp);
 }
 
 std::shared_ptr<OrvaVideoDevice> OrvaVideoDevice::create(std::shared_ptr<OrvaDeviceInfo> deviceInfo)
@@ -63,6 +66,7 @@ std::shared_ptr<OrvaVideoDevice> OrvaVideoDevice::create(std::shared_ptr<OrvaDev
 OrvaVideoDevice::~OrvaVideoDevice()
 {
     if (isOpen()) closeDevice();
+    retireCallbackGate();
     mSupportedFormats.reset();
     mSupportedFrameIntervals.reset();
     mFrameinterval.store(nullptr);
@@ -91,6 +95,7 @@ void OrvaVideoDevice::closeDevice()
 {
     if (isCapturing()) (void)stopCapture();
     if (isOpen()) {
+        (void)withdrawFrames(); // a subscription a failed start or stop left behind
         (void)VCI_Close_Device(mHandle.load());
         mHandle = nullptr;
         mIsOpen = false;
@@ -203,6 +208,14 @@ int32_t OrvaVideoDevice::setCaptureFormat(const FormatDescription& format)
     return VCI_Set_Capture_Parameters(mHandle.load(), &p) != ZI_OK ? kStatusNoFormat : 0;
 }
 
+int32_t OrvaVideoDevice::withdrawFrames()
+{
+    if (!mSubscribed.load()) return ZI_OK;
+    const int32_t result = VCI_UnSubscribe_Event(mHandle.load(), VCI_EVENT_FRAME);
+    if (result == ZI_OK) mSubscribed = false; // the library waited for a callback under way
+    return result;
+}
+
 int32_t OrvaVideoDevice::startCapture()
 {
     if (isCapturing()) return 0;
@@ -210,21 +223,19 @@ int32_t OrvaVideoDevice::startCapture()
     if (!mFormat) return kStatusNoFormat;
     (void)setCaptureFormat(*mFormat);
     void* handle = mHandle.load();
-    const int32_t subscribed = VCI_Subscribe_Event(handle, VCI_EVENT_FRAME, VideoFrameCompletionCallback, this);
+    // A subscription an earlier failure left in place goes first, so frames are never
+    // delivered twice; if the library still will not confirm it, nothing starts.
+    if (withdrawFrames() != ZI_OK) return kStatusFailed;
     mSubstream = mFormat->mediaSubType() == kCodecAVC1 ? 1 : 0;
-    if (subscribed != ZI_OK) {
-        mIsCapturing = false;
+    mSubscribed = true; // before the call: the library may call back before it returns
+    if (VCI_Subscribe_Event(handle, VCI_EVENT_FRAME, VideoFrameCompletionCallback, mCallbackGate) != ZI_OK) {
+        mSubscribed = false;
         return kStatusFailed;
     }
     const int32_t started = VCI_Start_Capture(handle, mSubstream);
-    if (started == ZI_ERR_BUSY) {
-        (void)VCI_UnSubscribe_Event(handle, VCI_EVENT_FRAME);
-        mIsCapturing = false;
-        return kStatusRefused;
-    }
     if (started != ZI_OK) {
-        mIsCapturing = false; // the subscription stays in place
-        return kStatusFailed;
+        (void)withdrawFrames();
+        return started == ZI_ERR_BUSY ? kStatusRefused : kStatusFailed;
     }
     mIsCapturing = true;
     return 0;
@@ -234,12 +245,12 @@ int32_t OrvaVideoDevice::stopCapture()
 {
     if (!isCapturing()) return 0;
     if (!isOpen()) return kStatusNotOpen;
-    void* handle = mHandle.load();
-    int32_t result = VCI_Stop_Capture(handle, mSubstream);
-    if (result == ZI_OK) result = VCI_UnSubscribe_Event(handle, VCI_EVENT_FRAME);
-    if (result != ZI_OK) return kStatusFailed; // still capturing: closeDevice tries again
+    // Both steps are tried whatever the first answers; afterwards the device reports
+    // not capturing, and a start tries the withdrawal again before subscribing.
+    const int32_t stopped = VCI_Stop_Capture(mHandle.load(), mSubstream);
+    const int32_t withdrawn = withdrawFrames();
     mIsCapturing = false;
-    return 0;
+    return stopped == ZI_OK && withdrawn == ZI_OK ? 0 : kStatusFailed;
 }
 
 } // namespace orva

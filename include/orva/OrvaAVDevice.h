@@ -21,6 +21,8 @@
 
 namespace orva {
 
+class CallbackGate;
+
 /// The base of every capture device: OrvaVideoDevice (a camera) and OrvaAudioDevice
 /// (a microphone). Hosts make devices with newDevice() from a device record.
 class ORVA_EXPORT OrvaAVDevice : public std::enable_shared_from_this<OrvaAVDevice> {
@@ -80,6 +82,17 @@ protected:
     std::atomic<bool> mIsCapturing{false};       ///< set by the subclass's start and stop
     std::atomic<bool> mIsOpen{false};            ///< set by the subclass's open and close
     std::atomic<void*> mHandle{nullptr}; ///< the capture library's handle; read by motion tasks on their own queue
+
+    /// What the library's frame callbacks carry as their context (never the device
+    /// itself, which may go while the library still holds a subscription).
+    CallbackGate* mCallbackGate;
+    /// Whether a frame subscription may be in place in the library: set on subscribing,
+    /// cleared only when the library confirms the withdrawal.
+    std::atomic<bool> mSubscribed{false};
+    /// Called by each subclass's destructor, after closing: no callback reaches the
+    /// device afterwards. The gate is freed when the library confirmed every
+    /// withdrawal, otherwise kept for the process's life.
+    void retireCallbackGate();
 };
 
 } // namespace orva

@@ -67,7 +67,9 @@ public:
     /// the library's code when subscribing fails; 5 when the device is busy; the
     /// library's code for any other start failure.
     [[nodiscard]] int32_t startCapture() override;
-    /// 0 (also when not capturing); 3 not open; 7 when the library fails to stop.
+    /// 0 (also when not capturing); 3 not open; 7 when the library fails to stop or to
+    /// withdraw the subscription. After any answer but 3 the microphone reports not
+    /// capturing and can be started again; buffers never reach a destroyed object.
     [[nodiscard]] int32_t stopCapture() override;
     /// Record/description mapping of the wave format (public for the recording side
     /// and tests). The description carries only rate, format id, channels and bits.
@@ -117,6 +119,8 @@ private:
     friend void AudioFrameCompletionCallback(void*, _ACI_EVENT_INFO*);
     explicit OrvaAudioDevice(std::shared_ptr<OrvaDeviceInfo> deviceInfo);
     bool meterRunning() const;
+    /// Withdraws the buffer subscription if one may be in place; ZI_OK once the library confirmed.
+    int32_t withdrawBuffers();
 
     std::shared_ptr<const FormatList> mSupportedFormats;
     std::shared_ptr<const FormatDescription> mFormat;

@@ -46,7 +46,9 @@ public:
                                                      std::string fileURL);
     ~OrvaRecordSession() override;
 
-    /// 0 running; else the recorder's code (1, 8) or a device's start code.
+    /// 0 running; else the recorder's code (1, 8) or a device's start code. A start
+    /// that fails leaves nothing behind: the devices it started are stopped, the
+    /// session is no longer their delegate and no working file or writer remains.
     [[nodiscard]] int32_t startSession();
     /// Stops the microphone, finishes the movie and moves it to the destination;
     /// blocks for at least half a second (turning this thread's run loop). Always 0.
@@ -95,6 +97,7 @@ private:
     OrvaRecordSession(std::shared_ptr<OrvaVideoDevice> videoDevice, std::shared_ptr<OrvaAudioDevice> audioDevice,
                       std::string fileURL);
     void detach(); ///< removes the session from both devices' delegate lists
+    void abandonStart(); ///< undoes a start that failed: no delegate entry, no recorder, no working file
     void placeMovie(const std::string& working);
     void releaseWorkingPath(); ///< lets another recording have the working file's name
 

@@ -87,7 +87,9 @@ public:
     /// 0 (also when already capturing), 3 not open, 2 no format, 6 refused (the camera
     /// is in use), 7 failed.
     [[nodiscard]] int32_t startCapture() override;
-    /// 0 (also when not capturing), 3 capturing but not open, 7 failed.
+    /// 0 (also when not capturing), 3 capturing but not open, 7 failed. After any
+    /// answer but 3 the camera reports not capturing and can be started again; frames
+    /// never reach a camera object that was destroyed, whatever the library answered.
     [[nodiscard]] int32_t stopCapture() override;
     ///@}
 
@@ -245,6 +247,8 @@ public:
 private:
     friend void VideoFrameCompletionCallback(void*, _VCI_EVENT_INFO*);
     explicit OrvaVideoDevice(std::shared_ptr<OrvaDeviceInfo> deviceInfo) : OrvaAVDevice(std::move(deviceInfo)) {}
+    /// Withdraws the frame subscription if one may be in place; ZI_OK once the library confirmed.
+    int32_t withdrawFrames();
 
     enum class Kind { S32, S16, U16, U32, U8, Bool };
     int32_t getProperty(const PropertySet& set, uint32_t id, uint32_t query, void* block, uint32_t width);
