@@ -1,5 +1,7 @@
 #include <orva/SMResolutionInfo.h>
 
+#include "catalogue/CatalogueFile.h"
+
 #include <orva/SMXMLReader.h>
 
 #include <fstream>
@@ -72,11 +74,7 @@ Value SMResolutionInfo::productList(const Value& root, uint32_t productID)
 Value SMResolutionInfo::readList(uint32_t productID) const
 {
     if (mPath.empty() || hasScheme(mPath)) return Value();
-    std::ifstream file(mPath, std::ios::binary);
-    if (!file) return Value();
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return productList(SMXMLReader::dictionaryForXMLData(bytes.str(), nullptr), productID);
+    return productList(CatalogueFile::read(mPath).root, productID);
 }
 
 Value SMResolutionInfo::parsePlist(uint32_t productID)

@@ -1,6 +1,7 @@
 #include <orva/SMXMLReader.h>
 
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/FileManager.h"
 #include "platform/foundation/SystemLog.h"
 
 #include <algorithm>
@@ -150,11 +151,9 @@ Value SMXMLReader::dictionaryForPath(const std::string& name, ErrorPlace error)
 {
     const auto path = Bundle::componentBundle()->pathForResource(name, "xml");
     if (!path) return Value();
-    std::ifstream file(*path, std::ios::binary);
-    if (!file) return Value();
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return dictionaryForXMLData(bytes.str(), error);
+    const auto bytes = FileManager::defaultManager().readRegularFile(*path, XMLParser::kMaximumDocumentBytes);
+    if (!bytes) return Value();
+    return dictionaryForXMLData(*bytes, error);
 }
 
 Value SMXMLReader::objectWithData(const std::string& data)
@@ -163,9 +162,14 @@ Value SMXMLReader::objectWithData(const std::string& data)
     mDictionaryStack.push_back(Value::makeTable());
     mTextInProgress.clear();
     if (data.empty()) return Value(); // nothing to read: null, no error
+    mElements = 0;
     XMLParser parser(data);
     parser.setDelegate(this);
     const bool ok = parser.parse();
+    // One line per document, never one per element or text chunk: a large or hostile
+    // document costs the system log nothing more.
+    if (ok)
+        SystemLog::log("Read an XML document of %zu bytes: %zu elements", data.size(), mElements);
     Value root = mDictionaryStack.front();
     mDictionaryStack.clear();
     mTextInProgress.clear();
@@ -177,7 +181,7 @@ void SMXMLReader::didStartElement(XMLParser&, const std::string& elementName, co
 {
     Value parent = mDictionaryStack.back();
     Value child = Value::makeTable();
-    SystemLog::log("%s,%s,%s", "(null)", "(null)", elementName.c_str());
+    ++mElements;
     for (const auto& [name, text] : attributes) {
         if (name == "PID")
             child.set(name, Number::numberWithInt(hexValue(text)));
@@ -198,9 +202,8 @@ void SMXMLReader::didStartElement(XMLParser&, const std::string& elementName, co
     mDictionaryStack.push_back(child);
 }
 
-void SMXMLReader::foundCharacters(XMLParser& parser, const std::string& characters)
+void SMXMLReader::foundCharacters(XMLParser&, const std::string& characters)
 {
-    SystemLog::write(parser.description());
     mTextInProgress += trimmed(characters);
 }
 
@@ -208,7 +211,6 @@ void SMXMLReader::didEndElement(XMLParser&, const std::string& elementName, cons
 {
     if (mDictionaryStack.size() < 2) return; // never pops the root
     Value element = mDictionaryStack.back();
-    SystemLog::log("%s,%s", "(null)", "(null)");
     mDictionaryStack.pop_back();
     Value parent = mDictionaryStack.back();
     auto parentTable = parent.table();
@@ -253,7 +255,7 @@ void SMXMLReader::didEndElement(XMLParser&, const std::string& elementName, cons
 void SMXMLReader::parseErrorOccurred(XMLParser& parser, const XMLParseError& error)
 {
     if (mErrorPointer) *mErrorPointer = error;
-    SystemLog::write(parser.description());
+    SystemLog::log("%s: %s", parser.description().c_str(), error.description().c_str());
 }
 
 } // namespace orva

@@ -7,6 +7,7 @@
 #include <GL/gl.h>
 #include <GL/glext.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace orva {
@@ -110,9 +111,25 @@ void GLString::genTexture()
 {
     const Size previousSize = mTexSize;
     const Size frame = frameSize();
-    // The bitmap: one pixel per point (at least one pixel, so an empty text still works).
-    const int width = std::max(1, static_cast<int>(std::ceil(frame.width)));
-    const int height = std::max(1, static_cast<int>(std::ceil(frame.height)));
+    mContext = GLContext::current();
+    if (!mContext) {
+        SystemLog::write(kNoContextLine);
+        mRequiresUpdate = false;
+        return;
+    }
+    // The bitmap: one pixel per point (at least one pixel, so an empty text still
+    // works), no larger than the largest texture the context takes: a longer label is
+    // cut at that edge rather than drawing nothing.
+    GLint largest = 0;
+    glGetIntegerv(GL_MAX_RECTANGLE_TEXTURE_SIZE_ARB, &largest);
+    if (largest <= 0) largest = 2048; // the least any context offers
+    const int wanted = std::max(1, static_cast<int>(std::ceil(frame.width)));
+    const int wantedHeight = std::max(1, static_cast<int>(std::ceil(frame.height)));
+    const int width = std::min(wanted, static_cast<int>(largest));
+    const int height = std::min(wantedHeight, static_cast<int>(largest));
+    if (width != wanted || height != wantedHeight)
+        SystemLog::log("GLString: the label is %dx%d pixels, larger than the largest texture (%d); it is cut to %dx%d",
+                       wanted, wantedHeight, static_cast<int>(largest), width, height);
     auto image = BitmapContext::create(width, height);
     if (!image) {
         mRequiresUpdate = false;
@@ -130,7 +147,7 @@ void GLString::genTexture()
     }
     // Drawn upside down: the bitmap's first row goes to the quad's lower edge.
     image->saveGState();
-    image->translate(0, frame.height);
+    image->translate(0, height == wantedHeight ? frame.height : height);
     image->scale(1, -1);
     image->setColor(mTextColor);
     image->drawAttributedString(mString, {mMarginSize.width, mMarginSize.height});
@@ -138,12 +155,6 @@ void GLString::genTexture()
     const std::vector<uint8_t> pixels = image->premultipliedRGBA();
     mTexSize = {static_cast<double>(width), static_cast<double>(height)};
 
-    mContext = GLContext::current();
-    if (!mContext) {
-        SystemLog::write(kNoContextLine);
-        mRequiresUpdate = false;
-        return;
-    }
     glPushAttrib(GL_TEXTURE_BIT);
     const bool generated = mTexName == 0;
     if (generated) glGenTextures(1, &mTexName);

@@ -4,9 +4,12 @@
 #include <orva/OrvaAudioDevice.h>
 #include "platform/capture/CaptureDevice.h"
 #include <orva/RunLoop.h>
+#include <orva/NotificationCenter.h>
+#include "platform/capture/AudioChannel.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <thread>
 
@@ -74,10 +77,30 @@ protected:
         ASSERT_EQ(mic->openDevice(), 0);
         mic->setVolumeCur(Number::numberWithInt(255));
     }
-    // Runs the meter for a while and answers the last level received.
-    float meterFor(double seconds)
+    // Runs the main run loop (where levels arrive) until `condition` holds or a
+    // generous deadline passes; answers whether it held.
+    template <typename Condition>
+    bool meterUntil(Condition condition)
     {
-        RunLoop::current().runUntilDate(seconds);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            RunLoop::current().runUntilDate(0.01);
+        }
+        return true;
+    }
+    // Runs the meter until a level within 0.1 dB of `expected` arrives; answers the
+    // last level received (NaN when none came).
+    float meterNear(float expected)
+    {
+        (void)meterUntil([&] { return !log->levels.empty() && std::fabs(log->levels.back() - expected) <= 0.1f; });
+        return log->levels.empty() ? NAN : log->levels.back();
+    }
+    // Runs the meter until `n` more levels arrived; answers the last.
+    float meterTicks(size_t n)
+    {
+        const size_t target = log->levels.size() + n;
+        (void)meterUntil([&] { return log->levels.size() >= target; });
         return log->levels.empty() ? NAN : log->levels.back();
     }
     std::shared_ptr<OrvaAudioDevice> mic;
@@ -89,16 +112,17 @@ TEST_F(AudioMeter, LevelIsThePlainMeanOfTheChannelsInDecibels)
     makeMicrophone("usb-3/audio", {-20.0f, -40.0f});
     mic->addDelegate(log);
     EXPECT_EQ(mic->startVUMeter(), 0);
-    EXPECT_NEAR(meterFor(0.25), -30.0f, 0.1);
-    EXPECT_GE(log->levels.size(), 4u) << "about 33 ticks a second";
+    EXPECT_NEAR(meterNear(-30.0f), -30.0f, 0.1);
+    meterTicks(4); // the timer repeats
     EXPECT_EQ(log->threads.front(), std::this_thread::get_id()) << "through the main queue";
     const auto lines = logLines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "IsRunning YES"), lines.end());
 
     mic->setVolumeCur(Number::numberWithInt(128)); // half the amplitude: about 6 dB down
-    EXPECT_NEAR(meterFor(0.15), -30.0f + 20.0f * std::log10(128.0f / 255.0f), 0.1);
+    const float halfVolume = -30.0f + 20.0f * std::log10(128.0f / 255.0f);
+    EXPECT_NEAR(meterNear(halfVolume), halfVolume, 0.1);
     mic->setMute(true);
-    EXPECT_NEAR(meterFor(0.15), -120.0f, 0.1) << "mute reads as silence";
+    EXPECT_NEAR(meterNear(-120.0f), -120.0f, 0.1) << "mute reads as silence";
 }
 
 TEST_F(AudioMeter, MonoMicrophoneReadsItsOneChannel)
@@ -108,7 +132,7 @@ TEST_F(AudioMeter, MonoMicrophoneReadsItsOneChannel)
     ZISim_JournalClear();
     mic->addDelegate(log);
     (void)mic->startVUMeter();
-    EXPECT_NEAR(meterFor(0.15), -6.5f, 0.1);
+    EXPECT_NEAR(meterNear(-6.5f), -6.5f, 0.1);
     EXPECT_TRUE(calls("ACI_").empty()) << "the meter does not go through the capture library";
 }
 
@@ -122,7 +146,7 @@ TEST_F(AudioMeter, StopSendsNegativeInfinityOnceToListeningDelegatesOnly)
     EXPECT_TRUE(log->levels.empty()) << "idle: nothing sent";
 
     (void)mic->startVUMeter();
-    meterFor(0.1);
+    meterTicks(1);
     EXPECT_EQ(mic->stopVUMeter(), 0);
     ASSERT_FALSE(log->levels.empty());
     EXPECT_TRUE(std::isinf(log->levels.back()) && log->levels.back() < 0) << "sent at once, on this thread";
@@ -134,7 +158,7 @@ TEST_F(AudioMeter, StopSendsNegativeInfinityOnceToListeningDelegatesOnly)
     EXPECT_EQ(framesOnly->levels, 0);
 
     (void)mic->startVUMeter(); // right after a stop: a new session, new levels
-    EXPECT_NEAR(meterFor(0.1), -20.0f, 0.1);
+    EXPECT_NEAR(meterNear(-20.0f), -20.0f, 0.1);
 
     // closeDevice stops a running meter, even on a device that was never opened.
     auto unopened = std::dynamic_pointer_cast<OrvaAudioDevice>(OrvaAVDevice::newDevice(mic->deviceInfo()));
@@ -163,6 +187,25 @@ TEST_F(AudioMeter, PlatformDevicesAreMatchedByPathInTheirOrder)
     EXPECT_TRUE(logged);
 }
 
+TEST_F(AudioMeter, AnUnpluggedMicrophoneFallsToSilenceAndTheHostHearsItLeft)
+{
+    makeMicrophone("usb-8/audio", {-20.0f, -20.0f});
+    std::vector<std::string> heard;
+    const auto token = NotificationCenter::defaultCenter().addObserver(
+        KPXDeviceRemoved, [&](const Notification& n) { heard.push_back(n.name); });
+    mic->addDelegate(log);
+    (void)mic->startVUMeter();
+    ASSERT_NEAR(meterNear(-20.0f), -20.0f, 0.1);
+
+    ASSERT_EQ(ZISim_Unplug("usb-8/audio"), 0);
+    ZISim_WaitIdle();
+    EXPECT_NEAR(meterNear(AudioChannel::kSilenceLevel), AudioChannel::kSilenceLevel, 0.1) << "not the last level forever";
+    EXPECT_NEAR(meterTicks(3), AudioChannel::kSilenceLevel, 0.1) << "and it stays there";
+    EXPECT_TRUE(mic->channelLevels().empty() || mic->channelLevels().front() == AudioChannel::kSilenceLevel);
+    NotificationCenter::defaultCenter().removeObserver(token);
+    EXPECT_EQ(heard, std::vector<std::string>{"kKPXDeviceRemoved"});
+}
+
 TEST_F(AudioMeter, NoMatchingDeviceRunsWithoutInputAndSendsNoLevels)
 {
     makeMicrophone("usb-7/audio", {-20.0f, -20.0f});
@@ -170,7 +213,7 @@ TEST_F(AudioMeter, NoMatchingDeviceRunsWithoutInputAndSendsNoLevels)
     ZISim_WaitIdle();
     mic->addDelegate(log);
     (void)mic->startVUMeter();
-    meterFor(0.1);
+    RunLoop::current().runUntilDate(0.1); // a few ticks' worth, if any were sent
     EXPECT_TRUE(log->levels.empty());
     const auto lines = logLines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "IsRunning YES"), lines.end());

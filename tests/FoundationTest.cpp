@@ -1,3 +1,4 @@
+#include "catalogue/CatalogueFile.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/FileManager.h"
 #include <orva/NotificationCenter.h>
@@ -5,9 +6,13 @@
 #include "platform/foundation/PropertyList.h"
 #include <orva/RunLoop.h>
 #include "platform/foundation/UUID.h"
+#include "platform/graphics/ImageReader.h"
+#include "platform/writer/MovieProbe.h"
 #include <orva/Value.h>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <atomic>
 #include <chrono>
@@ -59,6 +64,23 @@ TEST(Value, TablesAndListsAreShared)
     EXPECT_TRUE(Value("x").get("k").isNull());
     EXPECT_TRUE(copy.isSameAs(root));
     EXPECT_FALSE(Value::makeTable().isSameAs(Value::makeTable()));
+}
+
+TEST(Value, DescriptionOfADeepValueIsMadeInOnePass)
+{
+    Value root = Value::makeList();
+    Value at = root;
+    for (int depth = 0; depth < 2000; ++depth) {
+        Value child = Value::makeList();
+        at.append(child);
+        at = child;
+    }
+    at.append(Value("leaf"));
+    const std::string text = root.description();
+    // Every level opens and closes once, indented two spaces a level.
+    EXPECT_EQ(std::count(text.begin(), text.end(), '('), 2001);
+    EXPECT_NE(text.find(std::string(2 * 2001, ' ') + "\"leaf\""), std::string::npos);
+    EXPECT_EQ(Value::makeTable().description(), "{\n}");
 }
 
 TEST(NotificationCenter, PostsSynchronouslyToMatchingObserversUntilRemoved)
@@ -281,4 +303,31 @@ TEST_F(PrivateTemporaryFolder, RemovesOnlyRegularFilesAndFindsWhatEndedProcesses
     EXPECT_EQ(fm.uniqueTemporaryPath("clip.mov"), first);
     fm.releaseTemporaryPath(first);
     fm.releaseTemporaryPath(second);
+}
+
+TEST_F(PrivateTemporaryFolder, InputsThatAreNotRegularFilesAreRefusedAtOnce)
+{
+    auto& fm = FileManager::defaultManager();
+    const std::string fifo = (base / "pipe").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::string error;
+    // Each of these would block for ever opening a pipe nobody writes to.
+    EXPECT_FALSE(fm.readRegularFile(fifo, 1 << 20, &error));
+    EXPECT_EQ(error, "\"" + fifo + "\" is a pipe, not a file");
+    EXPECT_FALSE(fm.readRegularFile("/dev/zero", 1 << 20, &error));
+    EXPECT_EQ(error, "\"/dev/zero\" is a device, not a file");
+    EXPECT_FALSE(fm.readRegularFile(base.string(), 1 << 20, &error));
+    EXPECT_NE(CatalogueFile::read(fifo).error.find("is a pipe"), std::string::npos);
+    EXPECT_NE(CatalogueFile::read("/dev/zero").error.find("is a device"), std::string::npos);
+    EXPECT_FALSE(MovieProbe::probe(fifo, &error));
+    EXPECT_NE(error.find("is a pipe"), std::string::npos);
+    EXPECT_FALSE(ImageReader::read(fifo, &error));
+    EXPECT_NE(error.find("is a pipe"), std::string::npos);
+
+    // A regular file is read up to its limit and refused past it.
+    const std::string file = (base / "four").string();
+    std::ofstream(file) << "four";
+    EXPECT_EQ(fm.readRegularFile(file, 4, &error), std::optional<std::string>("four"));
+    EXPECT_FALSE(fm.readRegularFile(file, 3, &error));
+    EXPECT_NE(error.find("is larger than"), std::string::npos);
 }

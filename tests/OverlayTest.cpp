@@ -4,9 +4,12 @@
 #include "platform/foundation/SystemLog.h"
 #include "platform/graphics/BitmapContext.h"
 #include "platform/graphics/HeadlessGLContext.h"
+#include "platform/graphics/ImageReader.h"
 
 #include <GL/gl.h>
+#include <GL/glext.h>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -230,6 +233,63 @@ TEST_F(Overlay, GLStringTextIsUprightAndNeedsAContext)
     EXPECT_EQ(orphan.texName(), 0u);
     EXPECT_FALSE(orphan.requiresUpdate());
     orphan.drawAtPoint({0, 0}); // no texture, no parent view: nothing
+}
+
+TEST_F(Overlay, AnImageDeclaringHugeDimensionsIsRefusedBeforeDecoding)
+{
+    // A PNG of 20000 x 20000 pixels (1.6 GB decoded) in a few hundred bytes.
+    auto bigEndian = [](std::string& out, uint32_t v) {
+        for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((v >> shift) & 0xFF);
+    };
+    std::string ihdr = "IHDR";
+    bigEndian(ihdr, 20000);
+    bigEndian(ihdr, 20000);
+    ihdr += std::string("\x08\x06\x00\x00\x00", 5); // 8 bits, RGBA, no interlace
+    std::string png = "\x89PNG\r\n\x1A\n";
+    bigEndian(png, 13);
+    png += ihdr;
+    bigEndian(png, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(ihdr.data()), static_cast<uInt>(ihdr.size()))));
+    // The start of the pixel data: decoders learn the size when it begins.
+    std::vector<Bytef> zeros(4096, 0), packed(compressBound(4096));
+    uLongf packedSize = packed.size();
+    ASSERT_EQ(compress(packed.data(), &packedSize, zeros.data(), zeros.size()), Z_OK);
+    std::string idat = "IDAT" + std::string(reinterpret_cast<const char*>(packed.data()), packedSize);
+    bigEndian(png, static_cast<uint32_t>(packedSize));
+    png += idat;
+    bigEndian(png, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(idat.data()), static_cast<uInt>(idat.size()))));
+    const std::string path = (dir / "bomb.png").string();
+    std::ofstream(path, std::ios::binary) << png;
+
+    std::string error;
+    EXPECT_FALSE(ImageReader::read(path, &error));
+    EXPECT_EQ(error, "the image is 20000x20000 pixels, larger than 8192x8192");
+    CameraStatusDisplay status(path);
+    EXPECT_FALSE(status.hasImage());
+}
+
+TEST_F(Overlay, ALabelWiderThanTheLargestTextureIsCutNotLost)
+{
+    GLint largest = 0;
+    glGetIntegerv(GL_MAX_RECTANGLE_TEXTURE_SIZE_ARB, &largest);
+    ASSERT_GT(largest, 0);
+    std::vector<std::string> lines;
+    const auto hook = SystemLog::addHook([&](const std::string& line) { lines.push_back(line); });
+    TextAttributes big;
+    big.fontSize = 40;
+    GLString label(AttributedString(std::string(static_cast<size_t>(largest) / 8, 'W'), big));
+    ASSERT_GT(label.frameSize().width, largest) << "the label must be too wide for this test";
+    clearTo(0, 0, 0);
+    label.genTexture();
+    SystemLog::removeHook(hook);
+    ASSERT_NE(label.texName(), 0u);
+    EXPECT_EQ(label.texSize().width, largest);
+    label.drawWithBounds({{0, 100}, {640, label.texSize().height}});
+    int ink = 0;
+    for (int x = 0; x < 640; ++x)
+        for (int y = 100; y < 100 + static_cast<int>(label.texSize().height); y += 4) ink += gl->pixel(x, y)[0] > 128;
+    EXPECT_GT(ink, 100) << "the label draws";
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find("larger than the largest texture"), std::string::npos);
 }
 
 TEST(RoundRectPath, RadiusClampAndDegenerateRects)

@@ -1,8 +1,10 @@
 #include <orva/SMResolutionInfo.h>
+#include "catalogue/CatalogueFile.h"
 #include "platform/foundation/SystemLog.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -102,6 +104,30 @@ TEST_F(ResolutionInfo, FindResolutionSwitchesProductAndRereadsTheFile)
     ASSERT_EQ(info.getResolutionCount(&count), 0);
     EXPECT_EQ(count, 2u);
     EXPECT_EQ(info.productID(), 7u);
+}
+
+TEST_F(ResolutionInfo, ACatalogueIsParsedOnceHoweverManyCamerasAsk)
+{
+    // 2,000 cameras, each asked about on its own, as a host with many products does.
+    std::string xml = "<Resolutions>";
+    for (int pid = 1; pid <= 2000; ++pid) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "%04X", pid);
+        xml += std::string("<Camera PID=\"") + hex + "\">" + resolution(640, 480, "<FrameRate>30</FrameRate>") + "</Camera>";
+    }
+    write(xml + "</Resolutions>");
+    const size_t before = CatalogueFile::parseCount();
+    for (uint32_t pid = 1; pid <= 2000; pid += 37) {
+        SMResolutionInfo info(path, pid);
+        EXPECT_TRUE(info.findResolution(pid, 640, 480, false).isTable()) << pid;
+    }
+    EXPECT_EQ(CatalogueFile::parseCount(), before + 1);
+
+    // A changed file is seen at once.
+    write("<Resolutions><Camera PID=\"0B0D\">" + resolution(352, 288, "<FrameRate>30</FrameRate>") +
+          "</Camera></Resolutions>");
+    EXPECT_TRUE(SMResolutionInfo(path, 2829).findResolution(2829, 352, 288, false).isTable());
+    EXPECT_EQ(CatalogueFile::parseCount(), before + 2);
 }
 
 TEST_F(ResolutionInfo, UnreadableOrSingularCatalogues)

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <unistd.h>
 
 using namespace orva;
 
@@ -153,22 +154,49 @@ TEST_F(XMLReader, BadDocumentsGiveNullAndAnError)
     EXPECT_EQ(read("<a k=\"" + big + "\"/>").get("a").get("k").text()->size(), big.size());
 }
 
-TEST_F(XMLReader, LogsElementsTextAndResourcesComeFromTheComponentFolder)
+TEST_F(XMLReader, LogsOneLinePerDocumentAndResourcesComeFromTheComponentFolder)
 {
-    const auto folder = std::filesystem::temp_directory_path() / "orva-xml-resources";
+    const auto folder = std::filesystem::temp_directory_path() / ("orva-xml-resources-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
-    std::ofstream(folder / "Sample.xml") << "<s><v>hi</v></s>";
+    std::ofstream(folder / "Sample.xml") << "<s><v>hi</v><v>there</v></s>";
     Bundle::setComponentBundleResourcePath(folder.string());
     const Value v = SMXMLReader::dictionaryForPath("Sample", nullptr);
     Bundle::setComponentBundleResourcePath(std::nullopt);
     std::filesystem::remove_all(folder);
-    EXPECT_EQ(textOf(v.get("s").get("v")), "hi");
-    const std::vector<std::string> expected = {"(null),(null),s", "(null),(null),v"};
-    ASSERT_GE(lines.size(), 5u);
-    EXPECT_EQ(lines[0], expected[0]);
-    EXPECT_EQ(lines[1], expected[1]);
-    EXPECT_EQ(lines[2].rfind("<XMLParser: 0x", 0), 0u);
-    EXPECT_EQ(lines[3], "(null),(null)");
+    EXPECT_EQ(textOf(v.get("s").get("v").at(1)), "there");
+    EXPECT_EQ(lines, std::vector<std::string>{"Read an XML document of 28 bytes: 3 elements"});
+}
+
+TEST_F(XMLReader, HostileDocumentsEndQuicklyWithAnError)
+{
+    // Nested entities that would expand to gigabytes ("billion laughs").
+    std::string laughs = "<?xml version=\"1.0\"?><!DOCTYPE l [<!ENTITY l0 \"ha\">";
+    for (int i = 1; i <= 10; ++i) {
+        laughs += "<!ENTITY l" + std::to_string(i) + " \"";
+        for (int k = 0; k < 10; ++k) laughs += "&l" + std::to_string(i - 1) + ";";
+        laughs += "\">";
+    }
+    laughs += "]><l>&l10;</l>";
+    std::optional<XMLParseError> error;
+    EXPECT_TRUE(SMXMLReader::dictionaryForXMLString(laughs, &error).isNull());
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, 43) << error->description(); // expat's amplification limit
+
+    // Character references by the million are text like any other, logged once.
+    std::string references = "<a>";
+    for (int i = 0; i < 200000; ++i) references += "&#65;";
+    references += "</a>";
+    lines.clear();
+    EXPECT_EQ(textOf(read(references).get("a")).size(), 200000u);
+    EXPECT_EQ(lines.size(), 1u);
+
+    // Past the size limit nothing is parsed.
+    error.reset();
+    const std::string huge = "<a>" + std::string(XMLParser::kMaximumDocumentBytes, ' ') + "</a>";
+    EXPECT_TRUE(SMXMLReader::dictionaryForXMLString(huge, &error).isNull());
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, XMLParser::kErrorTooLarge);
+    EXPECT_NE(error->description().find("larger than 16 MB"), std::string::npos);
 }
 
 } // namespace

@@ -110,7 +110,14 @@ check record-progress 0 "" $'\r' -- "$orva" record --seconds 0.5 --progress -y "
 json "record --json" -- "$orva" record --seconds 0.5 -y --json "$work/r.mov"
 check probe 0 "QuickTime movie, .* 2 tracks" "" -- "$orva" probe "$work/r.mov"
 json "probe --json" -- "$orva" probe --json "$work/r.mov"
-check probe-not-a-movie 1 "" "cannot open the movie" -- "$orva" probe "$work/missing.mov"
+check probe-not-a-movie 1 "" "cannot read .*missing.mov" -- "$orva" probe "$work/missing.mov"
+# Inputs that are not files are refused at once (a pipe would block for ever).
+mkfifo "$work/fifo"
+check probe-fifo 1 "" "is a pipe" -- timeout 60 "$orva" probe "$work/fifo"
+check repair-fifo 1 "" "not a file" -- timeout 60 "$orva" repair "$work/fifo" "$work/fifo-repaired.mov"
+check catalogue-fifo 1 "" "is a pipe" -- timeout 60 "$orva" catalogue "$work/fifo"
+check catalogue-device 1 "" "is a device" -- timeout 60 "$orva" catalogue /dev/zero
+check overlay-fifo 1 "" "is a pipe" -- timeout 60 "$orva" overlay --status-image "$work/fifo" --out "$work/o.png"
 
 # Files other tools read, of the length asked for.
 check capture-audio-wav 0 "0.300 s.*WAV" "" -- "$orva" capture-audio --seconds 0.3 --out "$work/a.wav"

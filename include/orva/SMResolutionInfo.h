@@ -2,7 +2,8 @@
 /// Which frame sizes, frame rates and codecs one camera product offers, from a
 /// resolution catalogue (an XML file the host gives). The object keeps the product's
 /// list of resolution tables; construction from a path, parsePlist and findResolution
-/// read the file again, the other queries use the kept list. A catalogue whose single Camera or
+/// look the file up again (it is parsed once per process while unchanged; only
+/// regular files of at most 16 MB are read), the other queries use the kept list. A catalogue whose single Camera or
 /// single Resolution the reader turns into a table (not a list) is read as a list of
 /// one. Used by one thread at a time; file reads block.
 #pragma once

@@ -6,7 +6,9 @@
 ///
 /// Threads: a reader is used by one thread for one parse at a time; the class
 /// operations make their own reader per call, so calls on different threads are
-/// independent. Parsing logs each element and text chunk on the system log.
+/// independent. Each document read logs one line on the system log. Documents are
+/// bounded: at most XMLParser::kMaximumDocumentBytes, nested at most 1000 deep, and
+/// entity expansion limited (see XMLParser).
 #pragma once
 
 #include <orva/OrvaExport.h>
@@ -58,6 +60,7 @@ public:
 
 private:
     std::vector<Value> mDictionaryStack;
+    size_t mElements = 0;
     std::string mTextInProgress;
     ErrorPlace mErrorPointer = nullptr;
 };

@@ -64,10 +64,12 @@ public:
     /// Same object for tables and lists, equal contents otherwise.
     bool isSameAs(const Value& other) const;
 
-    /// A readable, indented rendering for logs and the CLI.
+    /// A readable, indented rendering for logs and the CLI; its cost is linear in the
+    /// text it makes, however deep the value.
     std::string description(int indent = 0) const;
 
 private:
+    void appendDescription(std::string& out, int indent) const;
     std::variant<std::monostate, std::string, Number, std::shared_ptr<Table>, std::shared_ptr<List>> mData;
 };
 

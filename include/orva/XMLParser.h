@@ -61,6 +61,14 @@ public:
     void setMaximumDepth(size_t depth) { mMaximumDepth = depth; }
     /// The error code of a document nested too deeply.
     static constexpr int kErrorTooDeep = -1;
+    /// Documents larger than this are refused before parsing (error kErrorTooLarge).
+    static constexpr size_t kMaximumDocumentBytes = 16u << 20;
+    /// The error code of a document larger than kMaximumDocumentBytes.
+    static constexpr int kErrorTooLarge = -2;
+    /// Entities may expand a document to at most this many times its size (once the
+    /// expansion passes 64 KB): a few hundred bytes of nested entity declarations
+    /// cannot make the parser produce gigabytes.
+    static constexpr float kMaximumAmplification = 10.0f;
     /// The error of the last parse() that answered false.
     const XMLParseError& parserError() const { return mError; }
     /// "<XMLParser: 0x…>", as the object prints in logs.

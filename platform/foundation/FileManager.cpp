@@ -127,6 +127,71 @@ bool FileManager::removeItemAtPath(const std::string& path, std::string* error)
     return true;
 }
 
+namespace {
+
+std::string notRegularReason(const std::string& path, mode_t mode)
+{
+    const char* what = S_ISDIR(mode) ? "a folder" : S_ISFIFO(mode) ? "a pipe" : S_ISSOCK(mode) ? "a socket"
+                       : (S_ISCHR(mode) || S_ISBLK(mode)) ? "a device" : "not a regular file";
+    return "\"" + path + "\" is " + what + ", not a file";
+}
+
+std::string megabytes(uint64_t bytes)
+{
+    return bytes >= (1u << 20) ? std::to_string(bytes >> 20) + " MB" : std::to_string(bytes) + " bytes";
+}
+
+} // namespace
+
+std::optional<std::string> FileManager::readRegularFile(const std::string& path, uint64_t maximumBytes,
+                                                        std::string* error) const
+{
+    auto fail = [&](std::string reason) -> std::optional<std::string> {
+        if (error) *error = std::move(reason);
+        return std::nullopt;
+    };
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return fail("cannot read \"" + path + "\": " + std::strerror(errno));
+    struct FdCloser {
+        int fd;
+        ~FdCloser() { ::close(fd); }
+    } closer{fd};
+    struct stat st{};
+    if (::fstat(fd, &st) != 0) return fail("cannot read \"" + path + "\": " + std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) return fail(notRegularReason(path, st.st_mode));
+    if (static_cast<uint64_t>(st.st_size) > maximumBytes)
+        return fail("\"" + path + "\" is larger than " + megabytes(maximumBytes));
+    std::string bytes;
+    bytes.resize(static_cast<size_t>(st.st_size));
+    size_t at = 0;
+    while (true) {
+        if (at == bytes.size()) {
+            if (bytes.size() >= maximumBytes + 1) break;
+            bytes.resize(std::min<uint64_t>(maximumBytes + 1, bytes.size() + 65536)); // a file that grew
+        }
+        const ssize_t n = ::read(fd, bytes.data() + at, bytes.size() - at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return fail("cannot read \"" + path + "\": " + std::strerror(errno));
+        if (n == 0) break;
+        at += static_cast<size_t>(n);
+    }
+    if (at > maximumBytes) return fail("\"" + path + "\" is larger than " + megabytes(maximumBytes));
+    bytes.resize(at);
+    return bytes;
+}
+
+bool FileManager::isRegularFile(const std::string& path, std::string* error) const
+{
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (error) *error = "cannot read \"" + path + "\": " + std::strerror(errno);
+        return false;
+    }
+    if (S_ISREG(st.st_mode)) return true;
+    if (error) *error = notRegularReason(path, st.st_mode);
+    return false;
+}
+
 bool FileManager::fileExistsAtPath(const std::string& path) const
 {
     std::error_code ec;

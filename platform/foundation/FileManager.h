@@ -28,6 +28,14 @@ public:
     // Removes a regular file (never a folder, device, FIFO or symbolic link).
     [[nodiscard]] bool removeItemAtPath(const std::string& path, std::string* error = nullptr);
     [[nodiscard]] bool fileExistsAtPath(const std::string& path) const;
+    // The whole content of a regular file of at most `maximumBytes`. A FIFO, device,
+    // socket or folder is refused without blocking (opened O_NONBLOCK, then checked),
+    // and so is a larger file, each with a reason naming the path.
+    [[nodiscard]] std::optional<std::string> readRegularFile(const std::string& path, uint64_t maximumBytes,
+                                                             std::string* error = nullptr) const;
+    // Whether path names a regular file (following links), with the reason when not;
+    // for inputs another library opens by name (a FIFO would block it forever).
+    [[nodiscard]] bool isRegularFile(const std::string& path, std::string* error = nullptr) const;
     // This process's private temporary folder (made on first use), no trailing
     // slash; empty when no private folder can be made.
     [[nodiscard]] std::string temporaryDirectory() const;

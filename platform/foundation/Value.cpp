@@ -1,5 +1,7 @@
 #include <orva/Value.h>
 
+#include <algorithm>
+
 namespace orva {
 
 Value::Value(std::string text) : mData(std::move(text)) {}
@@ -89,21 +91,46 @@ bool Value::isSameAs(const Value& other) const
 
 std::string Value::description(int indent) const
 {
-    const std::string pad(static_cast<size_t>(indent) * 2, ' ');
-    if (isNull()) return "null";
-    if (auto* s = text()) return "\"" + *s + "\"";
-    if (auto* n = number()) return n->description();
     std::string out;
-    if (auto t = table()) {
-        out = "{\n";
-        for (auto& [k, v] : *t) out += pad + "  " + k + " = " + v.description(indent + 1) + ";\n";
-        return out + pad + "}";
+    appendDescription(out, indent);
+    return out;
+}
+
+// Everything is appended to one string: a child's text is never built apart and
+// copied into its parent's, which made deep values quadratic.
+void Value::appendDescription(std::string& out, int indent) const
+{
+    const size_t pad = static_cast<size_t>(std::max(indent, 0)) * 2;
+    if (isNull()) {
+        out += "null";
+    } else if (auto* s = text()) {
+        out += '"';
+        out += *s;
+        out += '"';
+    } else if (auto* n = number()) {
+        out += n->description();
+    } else if (auto t = table()) {
+        out += "{\n";
+        for (auto& [k, v] : *t) {
+            out.append(pad + 2, ' ');
+            out += k;
+            out += " = ";
+            v.appendDescription(out, indent + 1);
+            out += ";\n";
+        }
+        out.append(pad, ' ');
+        out += '}';
+    } else {
+        auto l = list();
+        out += "(\n";
+        for (size_t i = 0; i < l->size(); ++i) {
+            out.append(pad + 2, ' ');
+            (*l)[i].appendDescription(out, indent + 1);
+            out += i + 1 < l->size() ? ",\n" : "\n";
+        }
+        out.append(pad, ' ');
+        out += ')';
     }
-    auto l = list();
-    out = "(\n";
-    for (size_t i = 0; i < l->size(); ++i)
-        out += pad + "  " + (*l)[i].description(indent + 1) + (i + 1 < l->size() ? ",\n" : "\n");
-    return out + pad + ")";
 }
 
 } // namespace orva

@@ -1,5 +1,10 @@
 #include <orva/XMLParser.h>
 
+// The system's expat is built with DTD support (which the amplification limits below
+// belong to); its header declares them only when told so.
+#ifndef XML_DTD
+#define XML_DTD 1
+#endif
 #include <expat.h>
 
 #include <cstdio>
@@ -83,6 +88,15 @@ bool XMLParser::parse()
                                                                                       &XML_ParserFree);
     if (!parser) return false;
     mExpat = parser.get();
+    if (mData.size() > kMaximumDocumentBytes) {
+        mError.code = kErrorTooLarge;
+        mError.message = "the document is larger than " + std::to_string(kMaximumDocumentBytes >> 20) + " MB";
+        if (mDelegate) mDelegate->parseErrorOccurred(*this, mError);
+        mExpat = nullptr;
+        return false;
+    }
+    (void)XML_SetBillionLaughsAttackProtectionMaximumAmplification(parser.get(), kMaximumAmplification);
+    (void)XML_SetBillionLaughsAttackProtectionActivationThreshold(parser.get(), 64 * 1024);
     XML_SetUserData(parser.get(), this);
     XML_SetElementHandler(parser.get(), &Callbacks::start, &Callbacks::end);
     XML_SetCharacterDataHandler(parser.get(), &Callbacks::text);

@@ -1,5 +1,8 @@
 // Reading image files (PNG, JPEG, BMP, GIF, TIFF) with gdk-pixbuf: the first image,
-// as non-premultiplied RGBA rows from the top. Any thread.
+// as non-premultiplied RGBA rows from the top. Any thread. Only regular files of at
+// most kMaximumFileBytes are read, and a picture whose header declares a side longer
+// than kMaximumSide is refused before its pixels are decoded (a small file can
+// declare gigabytes of pixels).
 #pragma once
 
 #include <cstdint>
@@ -16,6 +19,8 @@ struct Image {
 
 class ImageReader {
 public:
+    static constexpr int kMaximumSide = 8192;
+    static constexpr uint64_t kMaximumFileBytes = 64u << 20;
     // Null, with the reason in `error`, when the file cannot be read or decoded.
     static std::optional<Image> read(const std::string& path, std::string* error = nullptr);
 };

@@ -1,5 +1,7 @@
 #include "platform/writer/MovieFinisher.h"
 
+#include "platform/foundation/FileManager.h"
+
 #include "platform/writer/AssetWriter.h"
 
 extern "C" {
@@ -65,8 +67,13 @@ MovieFinisher::Result MovieFinisher::finish(const std::string& workingPath, int 
 {
     Result result;
     if (av_log_get_level() > AV_LOG_ERROR) av_log_set_level(AV_LOG_ERROR);
+    std::string notAFile;
+    if (!FileManager::defaultManager().isRegularFile(workingPath, &notAFile)) { // a pipe would block for ever
+        result.error = notAFile;
+        return result;
+    }
     AVFormatContext* in = nullptr;
-    int r = avformat_open_input(&in, workingPath.c_str(), nullptr, nullptr);
+    int r = avformat_open_input(&in, ("file:" + workingPath).c_str(), nullptr, nullptr);
     if (r < 0) {
         result.error = "cannot read \"" + workingPath + "\": " + text(r);
         return result;

@@ -9,13 +9,22 @@ extern "C" {
 #include <cstdio>
 #include <filesystem>
 
+#include "platform/foundation/FileManager.h"
+
 namespace orva {
 
 std::optional<MovieProbe::Summary> MovieProbe::probe(const std::string& path, std::string* error)
 {
     if (av_log_get_level() > AV_LOG_ERROR) av_log_set_level(AV_LOG_ERROR);
+    // Only a regular file is opened (a pipe would block for ever), and only as a file:
+    // a name such as "http://…" or "pipe:" is never a protocol to libavformat here.
+    std::string notAFile;
+    if (!FileManager::defaultManager().isRegularFile(path, &notAFile)) {
+        if (error) *error = notAFile;
+        return std::nullopt;
+    }
     AVFormatContext* ctx = nullptr;
-    int r = avformat_open_input(&ctx, path.c_str(), nullptr, nullptr);
+    int r = avformat_open_input(&ctx, ("file:" + path).c_str(), nullptr, nullptr);
     auto fail = [&](const char* what) -> std::optional<Summary> {
         if (error) {
             char text[AV_ERROR_MAX_STRING_SIZE] = {};

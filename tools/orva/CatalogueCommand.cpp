@@ -5,6 +5,7 @@
 #include "JsonWriter.h"
 
 #include <orva/SMResolutionInfo.h>
+#include "catalogue/CatalogueFile.h"
 #include <orva/SMXMLReader.h>
 #include "platform/foundation/Bundle.h"
 
@@ -104,15 +105,9 @@ int runCatalogue(Invocation& invocation)
     const bool interpolated = invocation.flag("interpolated");
     if (interpolated && !size) return invocation.fail(kExitUsage, "--interpolated goes with --size");
 
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return invocation.fail(kExitFailure, "cannot read \"%s\"", path.c_str());
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    std::optional<XMLParseError> error;
-    const Value root = SMXMLReader::dictionaryForXMLData(bytes.str(), &error);
-    if (root.isNull())
-        return invocation.fail(kExitFailure, "\"%s\" is not a catalogue: %s", path.c_str(),
-                               error ? error->description().c_str() : "the file is empty");
+    const auto read = CatalogueFile::read(path); // a regular file of at most 16 MB, parsed once
+    if (read.root.isNull()) return invocation.fail(kExitFailure, "%s", read.error.c_str());
+    const Value& root = read.root;
 
     std::vector<uint32_t> products;
     if (pid) {

@@ -7,6 +7,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/graphics/BitmapContext.h"
 #include "platform/graphics/HeadlessGLContext.h"
+#include "platform/graphics/ImageReader.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -34,8 +35,10 @@ int runOverlay(Invocation& invocation)
     if (!gl) return invocation.fail(kExitFailure, "no OpenGL here: %s", error.c_str());
 
     CameraStatusDisplay status(*imagePath);
-    if (!status.hasImage())
-        return invocation.fail(kExitFailure, "cannot read the status image \"%s\"", imagePath->c_str());
+    if (!status.hasImage()) {
+        (void)ImageReader::read(*imagePath, &error); // the reason, for the message
+        return invocation.fail(kExitFailure, "cannot use the status image \"%s\": %s", imagePath->c_str(), error.c_str());
+    }
     status.setViewSize({static_cast<double>(width), static_cast<double>(height)});
     status.renderStatus();
 
