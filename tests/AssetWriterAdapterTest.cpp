@@ -183,7 +183,7 @@ TEST_F(WriterAdapter, AStalledWriterDropsTheSampleBeyondTheQueue)
         EXPECT_EQ(adapter.addVideoSample(picture(0)), 0);
         {
             std::unique_lock lock(m);
-            ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(5), [&] { return entered; }));
+            ASSERT_TRUE(cv.wait_for(lock, orvatest::kPatience, [&] { return entered; }));
         }
         for (int i = 1; i <= 301; ++i) EXPECT_EQ(adapter.addVideoSample(picture(i)), 0);
         EXPECT_EQ(adapter.droppedSamples(), 1u);

@@ -1,4 +1,5 @@
 #include "SimBus.h"
+#include "Wait.h"
 
 #include "platform/capture/CaptureDevice.h"
 #include "platform/capture/CaptureSession.h"
@@ -22,7 +23,12 @@ protected:
             if (d->busPath() == path) return d;
         return nullptr;
     }
-    static void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(60)); }
+    // Waits until the channel reads `level` (within 0.1 dB), with a generous deadline.
+    static bool reads(const std::shared_ptr<CaptureConnection>& connection, size_t channel, float level)
+    {
+        return orvatest::waitUntil(
+            [&] { return std::fabs(connection->audioChannels()[channel]->averagePowerLevel() - level) <= 0.1f; });
+    }
 };
 
 TEST_F(CaptureSessionTest, ConnectionsMeasureEachChannelWhileRunning)
@@ -53,14 +59,13 @@ TEST_F(CaptureSessionTest, ConnectionsMeasureEachChannelWhileRunning)
 
     session->startRunning();
     EXPECT_TRUE(session->isRunning());
-    settle();
     const float volume = 20.0f * std::log10(200.0f / 255.0f); // a plugged microphone starts at volume 200
-    EXPECT_NEAR(connection->audioChannels()[0]->averagePowerLevel(), -10.0f + volume, 0.1);
-    EXPECT_NEAR(connection->audioChannels()[1]->averagePowerLevel(), -30.0f + volume, 0.1);
+    EXPECT_TRUE(reads(connection, 0, -10.0f + volume));
+    EXPECT_TRUE(reads(connection, 1, -30.0f + volume));
 
     session->stopRunning();
     ASSERT_EQ(ZISim_SetMicrophoneSignal("usb-9/audio", 0, -50.0f, 0), 0);
-    settle();
+    std::this_thread::sleep_for(std::chrono::milliseconds(60)); // a buffer after the stop would show here
     EXPECT_NEAR(connection->audioChannels()[0]->averagePowerLevel(), -10.0f + volume, 0.1) << "stopped: no more buffers";
 
     session->removeInput(input);

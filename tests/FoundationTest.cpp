@@ -1,3 +1,4 @@
+#include "Wait.h"
 #include "catalogue/CatalogueFile.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/FileManager.h"
@@ -119,7 +120,9 @@ TEST(RunLoop, TimersAndMainQueueTasksRunWhileTheLoopTurns)
     std::atomic<bool> ranOnMain{false};
     std::thread([&] { RunLoop::dispatchToMain([&] { ranOnMain = true; }); }).join();
     EXPECT_FALSE(ranOnMain) << "main-queue tasks wait for the loop";
-    loop.runUntilDate(0.2);
+    const auto deadline = std::chrono::steady_clock::now() + orvatest::kPatience;
+    while ((ticks < 3 || !ranOnMain) && std::chrono::steady_clock::now() < deadline) loop.runUntilDate(0.01);
+    loop.runUntilDate(0.05); // an invalidated timer fires no more
     EXPECT_EQ(ticks, 3);
     EXPECT_FALSE(timer->isValid());
     EXPECT_TRUE(ranOnMain);
@@ -130,7 +133,9 @@ TEST(RunLoop, TimersAndMainQueueTasksRunWhileTheLoopTurns)
         auto& mine = RunLoop::current();
         EXPECT_NE(&mine, &RunLoop::main());
         auto t = mine.scheduledTimer(0.01, false, [&](Timer&) { ++otherTicks; });
-        mine.runUntilDate(0.1);
+        const auto until = std::chrono::steady_clock::now() + orvatest::kPatience;
+        while (otherTicks == 0 && std::chrono::steady_clock::now() < until) mine.runUntilDate(0.01);
+        mine.runUntilDate(0.05); // a one-shot timer fires once
     }).join();
     EXPECT_EQ(otherTicks, 1);
 }
@@ -160,8 +165,7 @@ TEST(DispatchQueue, SerialQueueRunsInOrderAndOutlivesItsLastReference)
         ran = true;
     });
     queue.reset();
-    for (int i = 0; i < 200 && !ran; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_TRUE(ran) << "tasks submitted before the release still run";
+    EXPECT_TRUE(orvatest::waitUntil([&] { return ran.load(); })) << "tasks submitted before the release still run";
 }
 
 TEST(PropertyList, ReadsXmlAndBinaryAndRejectsGarbage)

@@ -1,4 +1,5 @@
 #include "SimBus.h"
+#include "Wait.h"
 
 #include <orva/OrvaDeviceManager.h>
 #include "devices/video/OrvaPropertySets.h"
@@ -85,8 +86,7 @@ struct FrameLog : OrvaAVDeviceDelegate {
     }
     bool waitFor(size_t n)
     {
-        for (int i = 0; i < 400 && count() < n; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return count() >= n;
+        return orvatest::waitUntil([&] { return count() >= n; });
     }
     std::mutex mutex;
     std::vector<std::vector<uint8_t>> first;
@@ -245,14 +245,18 @@ TEST_F(VideoDevice, FormatListIsBuiltOnceAndKept)
 TEST_F(VideoDevice, FramesReachDelegatesInOrderOnTheLibraryThread)
 {
     openCamera();
+    ZISim_UseManualClock(1); // frames come when the test moves the clock, stamped exactly
+    ZISim_SetClock(1000000);
     auto log = std::make_shared<FrameLog>();
     camera->addDelegate(log);
     camera->setFormat(format(kCodec2VUY, 320, 240));
     ASSERT_EQ(camera->startCapture(), 0);
+    ZISim_SetClock(1000000 + 3 * 33333);
     ASSERT_TRUE(log->waitFor(4));
     ASSERT_EQ(camera->stopCapture(), 0);
     const size_t n = log->count();
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    ZISim_SetClock(2000000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(60)); // a late frame would show here
     EXPECT_EQ(log->count(), n) << "nothing after the stop returned";
     for (size_t i = 0; i < n; ++i) {
         EXPECT_EQ(log->lengths[i], 320u * 240 * 2);
@@ -263,7 +267,7 @@ TEST_F(VideoDevice, FramesReachDelegatesInOrderOnTheLibraryThread)
         }
     }
     EXPECT_EQ(log->deviceType, 0);
-    EXPECT_NEAR(static_cast<double>(log->timestamps[1] - log->timestamps[0]), 33333.0, 15000.0);
+    EXPECT_EQ(log->timestamps[1] - log->timestamps[0], 33333);
 }
 
 TEST_F(VideoDevice, H264FramesUseFourByteStartCodesWithHeadersFirst)

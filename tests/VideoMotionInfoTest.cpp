@@ -1,4 +1,5 @@
 #include "SimBus.h"
+#include "Wait.h"
 
 #include <orva/OrvaDeviceManager.h>
 #include "devices/video/OrvaPropertySets.h"
@@ -53,9 +54,7 @@ protected:
     }
     bool waitForLog(const std::string& text, size_t n)
     {
-        for (int i = 0; i < 300 && lines(text).size() < n; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return lines(text).size() >= n;
+        return orvatest::waitUntil([&] { return lines(text).size() >= n; });
     }
     std::shared_ptr<OrvaVideoDevice> camera;
 };
@@ -98,8 +97,7 @@ TEST_F(CameraExtras, QueuedMovesKeepTheDeviceAlive)
     camera.reset();
     EXPECT_FALSE(weak.expired());
     ASSERT_TRUE(waitForLog("tiltRelativeUp -1", 1));
-    for (int i = 0; i < 100 && !weak.expired(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_TRUE(weak.expired());
+    EXPECT_TRUE(orvatest::waitUntil([&] { return weak.expired(); }));
 }
 
 TEST_F(CameraExtras, ResetRetriesWhileRefused)

@@ -372,7 +372,7 @@ bool FakeUvcCamera::push(Node& node, const std::string& path, const std::vector<
 bool FakeUvcCamera::waitStreaming(const std::string& path, size_t buffers)
 {
     std::unique_lock lock(mMutex);
-    return mChanged.wait_for(lock, std::chrono::seconds(10), [&] {
+    return mChanged.wait_for(lock, std::chrono::seconds(60), [&] {
         auto& node = mNodes[path];
         return node.streaming && node.queued.size() >= buffers;
     });

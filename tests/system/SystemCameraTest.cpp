@@ -38,7 +38,7 @@ const std::string kPath0 = "/dev/video0;usb=1-4;serial=SN0001";
 template <typename Condition>
 bool eventually(Condition condition)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -76,7 +76,7 @@ struct Frames : OrvaAVDeviceDelegate {
     bool waitFor(size_t count)
     {
         std::unique_lock lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(20), [&] { return data.size() >= count; });
+        return changed.wait_for(lock, std::chrono::seconds(60), [&] { return data.size() >= count; });
     }
     size_t count()
     {

@@ -60,6 +60,11 @@ void Stream::run()
     }
     const auto period = std::chrono::microseconds(mPeriod);
     auto next = Clock::now();
+    // A microphone loses nothing when its reader falls behind (the sound server holds
+    // the samples): late buffers all come, stamped with their own times. A camera
+    // skips the frames it could not deliver, and stamps each when it is made.
+    const bool catchesUp = mSink || mEvent == ACI_EVENT_BUFFER;
+    const int64_t firstStamp = Bus::instance().now();
     int64_t index = 0;
     for (;;) {
         {
@@ -67,12 +72,12 @@ void Stream::run()
             if (mWake.wait_until(lock, next, [&] { return mStopping.load(); })) return;
         }
         const auto now = Clock::now();
-        if (now - next > period) { // fell behind: skip what is lost, like a camera
+        if (!catchesUp && now - next > period) { // fell behind: skip what is lost, like a camera
             const auto missed = (now - next) / period;
             index += missed;
             next += period * missed;
         }
-        deliver(index, Bus::instance().now());
+        deliver(index, catchesUp ? firstStamp + index * mPeriod : Bus::instance().now());
         ++index;
         next += period;
     }
