@@ -16,7 +16,7 @@ ORVA_BENCH_SHORT=1 ./build/bench/orva_bench --benchmark_min_time=0.01 2>/dev/nul
 [ "$mode" = quick ] && exit 0
 
 # The threaded tests: those that run library, queue or notification threads at once.
-threaded='DeviceManager.*:DispatchQueue.*:NotificationCenter.*:RunLoop.*:VideoDevice.*:CameraExtras.*:AudioDevice.*:AudioMeter.*:WriterAdapter.*:RecordSession.*:CaptureSessionTest.*'
+threaded='FaultSweep.*:DeviceManager.*:DispatchQueue.*:NotificationCenter.*:RunLoop.*:VideoDevice.*:CameraExtras.*:AudioDevice.*:AudioMeter.*:WriterAdapter.*:RecordSession.*:CaptureSessionTest.*'
 
 echo "== tests under AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVA_WERROR=ON \

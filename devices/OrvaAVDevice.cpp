@@ -42,6 +42,15 @@ void OrvaAVDevice::retireCallbackGate()
     mCallbackGate = nullptr;
 }
 
+void OrvaAVDevice::beginHandle()
+{
+    mStopUnconfirmed = false;
+    if (!mSubscribed.load()) return;
+    retireCallbackGate();
+    mCallbackGate = new CallbackGate(this);
+    mSubscribed = false;
+}
+
 OrvaAVDevice::~OrvaAVDevice()
 {
     retireCallbackGate(); // a subclass normally did, before its own members went

@@ -1,10 +1,24 @@
 #include <orva/OrvaRecorder.h>
 
+#include "recording/RecorderTesting.h"
+
+#include <atomic>
+
 #include <orva/OrvaAudioDevice.h>
 #include <orva/OrvaVideoDevice.h>
 #include <orva/RunLoop.h>
 
 namespace orva {
+
+namespace {
+std::atomic<double> gClosingTurn{0.5}; // seconds the run loop turns before the movie closes
+} // namespace
+
+void setRecorderClosingTurnForTesting(double seconds)
+{
+    gClosingTurn = seconds;
+}
+
 
 OrvaRecorder::~OrvaRecorder()
 {
@@ -68,7 +82,7 @@ int32_t OrvaRecorder::closeRecorder()
 {
     if (!isRecording() || !mMovieCreator) return 0;
     std::lock_guard monitor(mMonitor);
-    RunLoop::current().runUntilDate(0.5);
+    RunLoop::current().runUntilDate(gClosingTurn.load());
     const int32_t result = mMovieCreator->Close();
     mIsRecording = false; // the adding calls stop before the creator goes
     mDroppedAtClose = mMovieCreator->droppedSamples();

@@ -64,6 +64,7 @@ int32_t OrvaAudioDevice::openDevice()
     // come from the library) opens nothing rather than overrunning the buffer.
     auto text = mDeviceInfo->path();
     if (text && text->size() < ZI_DEVICE_TEXT_UNITS) unistr_copyFromCFString(path, *text);
+    beginHandle();
     void* handle = ACI_Open_Device(path);
     mHandle = handle;
     mIsOpen = handle != nullptr;
@@ -164,6 +165,7 @@ int32_t OrvaAudioDevice::startCapture()
         mSubscribed = false;
         return subscribed;
     }
+    if (mStopUnconfirmed.exchange(false)) (void)ACI_Stop_Capture(handle); // a stop that failed before
     const int32_t started = ACI_Start_Capture(handle);
     if (started != ZI_OK) {
         (void)withdrawBuffers();
@@ -180,6 +182,7 @@ int32_t OrvaAudioDevice::stopCapture()
     // Both steps are tried whatever the first answers; afterwards the microphone
     // reports not capturing, and a start tries the withdrawal again before subscribing.
     const int32_t stopped = ACI_Stop_Capture(mHandle.load());
+    mStopUnconfirmed = stopped != ZI_OK;
     const int32_t withdrawn = withdrawBuffers();
     mIsCapturing = false;
     return stopped == ZI_OK && withdrawn == ZI_OK ? kStatusOK : kStatusFailed;

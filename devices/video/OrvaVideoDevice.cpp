@@ -85,6 +85,7 @@ int32_t OrvaVideoDevice::openDevice()
     // come from the library) opens nothing rather than overrunning the buffer.
     auto text = mDeviceInfo->path();
     if (text && text->size() < ZI_DEVICE_TEXT_UNITS) unistr_copyFromCFString(path, *text);
+    beginHandle();
     void* handle = VCI_Open_Device(path);
     mHandle = handle;
     mIsOpen = handle != nullptr;
@@ -232,6 +233,7 @@ int32_t OrvaVideoDevice::startCapture()
         mSubscribed = false;
         return kStatusFailed;
     }
+    if (mStopUnconfirmed.exchange(false)) (void)VCI_Stop_Capture(handle, mSubstream); // a stop that failed before
     const int32_t started = VCI_Start_Capture(handle, mSubstream);
     if (started != ZI_OK) {
         (void)withdrawFrames();
@@ -248,6 +250,7 @@ int32_t OrvaVideoDevice::stopCapture()
     // Both steps are tried whatever the first answers; afterwards the device reports
     // not capturing, and a start tries the withdrawal again before subscribing.
     const int32_t stopped = VCI_Stop_Capture(mHandle.load(), mSubstream);
+    mStopUnconfirmed = stopped != ZI_OK;
     const int32_t withdrawn = withdrawFrames();
     mIsCapturing = false;
     return stopped == ZI_OK && withdrawn == ZI_OK ? 0 : kStatusFailed;

@@ -89,10 +89,16 @@ protected:
     /// Whether a frame subscription may be in place in the library: set on subscribing,
     /// cleared only when the library confirms the withdrawal.
     std::atomic<bool> mSubscribed{false};
+    /// Whether the library may still be capturing after a stop it did not confirm: the
+    /// next start stops it first.
+    std::atomic<bool> mStopUnconfirmed{false};
     /// Called by each subclass's destructor, after closing: no callback reaches the
     /// device afterwards. The gate is freed when the library confirmed every
     /// withdrawal, otherwise kept for the process's life.
     void retireCallbackGate();
+    /// Called by each subclass's open: a subscription an earlier handle may still hold
+    /// keeps calling the old gate, which is retired; the new handle gets a new one.
+    void beginHandle();
 };
 
 } // namespace orva
