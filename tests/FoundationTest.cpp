@@ -194,6 +194,16 @@ TEST(PropertyList, ReadsXmlAndBinaryAndRejectsGarbage)
     for (const char* bad : {"", "<plist><dict><key>a</key>", "bplist00\xff\xff", "not a plist"})
         EXPECT_FALSE(PropertyList::fromData(bad)) << bad;
     EXPECT_FALSE(PropertyList::readFile("/nonexistent/DeviceNames.plist"));
+
+    // A string or key holding a NUL (found by fuzzing: libplist's own accessors abort
+    // the process on one) is refused, in either form, instead of ending the host.
+    const std::string xmlNul = std::string("<plist version=\"1.0\"><dict><key>2277</key><string>Orva") + '\0' +
+                               "Mic</string></dict></plist>";
+    EXPECT_FALSE(PropertyList::fromData(xmlNul));
+    EXPECT_FALSE(PropertyList::fromData("<plist version=\"1.0\"><dict><key>a&#x00;b</key><string>x</string></dict></plist>"));
+    std::string binaryNul(reinterpret_cast<const char*>(binary), sizeof binary);
+    binaryNul[13] = '\0'; // the key "1234" becomes "1\0" "34"
+    EXPECT_FALSE(PropertyList::fromData(binaryNul));
 }
 
 TEST(UUID, ParsesCanonicalTextInTextOrder)

@@ -3,6 +3,7 @@
 #include <plist/plist.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -35,11 +36,11 @@ Value convert(plist_t node, int depth)
         return Number::numberWithDouble(d);
     }
     case PLIST_STRING: {
-        char* s = nullptr;
-        plist_get_string_val(node, &s);
-        Value v(s ? s : "");
-        std::free(s);
-        return v;
+        // plist_get_string_val asserts (aborting the host) on a string holding a NUL,
+        // which a file can: the text is taken up to its first NUL, as a C string.
+        uint64_t length = 0;
+        const char* s = plist_get_string_ptr(node, &length);
+        return Value(s ? std::string(s, ::strnlen(s, static_cast<size_t>(length))) : std::string());
     }
     case PLIST_ARRAY: {
         Value list = Value::makeList();
@@ -98,11 +99,66 @@ plist_t toNode(const Value& v)
     return nullptr;
 }
 
+uint64_t bigEndian(const unsigned char* p, size_t n)
+{
+    uint64_t v = 0;
+    for (size_t i = 0; i < n; ++i) v = (v << 8) | p[i];
+    return v;
+}
+
+// libplist's accessors abort the process (an assertion) on a string or dictionary
+// key that holds a NUL, and nothing in its interface reads such a key safely. A file
+// that could hold one is refused before libplist parses it: in XML form any NUL byte
+// or a character reference to NUL; in binary form any string object with a NUL (the
+// object table is walked within bounds; a table that does not fit is refused too).
+bool mayHoldNul(const std::string& bytes)
+{
+    if (bytes.rfind("bplist00", 0) != 0) {
+        if (bytes.find('\0') != std::string::npos) return true;
+        for (size_t at = bytes.find("&#"); at != std::string::npos; at = bytes.find("&#", at + 2)) {
+            size_t i = at + 2;
+            const bool hex = i < bytes.size() && (bytes[i] == 'x' || bytes[i] == 'X');
+            if (hex) ++i;
+            while (i < bytes.size() && bytes[i] == '0') ++i;
+            if (i < bytes.size() && bytes[i] == ';' && i > at + 2 + (hex ? 1 : 0)) return true;
+        }
+        return false;
+    }
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t size = bytes.size();
+    if (size < 8 + 32) return true;
+    const unsigned char* trailer = b + size - 32;
+    const size_t offsetSize = trailer[6];
+    const uint64_t objects = bigEndian(trailer + 8, 8), table = bigEndian(trailer + 24, 8);
+    if (offsetSize == 0 || offsetSize > 8 || table >= size || objects > (size - table) / offsetSize) return true;
+    for (uint64_t k = 0; k < objects; ++k) {
+        const uint64_t at = bigEndian(b + table + k * offsetSize, offsetSize);
+        if (at < 8 || at >= size - 32) return true;
+        const unsigned type = b[at] >> 4;
+        if (type != 0x5 && type != 0x6 && type != 0x7) continue; // not a string
+        uint64_t count = b[at] & 0x0F, start = at + 1;
+        if (count == 0x0F) { // the length follows as an integer object
+            if (start >= size || (b[start] >> 4) != 0x1) return true;
+            const size_t n = size_t{1} << (b[start] & 0x0F);
+            if (n > 8 || start + 1 + n > size) return true;
+            count = bigEndian(b + start + 1, n);
+            start += 1 + n;
+        }
+        const uint64_t unit = type == 0x6 ? 2 : 1;
+        if (count > size || start + count * unit > size) return true;
+        for (uint64_t i = 0; i < count; ++i) {
+            const bool zero = unit == 2 ? (b[start + 2 * i] == 0 && b[start + 2 * i + 1] == 0) : b[start + i] == 0;
+            if (zero) return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 std::optional<Value> PropertyList::fromData(const std::string& bytes)
 {
-    if (bytes.empty() || bytes.size() > kMaxPropertyListBytes) return std::nullopt;
+    if (bytes.empty() || bytes.size() > kMaxPropertyListBytes || mayHoldNul(bytes)) return std::nullopt;
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
     if (root == nullptr) return std::nullopt;
