@@ -35,15 +35,18 @@ TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" \
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" \
   ./build-tsan/tests/system/orva_system_tests --gtest_brief=1
 
-echo "== fuzzing the XML reader and the H.264 path briefly (libFuzzer, clang)"
+echo "== fuzzing each target briefly (libFuzzer, clang; fuzz/run-long.sh runs them for an hour)"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
   -DCMAKE_CXX_COMPILER=clang++ -DORVA_BUILD_FUZZ=ON -DORVA_BUILD_TESTS=OFF >/dev/null
-cmake --build build-fuzz --target fuzz_xml_reader fuzz_h264 -- --quiet
-for target in xml_reader:corpus h264:corpus-h264; do
+targets="catalogue:corpus-catalogue plist:corpus-plist h264:corpus-h264 audio:corpus-audio movie_probe:corpus-movie"
+cmake --build build-fuzz --target $(for t in $targets; do printf 'fuzz_%s ' "${t%%:*}"; done) -- --quiet
+for target in $targets; do
   name=${target%%:*}
-  corpus=$(mktemp -d)
-  cp "fuzz/${target#*:}"/* "$corpus"/
-  ./build-fuzz/fuzz/fuzz_$name -max_total_time=12 -max_len=8192 -rss_limit_mb=1024 "$corpus" 2>&1 | tail -1
-  rm -rf "$corpus"
+  work=$(mktemp -d)
+  mkdir "$work/corpus"
+  cp "fuzz/${target#*:}"/* "$work/corpus"/
+  (cd "$work" && "$OLDPWD/build-fuzz/fuzz/fuzz_$name" -max_total_time=8 -max_len=8192 -rss_limit_mb=1024 \
+    -timeout=30 corpus 2>&1 | tail -1) || { echo "fuzz_$name failed; its input is in $work"; exit 1; }
+  rm -rf "$work"
 done
 echo "all test runs passed"

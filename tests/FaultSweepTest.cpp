@@ -160,6 +160,9 @@ protected:
         ZISim_ClearInjections();
         if (opened) {
             ASSERT_EQ(device->startCapture(), 0) << "a device starts again after any failure";
+            // The capture's own first frame comes on its thread; then one pushed.
+            ASSERT_TRUE(orvatest::waitUntil([&] { return ZISim_FramesDelivered(path) >= 1; }));
+            ASSERT_TRUE(orvatest::waitUntil([&] { return counter->count >= 1; }));
             const int before = counter->count;
             ASSERT_TRUE(push(path));
             EXPECT_EQ(counter->count, before + 1) << "one subscription, not two";
