@@ -103,8 +103,10 @@ public:
 
 AudioCaptureBackend& simulatorAudioCapture()
 {
-    static SimulatorAudioCapture backend;
-    return backend;
+    // Never destroyed: a meter's session stops on a global queue, which may still be
+    // closing its tap while the process exits and runs static destructors.
+    static auto* backend = new SimulatorAudioCapture();
+    return *backend;
 }
 
 AudioCaptureBackend& AudioCaptureBackend::current()
