@@ -30,8 +30,9 @@ class CaptureDeviceInput;
 class CaptureSession;
 class Timer;
 
-/// The library calls this on its thread for every captured buffer; the event's
-/// context is the device.
+/// The library calls this on its thread for every captured buffer. The event's context
+/// is the microphone's callback gate (what startCapture subscribes with), never the
+/// microphone itself, so a buffer handed on after it is gone reaches nothing.
 ORVA_EXPORT void AudioFrameCompletionCallback(void* reserved, _ACI_EVENT_INFO* info);
 
 

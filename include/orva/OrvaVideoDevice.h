@@ -34,8 +34,9 @@ ORVA_EXPORT extern const char* const KPXVideoWidth; ///< "kKPXVideoWidth"
 ORVA_EXPORT extern const char* const KPXVideoHeight; ///< "kKPXVideoHeight"
 ORVA_EXPORT extern const char* const KPXVideoCodec; ///< "kKPXVideoCodec"
 
-/// The library calls this on its thread for every captured frame; the event's context
-/// is the device.
+/// The library calls this on its thread for every captured frame. The event's context
+/// is the camera's callback gate (what startCapture subscribes with), never the camera
+/// itself, so a frame the library hands on after the camera is gone reaches nothing.
 ORVA_EXPORT void VideoFrameCompletionCallback(void* reserved, _VCI_EVENT_INFO* info);
 
 /// A camera: formats and capture, controls, relative pan and tilt, information queries.
