@@ -203,8 +203,10 @@ bool runFor(double seconds, double interval, const std::function<void(double ela
     auto& loop = orva::RunLoop::current();
     const auto start = std::chrono::steady_clock::now();
     auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
+    double lastTick = 0;
     auto ticker = loop.scheduledTimer(interval, true, [&](orva::Timer&) {
-        if (tick) tick(std::min(elapsed(), seconds));
+        lastTick = std::min(elapsed(), seconds);
+        if (tick) tick(lastTick);
         if (interrupted() || (stop && stop())) loop.stop();
     });
     // The end comes at its moment, not at the next tick.
@@ -217,7 +219,10 @@ bool runFor(double seconds, double interval, const std::function<void(double ela
     ticker->invalidate();
     end->invalidate();
     watch->invalidate();
-    if (tick) tick(std::min(elapsed(), seconds));
+    // The closing tick, unless a tick has just shown the end (a run of 0.3 s at 0.1 s
+    // intervals shows three, not four).
+    const double finished = std::min(elapsed(), seconds);
+    if (tick && finished - lastTick > interval / 2) tick(finished);
     return interrupted();
 }
 

@@ -60,9 +60,11 @@ void Stream::run()
     }
     const auto period = std::chrono::microseconds(mPeriod);
     auto next = Clock::now();
-    // A microphone loses nothing when its reader falls behind (the sound server holds
-    // the samples): late buffers all come, stamped with their own times. A camera
-    // skips the frames it could not deliver, and stamps each when it is made.
+    // Every frame or buffer is stamped with the time it was made (its place on the
+    // stream's clock), as a camera's driver stamps a buffer at capture, however late it
+    // is delivered. A microphone loses nothing when its reader falls behind (the sound
+    // server holds the samples): late buffers all come. A camera skips the frames it
+    // could not deliver.
     const bool catchesUp = mSink || mEvent == ACI_EVENT_BUFFER;
     const int64_t firstStamp = Bus::instance().now();
     int64_t index = 0;
@@ -77,7 +79,7 @@ void Stream::run()
             index += missed;
             next += period * missed;
         }
-        deliver(index, catchesUp ? firstStamp + index * mPeriod : Bus::instance().now());
+        deliver(index, firstStamp + index * mPeriod);
         ++index;
         next += period;
     }
