@@ -4,8 +4,6 @@
 
 #include <orva/SMXMLReader.h>
 
-#include <fstream>
-#include <sstream>
 
 namespace orva {
 

@@ -7,9 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <fstream>
 #include <limits>
-#include <sstream>
 #include <string_view>
 
 namespace orva {

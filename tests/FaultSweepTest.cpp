@@ -14,7 +14,6 @@
 #include <orva/OrvaVideoDevice.h>
 
 #include <gtest/gtest.h>
-#include <zedederadIvoBackend.h>
 
 #include <atomic>
 #include <filesystem>
@@ -75,9 +74,7 @@ protected:
     void fresh()
     {
         OrvaDeviceManager::destroy();
-        ZISim_Reset();
-        ASSERT_EQ(ZI_Select_Backend(ZI_HALF_BOTH, ZI_BACKEND_SIMULATOR), ZI_OK);
-        ZISim_SetBuiltInDevices(0);
+        resetBus();
         ZISim_UseManualClock(1); // frames only when pushed: every run is the same
         ZISim_SetClock(1000000);
         plugCamera(kCameraPath, "Camera");

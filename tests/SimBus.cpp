@@ -10,9 +10,7 @@ namespace orvatest {
 
 void SimBusTest::SetUp()
 {
-    ZISim_Reset();
-    ASSERT_EQ(ZI_Select_Backend(ZI_HALF_BOTH, ZI_BACKEND_SIMULATOR), ZI_OK);
-    ZISim_SetBuiltInDevices(0);
+    resetBus();
     char pattern[] = "/tmp/orva-test-XXXXXX";
     mBundleDir = mkdtemp(pattern);
     orva::Bundle::setMainBundleResourcePath(mBundleDir);
@@ -21,6 +19,13 @@ void SimBusTest::SetUp()
         std::lock_guard lock(mLogMutex);
         mLog.push_back(line);
     });
+}
+
+void SimBusTest::resetBus()
+{
+    ZISim_Reset();
+    ASSERT_EQ(ZI_Select_Backend(ZI_HALF_BOTH, ZI_BACKEND_SIMULATOR), ZI_OK);
+    ZISim_SetBuiltInDevices(0);
 }
 
 void SimBusTest::TearDown()

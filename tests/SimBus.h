@@ -32,6 +32,8 @@ protected:
     {
         plug(ZISIM_MICROPHONE, path, name, productID);
     }
+    // An empty simulated bus on the simulator backend, no built-in devices.
+    static void resetBus();
     static std::vector<std::string> journal();
     // Journal lines that start with a function name.
     static std::vector<std::string> calls(const std::string& function);

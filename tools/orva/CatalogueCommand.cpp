@@ -12,8 +12,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 using namespace orva;
 
