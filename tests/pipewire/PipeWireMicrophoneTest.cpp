@@ -356,6 +356,36 @@ TEST_F(PipeWireMicrophone, MeterFollowsTheToneAndFallsToTheFloorWhenTheSourceGoe
     EXPECT_EQ(mic->stopVUMeter(), 0);
 }
 
+TEST_F(PipeWireMicrophone, FormatsTheNodeDoesNotOfferAreRefused)
+{
+    VirtualMicrophone source({});
+    ASSERT_TRUE(source.ready());
+    ASSERT_EQ(ACI_Init(), ZI_OK);
+    const auto entries = listMicrophones();
+    ASSERT_EQ(entries.size(), 1u);
+    ACI_HANDLE handle = ACI_Open_Device(entries[0].path);
+    ASSERT_TRUE(handle);
+
+    EXPECT_EQ(ACI_Start_Capture(handle), ZI_ERR_INVALID_ARG) << "no format chosen yet";
+    const _ACI_WAVE_FORMAT odd[] = {
+        {ZI_WAVE_FORMAT_LPCM, 2, 11025, 16, 0}, // a rate the node does not run at
+        {ZI_WAVE_FORMAT_LPCM, 6, 48000, 16, 0}, // more channels than it has
+        {ZI_WAVE_FORMAT_LPCM, 2, 48000, 24, 0}, // 24-bit: only 16-bit PCM is offered
+        {ZI_WAVE_FORMAT_AAC, 2, 44100, 16, 0},  // AAC is made at 48 kHz only
+        {0x1234, 2, 48000, 16, 0},              // no such format
+    };
+    for (const auto& format : odd)
+        EXPECT_EQ(ACI_Set_Capture_Parameters(handle, &format), ZI_ERR_INVALID_ARG)
+            << format.formatTag << " " << format.channels << " " << format.samplesPerSec << " " << format.bitsPerSample;
+    EXPECT_EQ(ACI_Start_Capture(handle), ZI_ERR_INVALID_ARG) << "a refused format is not kept";
+
+    const _ACI_WAVE_FORMAT good{ZI_WAVE_FORMAT_LPCM, 2, 48000, 16, 0};
+    ASSERT_EQ(ACI_Set_Capture_Parameters(handle, &good), ZI_OK);
+    EXPECT_EQ(ACI_Start_Capture(handle), ZI_OK);
+    EXPECT_EQ(ACI_Stop_Capture(handle), ZI_OK);
+    EXPECT_EQ(VCI_Close_Device(handle), ZI_OK); // closes microphone handles too
+}
+
 TEST_F(PipeWireMicrophone, DaemonStoppingMidCaptureEndsCaptureWithoutHanging)
 {
     openMakerMicrophone();
