@@ -126,6 +126,15 @@ check capture-audio-aac 0 "ADTS AAC" "" -- "$orva" capture-audio --format aac:48
 # A loaded machine's simulated camera drops frames, as a camera does; never more than a second's worth.
 check capture 0 "Captured ([1-9]|[12][0-9]|30) frames" "" -- "$orva" capture --format avc1:640x360 --seconds 1 --out "$work/x.h264"
 check capture-movie 0 "QuickTime movie" "" -- "$orva" capture --format avc1:640x360 --seconds 1 --out "$work/x.mov"
+# A device unplugged mid-way ends the command at once (not after its 30 s), keeps what
+# came before it went, and says so with exit 1.
+check capture-unplugged 1 "Captured [1-9]" "Camera was unplugged; what it sent before is kept" -- \
+  "$orva" capture --seconds 30 --simulate-unplug 1 --out "$work/u.h264"
+check capture-audio-unplugged 1 "WAV" "Microphone was unplugged" -- \
+  "$orva" capture-audio --seconds 30 --simulate-unplug 1 --out "$work/u.wav"
+check record-unplugged 1 "2 tracks" "unplugged: movie kept up to [0-9.]+ s at $work/u.mov" -- \
+  "$orva" record --seconds 30 --simulate-unplug 1.5 "$work/u.mov"
+check unplug-needs-simulate 2 "" "add --simulate" -- env -u ORVA_SIMULATE "$orva" capture --simulate-unplug 1
 check meter-json 0 '"channels":\[\{"level_db":[-0-9.]+,"peak_db":[-0-9.]+\},\{' "" -- "$orva" meter --seconds 0.3 --json
 ticks=$(wc -l <"$out") # one a tenth of a second; a loaded machine's timers may merge some
 { [ "$ticks" -ge 1 ] && [ "$ticks" -le 3 ]; } || fail "meter --seconds 0.3 gave $ticks ticks, not up to 3"

@@ -6,6 +6,7 @@
 
 #include "../ChildProcess.h"
 #include "../MovieReader.h"
+#include "../Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -132,6 +133,29 @@ TEST_F(OrvaOnPipeWire, ListsMetersSetsCapturesAndRecordsTheMicrophone)
     for (size_t i = peaks.size() / 2; i < peaks.size(); ++i)
         tone += std::fabs(peaks[i] - VirtualMicrophone::kLeftPeak) < 0.05;
     EXPECT_GE(tone, static_cast<int>(peaks.size() / 2) - 2) << "the second half of the sound is the tone";
+}
+
+TEST_F(OrvaOnPipeWire, AMicrophoneThatLeavesEndsTheMeterAndTheCaptureAtOnce)
+{
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"meter", "--seconds", "60"},
+          std::vector<std::string>{"capture-audio", "--seconds", "60", "--out", folder + "/tone.wav"}}) {
+        VirtualMicrophone source({.name = "leaving-mic"});
+        ASSERT_TRUE(source.ready());
+        std::vector<std::string> arguments{ORVA_CLI_PATH};
+        arguments.insert(arguments.end(), command.begin(), command.end());
+        orvatest::ChildProcess child(arguments, {{"TMPDIR", folder}}, folder + "/out", folder + "/err");
+        ASSERT_TRUE(child.started());
+        // Under way once it has said what it does.
+        ASSERT_TRUE(orvatest::waitUntil([&] { return readFile(folder + "/err").find("Ctrl-C") != std::string::npos; }));
+        source.remove();
+        EXPECT_EQ(child.wait(), 1) << "ended by the removal, long before its 60 s: " << readFile(folder + "/err");
+        const std::string said = readFile(folder + "/err");
+        EXPECT_TRUE(said.find("Microphone is gone") != std::string::npos ||
+                    said.find("Microphone was unplugged") != std::string::npos)
+            << said;
+    }
+    EXPECT_EQ(readFile(folder + "/tone.wav").compare(0, 4, "RIFF"), 0) << "what came before is kept";
 }
 
 TEST_F(OrvaOnPipeWire, WithoutAMicrophoneItSaysSoAndUsesTheVirtualOne)

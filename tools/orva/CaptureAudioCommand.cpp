@@ -2,6 +2,7 @@
 // PCM is written as a WAV file, AAC as ADTS frames: both play in common players.
 #include "Cli.h"
 #include "OutputFile.h"
+#include "UnplugWatch.h"
 
 #include <orva/OrvaAudioDevice.h>
 
@@ -119,6 +120,7 @@ int runCaptureAudio(Invocation& invocation)
                                            "aac:48000:2, not \"%s\"", formatText.c_str());
     const auto seconds = invocation.seconds("seconds", 5);
     if (!seconds) return kExitUsage;
+    if (!UnplugWatch::validOption(invocation)) return kExitUsage;
     const auto outPath = invocation.value("out");
     std::optional<std::string> destination;
     int status = kExitOk;
@@ -159,10 +161,11 @@ int runCaptureAudio(Invocation& invocation)
                  mic->deviceInfo()->nameText().c_str(), *seconds, destination ? " into " : "",
                  destination ? outPath->c_str() : "");
     Progress progress(invocation);
+    UnplugWatch unplug(invocation, {mic->deviceInfo()});
     const bool wasInterrupted = runFor(*seconds + 1, 0.25, [&](double elapsed) {
         progress.show("  %5.1f s  %6lld buffers  %8.3f MB", elapsed, static_cast<long long>(sink->mBuffers.load()),
                       sink->mBytes.load() / 1e6);
-    }, [&] { return sink->mDone.load(); });
+    }, [&] { return sink->mDone.load() || unplug.gone(); });
     progress.finish();
     const int32_t stopped = mic->stopCapture();
     mic->removeDelegate(sink);
@@ -181,6 +184,8 @@ int runCaptureAudio(Invocation& invocation)
     std::fprintf(out(), "Captured %lld buffers, %.3f s, %.3f MB%s%s\n", static_cast<long long>(sink->mBuffers.load()),
                  frames / choice->rate, sink->mBytes.load() / 1e6,
                  destination ? (aac ? "; ADTS AAC in " : "; WAV (16-bit PCM) in ") : "", destination ? outPath->c_str() : "");
+    if (const auto gone = unplug.gone())
+        return invocation.fail(kExitFailure, "%s was unplugged; what it sent before is kept", gone->c_str());
     if (sink->mBuffers.load() == 0) return invocation.fail(kExitFailure, "no audio came from the microphone");
     if (stopped != 0) return invocation.fail(kExitFailure, "the microphone did not stop cleanly (status %d)", stopped);
     return wasInterrupted ? kExitInterrupted : kExitOk;

@@ -1,6 +1,7 @@
 // orva capture [--camera C] [--format avc1:1280x720] [--seconds N] [--out FILE] [-y]
 #include "Cli.h"
 #include "OutputFile.h"
+#include "UnplugWatch.h"
 
 #include <orva/OrvaRecordSession.h>
 #include <orva/OrvaVideoDevice.h>
@@ -66,6 +67,7 @@ int runCapture(Invocation& invocation)
                                            "avc1:1280x720, not \"%s\"", formatText.c_str());
     const auto seconds = invocation.seconds("seconds", 5);
     if (!seconds) return kExitUsage;
+    if (!UnplugWatch::validOption(invocation)) return kExitUsage;
     const auto outPath = invocation.value("out");
     std::optional<std::string> destination;
     int status = kExitOk;
@@ -111,11 +113,12 @@ int runCapture(Invocation& invocation)
                  camera->deviceInfo()->nameText().c_str(), *seconds, destination ? " into " : "",
                  destination ? outPath->c_str() : "");
     Progress progress(invocation);
+    UnplugWatch unplug(invocation, {camera->deviceInfo()});
     // A second more than asked, for a camera slow to start; the frames' own times end it.
     const bool wasInterrupted = runFor(*seconds + 1, 0.25, [&](double elapsed) {
         progress.show("  %5.1f s  %6lld frames  %5.1f fps  %8.2f MB", elapsed,
                       static_cast<long long>(sink->mFrames.load()), sink->fps(), sink->mBytes.load() / 1e6);
-    }, [&] { return sink->mDone.load(); });
+    }, [&] { return sink->mDone.load() || unplug.gone(); });
     progress.finish();
     if (session) (void)session->stopSession();
     const int32_t stopped = camera->stopCapture();
@@ -131,6 +134,8 @@ int runCapture(Invocation& invocation)
     const char* kept = movie ? "; QuickTime movie in " : format->codec == kCodecAVC1 ? "; H.264 stream in " : "; raw frames in ";
     std::fprintf(out(), "Captured %lld frames, %.2f MB, %.1f fps%s%s\n", static_cast<long long>(frames),
                  sink->mBytes.load() / 1e6, sink->fps(), destination ? kept : "", destination ? outPath->c_str() : "");
+    if (const auto gone = unplug.gone())
+        return invocation.fail(kExitFailure, "%s was unplugged; what it sent before is kept", gone->c_str());
     if (frames == 0) return invocation.fail(kExitFailure, "no frame came from the camera");
     if (stopped != 0) return invocation.fail(kExitFailure, "the camera did not stop cleanly (status %d)", stopped);
     return wasInterrupted ? kExitInterrupted : kExitOk;

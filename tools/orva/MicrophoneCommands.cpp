@@ -1,5 +1,6 @@
 // orva audio-formats, meter, volume and mute.
 #include "Cli.h"
+#include "UnplugWatch.h"
 #include "JsonWriter.h"
 
 #include <orva/OrvaAudioDevice.h>
@@ -129,6 +130,7 @@ int runMeter(Invocation& invocation)
     size_t drawn = 0; // lines of bars on the screen
     const auto start = std::chrono::steady_clock::now();
     bool gone = false;
+    UnplugWatch unplug(invocation, {info}); // a source that leaves without a last word
     const bool wasInterrupted = runFor(*seconds, 0.1, [&](double elapsed) {
         const auto levels = mic->channelLevels();
         if (levels.empty()) return;
@@ -150,7 +152,7 @@ int runMeter(Invocation& invocation)
         for (size_t i = 0; i < levels.size(); ++i) std::fprintf(out(), "%s\033[K\n", bars.line(i, levels[i]).c_str());
         drawn = levels.size();
         std::fflush(out());
-    }, [&] { return gone = listener->stopped; });
+    }, [&] { return gone = listener->stopped || unplug.gone(); });
     (void)mic->stopVUMeter();
     RunLoop::current().runUntilDate(0.05); // levels queued before the stop
     mic->removeDelegate(listener);

@@ -5,6 +5,7 @@
 #include "Cli.h"
 #include "JsonWriter.h"
 #include "OutputFile.h"
+#include "UnplugWatch.h"
 
 #include <orva/NotificationCenter.h>
 #include <orva/OrvaAudioDevice.h>
@@ -86,6 +87,7 @@ int runRecord(Invocation& invocation)
     if (audioText != "none" && !(audio = parseAudioFormat(audioText)))
         return invocation.fail(kExitUsage, "--audio is lpcm:RATE:CHANNELS:16, aac:RATE:CHANNELS or none, not \"%s\"",
                                audioText.c_str());
+    if (!UnplugWatch::validOption(invocation)) return kExitUsage;
     // Everything is checked before anything is touched: the destination first.
     int status = kExitOk;
     const auto destination = OutputFile::check(invocation, out, status);
@@ -148,6 +150,9 @@ int runRecord(Invocation& invocation)
                  mic ? mic->deviceInfo()->nameText().c_str() : "", out.c_str(), *seconds);
     const auto working = session->workingPath();
     Progress progress(invocation);
+    std::vector<std::shared_ptr<OrvaDeviceInfo>> used{camera->deviceInfo()};
+    if (mic) used.push_back(mic->deviceInfo());
+    UnplugWatch unplug(invocation, used);
     const bool wasInterrupted = runFor(*seconds, 0.25, [&](double elapsed) {
         std::error_code sizeError;
         const auto bytes = working ? std::filesystem::file_size(*working, sizeError) : 0;
@@ -155,8 +160,10 @@ int runRecord(Invocation& invocation)
                       static_cast<long long>(frames->count.load()), static_cast<long long>(buffers->count.load()),
                       sizeError ? 0.0 : static_cast<double>(bytes) / 1e6,
                       static_cast<unsigned long long>(session->droppedSamples()));
-    }, [&] { return failure.load() != 0; });
+    }, [&] { return failure.load() != 0 || unplug.gone(); });
     progress.finish();
+    const auto gone = unplug.gone();
+    if (gone) std::fprintf(err(), "%s was unplugged.\n", gone->c_str());
     std::fprintf(err(), "Finishing the movie...\n");
     camera->removeDelegate(frames); // what was delivered while recording
     if (mic) mic->removeDelegate(buffers);
@@ -194,6 +201,7 @@ int runRecord(Invocation& invocation)
             .field("audio_buffers_captured", buffers->count.load())
             .field("dropped", dropped)
             .field("interrupted", wasInterrupted)
+            .field("unplugged", gone.has_value())
             .endObject();
     } else {
         std::fprintf(cli::out(), "%s: %s", out.c_str(), MovieProbe::describe(*summary).c_str());
@@ -202,6 +210,9 @@ int runRecord(Invocation& invocation)
                          static_cast<unsigned long long>(dropped));
     }
     if (summary->tracks.empty()) return kExitFailure;
+    if (gone)
+        return invocation.fail(kExitFailure, "%s was unplugged: movie kept up to %.1f s at %s", gone->c_str(),
+                               summary->duration, out.c_str());
     return wasInterrupted ? kExitInterrupted : kExitOk;
 }
 

@@ -18,6 +18,9 @@ namespace {
 const Option kCamera{"camera", 0, "CAMERA", "the camera: its index or name in orva devices (default: the first)"};
 const Option kMic{"mic", 0, "MIC", "the microphone: its index or name in orva devices (default: the first)"};
 const Option kOverwrite{"overwrite", 'y', nullptr, "replace an existing output file"};
+const Option kSimulateUnplug{"simulate-unplug", 0, "SECONDS",
+                             "with --simulate: the camera (or microphone) is unplugged this long in, to see how the "
+                             "command ends"};
 
 // Options every command takes, and those of commands with JSON output or progress.
 const std::vector<Option> kCommonOptions = {
@@ -70,7 +73,7 @@ const std::vector<Command>& commands()
           {"format", 0, "FORMAT", "CODEC:WIDTHxHEIGHT as orva formats lists it (default avc1:1280x720)"},
           {"seconds", 0, "SECONDS", "how long, to the frame (default 5)"},
           {"out", 'o', "FILE", "where the frames go"},
-          kOverwrite},
+          kOverwrite, kSimulateUnplug},
          {"capture --format avc1:640x360 --seconds 2 --out clip-video.mov"},
          0, 0, 1, false, true, runCapture},
         {"record", "OUT.mov",
@@ -81,7 +84,7 @@ const std::vector<Command>& commands()
           {"video", 0, "FORMAT", "avc1:WIDTHxHEIGHT or 2vuy:WIDTHxHEIGHT (default avc1:1280x720)"},
           {"audio", 0, "FORMAT", "lpcm:RATE:CHANNELS:16, aac:RATE:CHANNELS or none (default lpcm:48000:2:16)"},
           {"seconds", 0, "SECONDS", "how long (default 10)"},
-          kOverwrite},
+          kOverwrite, kSimulateUnplug},
          {"record --seconds 5 clip.mov", "record --video 2vuy:640x480 --audio aac:48000:2 --seconds 3 raw.mov"},
          1, 1, 3, true, true, runRecord},
         {"repair", "WORKING.mov OUT.mov",
@@ -144,7 +147,7 @@ const std::vector<Command>& commands()
           {"format", 0, "FORMAT", "lpcm:RATE:CHANNELS:16 or aac:RATE:CHANNELS (default lpcm:48000:2:16)"},
           {"seconds", 0, "SECONDS", "how long, to the buffer (default 5)"},
           {"out", 'o', "FILE", "where the audio goes"},
-          kOverwrite},
+          kOverwrite, kSimulateUnplug},
          {"capture-audio --seconds 3 --out voice.wav", "capture-audio --format aac:48000:2 --seconds 3 --out a.aac"},
          0, 0, 2, false, true, runCaptureAudio},
     };

@@ -22,13 +22,16 @@ std::string hex4(uint16_t value)
     return text;
 }
 
-// What a person can do about a node they may not open.
+// What a person can do about a node they may not open: join the node's group (the
+// distributions' "video" when the node cannot even be looked at).
 std::string permissionAdvice(const CameraNode& node)
 {
     struct stat info{};
-    if (::stat(node.node.c_str(), &info) != 0) return "";
-    const group* owner = getgrgid(info.st_gid);
-    const std::string name = owner ? owner->gr_name : std::to_string(info.st_gid);
+    std::string name = "video";
+    if (::stat(node.node.c_str(), &info) == 0) {
+        const group* owner = getgrgid(info.st_gid);
+        name = owner ? owner->gr_name : std::to_string(info.st_gid);
+    }
     return "; join the group \"" + name + "\" (sudo usermod -aG " + name + " $USER, then log in again)";
 }
 
