@@ -123,9 +123,9 @@ int runMeter(Invocation& invocation)
     auto listener = std::make_shared<LevelListener>();
     mic->addDelegate(listener);
     const bool json = invocation.json(), terminal = ::isatty(::fileno(out()));
+    (void)mic->startVUMeter();
     std::fprintf(err(), "Metering %s%s. Ctrl-C ends.\n", info->nameText().c_str(),
                  invocation.value("seconds") ? (" for " + *invocation.value("seconds") + " s").c_str() : "");
-    (void)mic->startVUMeter();
     Bars bars;
     size_t drawn = 0; // lines of bars on the screen
     const auto start = std::chrono::steady_clock::now();

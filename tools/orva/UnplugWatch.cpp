@@ -9,6 +9,7 @@
 
 #include <zedederadIvoSim.h>
 
+#include <algorithm>
 #include <any>
 
 using namespace orva;
@@ -30,6 +31,17 @@ UnplugWatch::UnplugWatch(const Invocation& invocation, std::vector<std::shared_p
             }
         }
     });
+    // One that left before the observer was in place is missing from the manager's
+    // lists already (the manager updates a list before it announces the change).
+    auto manager = OrvaDeviceManager::getSharedInstance();
+    for (const auto& device : mDevices) {
+        if (!device) continue;
+        const auto listed = device->deviceType() == 0 ? manager->getVideoDeviceList() : manager->getAudioDeviceList();
+        const bool present = std::any_of(listed->begin(), listed->end(),
+                                         [&](const auto& other) { return other && device->isEqualToDevice(*other); });
+        std::lock_guard lock(mMutex);
+        if (!present && !mGone) mGone = device->nameText();
+    }
     if (const auto after = invocation.seconds("simulate-unplug", 0); after && *after > 0 && !mDevices.empty()) {
         const auto known = mDevices.front()->path();
         const std::string path = known ? *known : "";

@@ -22,6 +22,7 @@ class Invocation;
 
 class UnplugWatch {
 public:
+    // Made before the devices start: a device already gone counts as gone.
     UnplugWatch(const Invocation& invocation, std::vector<std::shared_ptr<orva::OrvaDeviceInfo>> devices);
     ~UnplugWatch();
     UnplugWatch(const UnplugWatch&) = delete;

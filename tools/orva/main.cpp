@@ -46,7 +46,7 @@ const std::vector<Command>& commands()
           {"simulate-hotplug", 0, "SECONDS", "with --watch --simulate: plug and unplug a second virtual camera "
                                              "and microphone every SECONDS"}},
          {"devices", "devices --json", "--simulate devices --watch --seconds 5 --simulate-hotplug 1"},
-         0, 0, 0, true, false, runDevices},
+         0, 0, 3, true, false, runDevices},
         {"formats", "[CAMERA]", "The camera's formats: codec, frame size and frame rates.",
          {},
          {"formats", "formats 0 --json"},
@@ -352,7 +352,9 @@ int main(int argc, char** argv)
     setUpOutput(log);
     orva::SystemLog::setEchoToStandardError(log);
     if (allVendors) setenv("ORVA_ALL_VENDORS", "1", 1);
-    chooseDevices(command->halves, simulate);
+    // Watching follows the system's own devices (a camera plugged in later is what a
+    // watcher waits for), even when it has none yet.
+    chooseDevices(invocation->flag("watch") ? 0 : command->halves, simulate);
     const int status = command->run(*invocation);
     std::fflush(out());
     return status;
