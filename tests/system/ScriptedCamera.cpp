@@ -1,0 +1,118 @@
+// The scripted UVC camera in a program the test starts (the orva command-line host):
+// preloaded (LD_PRELOAD) beside umockdev's library, it puts a camera behind the
+// capture library's device-file seam before main() runs, and a thread hands it a
+// frame every 1/30 s while it streams, in the format the library set: YUYV with
+// moving bars, or the same picture as a JPEG. With the test's umockdev testbed (whose
+// directory the program inherits) the program sees a USB camera of the maker at
+// /dev/video0 with its metadata node at /dev/video1.
+#include "FakeUvcCamera.h"
+
+#include <turbojpeg.h>
+
+#include <atomic>
+#include <chrono>
+#include <ctime>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using orvatest::FakeUvcCamera;
+
+const std::string kNode = "/dev/video0";
+
+// A 4:2:2 picture: eight vertical bars of luma moved by `shift` pixels, grey chroma.
+std::vector<uint8_t> yuyvPicture(uint32_t width, uint32_t height, uint32_t shift)
+{
+    std::vector<uint8_t> bytes(size_t{width} * height * 2);
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x) {
+            uint8_t* pixel = &bytes[(size_t{y} * width + x) * 2];
+            pixel[0] = static_cast<uint8_t>(16 + 27 * (((x + shift) * 8 / width) % 8)); // Y
+            pixel[1] = (x % 2) ? 112 : 144;                                             // U or V
+        }
+    return bytes;
+}
+
+std::vector<uint8_t> jpegOf(const std::vector<uint8_t>& yuyv, uint32_t width, uint32_t height)
+{
+    std::vector<uint8_t> y(size_t{width} * height), u(y.size() / 2), v(y.size() / 2);
+    for (size_t i = 0; i < y.size(); i += 2) {
+        y[i] = yuyv[2 * i];
+        u[i / 2] = yuyv[2 * i + 1];
+        y[i + 1] = yuyv[2 * i + 2];
+        v[i / 2] = yuyv[2 * i + 3];
+    }
+    const unsigned char* planes[3] = {y.data(), u.data(), v.data()};
+    const int strides[3] = {static_cast<int>(width), static_cast<int>(width / 2), static_cast<int>(width / 2)};
+    tjhandle encoder = tjInitCompress();
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    std::vector<uint8_t> out;
+    if (tjCompressFromYUVPlanes(encoder, planes, static_cast<int>(width), strides, static_cast<int>(height), TJSAMP_422,
+                                &jpeg, &size, 90, 0) == 0)
+        out.assign(jpeg, jpeg + size);
+    tjFree(jpeg);
+    tjDestroy(encoder);
+    return out;
+}
+
+int64_t monotonicMicroseconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t{now.tv_sec} * 1000000 + now.tv_nsec / 1000;
+}
+
+class ScriptedCamera {
+public:
+    ScriptedCamera()
+    {
+        mCamera.addNode(kNode);
+        mCamera.addNode("/dev/video1", V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING);
+        const v4l2_fract thirty{1, 30};
+        mCamera.addFormat(kNode, {V4L2_PIX_FMT_YUYV, 640, 480, {thirty}});
+        mCamera.addFormat(kNode, {V4L2_PIX_FMT_MJPEG, 1280, 720, {thirty}});
+        mCamera.setControl(kNode, V4L2_CID_BRIGHTNESS, FakeUvcCamera::range(-64, 64, 0, 0));
+        mCamera.setControl(kNode, V4L2_CID_CONTRAST, FakeUvcCamera::range(0, 95, 32, 32));
+        mPump = std::thread([this] { pump(); });
+    }
+    ~ScriptedCamera()
+    {
+        mStop = true;
+        mPump.join();
+    }
+
+private:
+    void pump()
+    {
+        uint32_t frame = 0, width = 0, height = 0, format = 0;
+        std::vector<std::vector<uint8_t>> pictures; // a short loop of the current format
+        auto next = std::chrono::steady_clock::now();
+        while (!mStop) {
+            next += std::chrono::microseconds(33333);
+            std::this_thread::sleep_until(next);
+            if (!mCamera.streaming(kNode)) continue;
+            const v4l2_pix_format set = mCamera.lastFormat(kNode);
+            if (set.width != width || set.height != height || set.pixelformat != format) {
+                width = set.width;
+                height = set.height;
+                format = set.pixelformat;
+                pictures.clear();
+                for (uint32_t shift = 0; shift < width; shift += width / 8) {
+                    auto yuyv = yuyvPicture(width, height, shift);
+                    pictures.push_back(format == V4L2_PIX_FMT_MJPEG ? jpegOf(yuyv, width, height) : std::move(yuyv));
+                }
+            }
+            (void)mCamera.pushFrame(kNode, pictures[frame++ % pictures.size()], monotonicMicroseconds());
+        }
+    }
+
+    FakeUvcCamera mCamera;
+    std::atomic<bool> mStop{false};
+    std::thread mPump;
+};
+
+ScriptedCamera gCamera;
+
+} // namespace
