@@ -1,10 +1,10 @@
 // The scripted UVC camera in a program the test starts (the orva command-line host):
 // preloaded (LD_PRELOAD) beside umockdev's library, it puts a camera behind the
 // capture library's device-file seam before main() runs, and a thread hands it a
-// frame every 1/30 s while it streams, in the format the library set: YUYV with
-// moving bars, or the same picture as a JPEG. With the test's umockdev testbed (whose
-// directory the program inherits) the program sees a USB camera of the maker at
-// /dev/video0 with its metadata node at /dev/video1.
+// frame every 1/30 s while it streams, in the format the library set: YUYV 640x480
+// with moving bars, or the same at 1280x720 as a JPEG. With the test's umockdev
+// testbed (whose directory the program inherits) the program sees a USB camera of the
+// maker at /dev/video0 with its metadata node at /dev/video1.
 #include "FakeUvcCamera.h"
 
 #include <turbojpeg.h>
@@ -75,6 +75,10 @@ public:
         mCamera.addFormat(kNode, {V4L2_PIX_FMT_MJPEG, 1280, 720, {thirty}});
         mCamera.setControl(kNode, V4L2_CID_BRIGHTNESS, FakeUvcCamera::range(-64, 64, 0, 0));
         mCamera.setControl(kNode, V4L2_CID_CONTRAST, FakeUvcCamera::range(0, 95, 32, 32));
+        // The pictures are made before main() runs: a capture's first frame comes at
+        // once, even in a slow (sanitized) program.
+        for (uint32_t shift = 0; shift < 640; shift += 160) mYuyv.push_back(yuyvPicture(640, 480, shift));
+        for (uint32_t shift = 0; shift < 1280; shift += 320) mJpeg.push_back(jpegOf(yuyvPicture(1280, 720, shift), 1280, 720));
         mPump = std::thread([this] { pump(); });
     }
     ~ScriptedCamera()
@@ -86,29 +90,19 @@ public:
 private:
     void pump()
     {
-        uint32_t frame = 0, width = 0, height = 0, format = 0;
-        std::vector<std::vector<uint8_t>> pictures; // a short loop of the current format
+        uint32_t frame = 0;
         auto next = std::chrono::steady_clock::now();
         while (!mStop) {
             next += std::chrono::microseconds(33333);
             std::this_thread::sleep_until(next);
             if (!mCamera.streaming(kNode)) continue;
-            const v4l2_pix_format set = mCamera.lastFormat(kNode);
-            if (set.width != width || set.height != height || set.pixelformat != format) {
-                width = set.width;
-                height = set.height;
-                format = set.pixelformat;
-                pictures.clear();
-                for (uint32_t shift = 0; shift < width; shift += width / 8) {
-                    auto yuyv = yuyvPicture(width, height, shift);
-                    pictures.push_back(format == V4L2_PIX_FMT_MJPEG ? jpegOf(yuyv, width, height) : std::move(yuyv));
-                }
-            }
+            const auto& pictures = mCamera.lastFormat(kNode).pixelformat == V4L2_PIX_FMT_MJPEG ? mJpeg : mYuyv;
             (void)mCamera.pushFrame(kNode, pictures[frame++ % pictures.size()], monotonicMicroseconds());
         }
     }
 
     FakeUvcCamera mCamera;
+    std::vector<std::vector<uint8_t>> mYuyv, mJpeg; // a short loop of moving bars in each format
     std::atomic<bool> mStop{false};
     std::thread mPump;
 };
