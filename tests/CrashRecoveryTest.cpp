@@ -2,6 +2,7 @@
 // finds what an earlier run left: the working movie is recovered with orva repair.
 #include "ChildProcess.h"
 #include "MovieReader.h"
+#include "OrvaCommand.h"
 #include "Wait.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 
 namespace fs = std::filesystem;
 using orvatest::ChildProcess;
+using orvatest::readFile;
 
 namespace {
 
@@ -41,11 +43,6 @@ protected:
     {
         return base / "tmp" / ("orva-" + std::to_string(::geteuid())) / std::to_string(pid) / name;
     }
-    std::string text(const fs::path& file) const
-    {
-        std::ifstream in(file);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
     int orvaRun(const std::vector<std::string>& args)
     {
         return orvatest::run(orva(args), environment(), (base / "out.txt").string(), (base / "err.txt").string());
@@ -67,7 +64,7 @@ TEST_F(CrashRecovery, AKilledRecordingIsRepairedToWithinASecondOfItsEnd)
         ASSERT_TRUE(recorder.started());
         const fs::path working = workingFile(recorder.pid(), name);
         // The working file appears with the first sample: the recording's start.
-        ASSERT_TRUE(orvatest::waitUntil([&] { return fs::exists(working); })) << text(base / "record-err.txt");
+        ASSERT_TRUE(orvatest::waitUntil([&] { return fs::exists(working); })) << readFile(base / "record-err.txt");
         const auto start = std::chrono::steady_clock::now();
         const double killAt = moment(random);
         ASSERT_TRUE(orvatest::waitUntil([&] {
@@ -78,7 +75,7 @@ TEST_F(CrashRecovery, AKilledRecordingIsRepairedToWithinASecondOfItsEnd)
         EXPECT_FALSE(fs::exists(base / name)) << "a killed recording never reaches its destination";
 
         const fs::path repaired = base / ("repaired" + std::to_string(run) + ".mov");
-        ASSERT_EQ(orvaRun({"repair", working.string(), repaired.string()}), 0) << text(base / "err.txt");
+        ASSERT_EQ(orvaRun({"repair", working.string(), repaired.string()}), 0) << readFile(base / "err.txt");
         const auto movie = orvatest::readMovie(repaired.string());
         ASSERT_TRUE(movie.video() && movie.audio()) << "killed after " << killAt << " s";
         EXPECT_EQ(movie.video()->decodeErrors, 0);
@@ -91,8 +88,8 @@ TEST_F(CrashRecovery, AKilledRecordingIsRepairedToWithinASecondOfItsEnd)
 
     // The next recording names what the killed ones left.
     ASSERT_EQ(orvaRun({"record", "--seconds", "0.3", "--audio", "none", (base / "after.mov").string()}), 0)
-        << text(base / "err.txt");
-    const std::string told = text(base / "err.txt");
+        << readFile(base / "err.txt");
+    const std::string told = readFile(base / "err.txt");
     for (const auto& path : leftovers) EXPECT_NE(told.find(path.string()), std::string::npos) << told;
     EXPECT_NE(told.find("orva repair"), std::string::npos) << told;
 
@@ -100,9 +97,9 @@ TEST_F(CrashRecovery, AKilledRecordingIsRepairedToWithinASecondOfItsEnd)
     const fs::path taken = base / "occupied.mov";
     std::ofstream(taken) << "old";
     EXPECT_EQ(orvaRun({"repair", leftovers[1].string(), taken.string()}), 1);
-    EXPECT_NE(text(base / "err.txt").find("-y"), std::string::npos);
-    EXPECT_EQ(text(taken), "old");
-    EXPECT_EQ(orvaRun({"repair", leftovers[1].string(), taken.string(), "-y"}), 0) << text(base / "err.txt");
+    EXPECT_NE(readFile(base / "err.txt").find("-y"), std::string::npos);
+    EXPECT_EQ(readFile(taken), "old");
+    EXPECT_EQ(orvaRun({"repair", leftovers[1].string(), taken.string(), "-y"}), 0) << readFile(base / "err.txt");
     EXPECT_TRUE(orvatest::readMovie(taken.string()).video());
 }
 
@@ -115,7 +112,7 @@ TEST_F(CrashRecovery, AHangUpFinishesTheMovie)
     recorder.signal(SIGHUP);
     recorder.wait();
     const auto movie = orvatest::readMovie((base / "hup.mov").string());
-    ASSERT_TRUE(movie.video()) << text(base / "record-err.txt");
+    ASSERT_TRUE(movie.video()) << readFile(base / "record-err.txt");
     EXPECT_EQ(movie.video()->decodeErrors, 0);
     EXPECT_FALSE(fs::exists(workingFile(recorder.pid(), "hup.mov")));
 }

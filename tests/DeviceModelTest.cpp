@@ -75,20 +75,6 @@ TEST(OrvaDeviceInfo, EqualityIsThePathAlone)
     EXPECT_FALSE(a->isEqualToDevice(*noPath));
 }
 
-TEST(OrvaAVDevice, NewDeviceMakesTheKindTheRecordNames)
-{
-    EXPECT_NE(std::dynamic_pointer_cast<OrvaVideoDevice>(OrvaAVDevice::newDevice(record("p", "n", 0))), nullptr);
-    EXPECT_NE(std::dynamic_pointer_cast<OrvaAudioDevice>(OrvaAVDevice::newDevice(record("p", "n", 1))), nullptr);
-    EXPECT_NE(std::dynamic_pointer_cast<OrvaAudioDevice>(OrvaAVDevice::newDevice(record("p", "n", 5))), nullptr);
-    EXPECT_NE(std::dynamic_pointer_cast<OrvaAudioDevice>(OrvaAVDevice::newDevice(record("p", "n", -1))), nullptr);
-    EXPECT_EQ(OrvaAVDevice::newDevice(nullptr), nullptr);
-
-    auto device = OrvaAVDevice::newDevice(record("p", "n", 0));
-    EXPECT_FALSE(device->isOpen());
-    EXPECT_FALSE(device->isCapturing());
-    EXPECT_TRUE(device->delegates().empty());
-}
-
 TEST(OrvaAVDevice, DelegatesAreCalledInOrderOncePerEntry)
 {
     auto info = record("p");

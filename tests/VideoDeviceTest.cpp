@@ -123,42 +123,6 @@ TEST_F(VideoDevice, CaptureParametersFollowTheFormat)
     EXPECT_EQ(camera->setCaptureFormat(*format(kCodecAVC1, 1280, 720)), 3);
 }
 
-TEST_F(VideoDevice, FramesArriveOnceAndNeverReachADestroyedCameraWhateverTheLibraryAnswers)
-{
-    openCamera();
-    ZISim_UseManualClock(1); // the stream makes only its first frame; the test pushes the rest
-    camera->setFormat(format(kCodec2VUY, 320, 240));
-    auto log = std::make_shared<FrameLog>();
-    camera->addDelegate(log);
-    const uint8_t frame[16] = {};
-    // Starts, waits for the capture's own first frame, then pushes one: how many arrive.
-    auto startAndPush = [&] {
-        EXPECT_EQ(camera->startCapture(), 0);
-        EXPECT_TRUE(orvatest::waitUntil([&] { return ZISim_FramesDelivered(kPath) >= 1 && log->count() >= 1; }));
-        const size_t before = log->count();
-        EXPECT_EQ(ZISim_PushFrame(kPath, frame, sizeof frame, 1), 1);
-        return log->count() - before;
-    };
-    EXPECT_EQ(startAndPush(), 1u);
-
-    // A withdrawal the library refused: the camera reports stopped, and its next start
-    // withdraws the old subscription before making a new one.
-    ZISim_InjectResult("VCI_UnSubscribe_Event", 1, 1);
-    EXPECT_EQ(camera->stopCapture(), 7);
-    EXPECT_FALSE(camera->isCapturing());
-    EXPECT_EQ(startAndPush(), 1u) << "one subscription, not two";
-
-    // Stop, withdrawal and close all fail, and the camera object goes: the library
-    // still calls back, and the call reaches nothing.
-    ZISim_InjectResult("VCI_Stop_Capture", 1, 1);
-    ZISim_InjectResult("VCI_UnSubscribe_Event", 1, 2);
-    ZISim_InjectResult("VCI_Close_Device", 1, 1);
-    camera.reset();
-    const size_t before = log->count();
-    EXPECT_EQ(ZISim_PushFrame(kPath, frame, sizeof frame, 3), 1);
-    EXPECT_EQ(log->count(), before);
-}
-
 TEST_F(VideoDevice, StartAndStopStatusCodes)
 {
     makeCamera();

@@ -4,8 +4,8 @@
 // a movie; with no microphone it says so and uses the built-in virtual one.
 #include "VirtualMicrophone.h"
 
-#include "../ChildProcess.h"
 #include "../MovieReader.h"
+#include "../OrvaCommand.h"
 #include "../Wait.h"
 
 #include <gtest/gtest.h>
@@ -14,50 +14,18 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
+using orvatest::readFile;
 using orvatest::VirtualMicrophone;
 
 namespace {
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class OrvaOnPipeWire : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/orva-pipewire-cli-XXXXXX";
-        ASSERT_TRUE(mkdtemp(pattern));
-        folder = pattern;
-    }
-    void TearDown() override
-    {
-        // Only what this test made, in the folder it made.
-        for (const char* name : {"out", "err", "tone.wav", "tone.mov"}) std::remove((folder + "/" + name).c_str());
-        rmdir(folder.c_str());
-    }
-    // `orva ARGS...` on the system devices: its exit status; output and errors are kept.
-    int orva(std::vector<std::string> arguments)
-    {
-        arguments.insert(arguments.begin(), ORVA_CLI_PATH);
-        const int status = orvatest::run(arguments, {{"TMPDIR", folder}}, folder + "/out", folder + "/err");
-        output = readFile(folder + "/out");
-        errors = readFile(folder + "/err");
-        return status;
-    }
-    std::string trace() const { return "output:\n" + output + "errors:\n" + errors; }
-
-    std::string folder, output, errors;
+    orvatest::OrvaCommand orva;
 };
 
 // The numbers after `"key":` in a JSON text, in order.
@@ -93,39 +61,40 @@ TEST_F(OrvaOnPipeWire, ListsMetersSetsCapturesAndRecordsTheMicrophone)
     VirtualMicrophone source({.name = "cli-mic", .description = "Cli Mic"});
     ASSERT_TRUE(source.ready());
 
-    ASSERT_EQ(orva({"devices", "--json"}), 0) << trace();
-    EXPECT_NE(output.find("pipewire:cli-mic"), std::string::npos) << trace();
+    ASSERT_EQ(orva.run({"devices", "--json"}), 0) << orva.trace();
+    EXPECT_NE(orva.output().find("pipewire:cli-mic"), std::string::npos) << orva.trace();
 
     // The meter moves with the tone: each channel's last level within 0.5 dB of it.
-    ASSERT_EQ(orva({"meter", "--json", "--seconds", "2"}), 0) << trace();
-    const std::string last = output.substr(output.rfind("{\"time\""));
+    ASSERT_EQ(orva.run({"meter", "--json", "--seconds", "2"}), 0) << orva.trace();
+    const std::string meter = orva.output();
+    const std::string last = meter.substr(meter.rfind("{\"time\""));
     const auto levels = numbersOf(last, "level_db");
-    ASSERT_EQ(levels.size(), 2u) << trace();
+    ASSERT_EQ(levels.size(), 2u) << orva.trace();
     EXPECT_NEAR(levels[0], VirtualMicrophone::leftLevelDb(), 0.5) << last;
     EXPECT_NEAR(levels[1], VirtualMicrophone::rightLevelDb(), 0.5) << last;
 
     // Volume and mute, set and read back from the node by separate commands.
-    ASSERT_EQ(orva({"volume", "128"}), 0) << trace();
-    EXPECT_NE(output.find("volume 128"), std::string::npos) << trace();
-    ASSERT_EQ(orva({"volume"}), 0) << trace();
-    EXPECT_NE(output.find("volume 128"), std::string::npos) << "the node keeps it: " << trace();
-    ASSERT_EQ(orva({"mute", "on"}), 0) << trace();
-    EXPECT_NE(output.find("mute on"), std::string::npos) << trace();
-    ASSERT_EQ(orva({"mute", "off"}), 0) << trace();
-    ASSERT_EQ(orva({"volume", "255"}), 0) << trace();
+    ASSERT_EQ(orva.run({"volume", "128"}), 0) << orva.trace();
+    EXPECT_NE(orva.output().find("volume 128"), std::string::npos) << orva.trace();
+    ASSERT_EQ(orva.run({"volume"}), 0) << orva.trace();
+    EXPECT_NE(orva.output().find("volume 128"), std::string::npos) << "the node keeps it: " << orva.trace();
+    ASSERT_EQ(orva.run({"mute", "on"}), 0) << orva.trace();
+    EXPECT_NE(orva.output().find("mute on"), std::string::npos) << orva.trace();
+    ASSERT_EQ(orva.run({"mute", "off"}), 0) << orva.trace();
+    ASSERT_EQ(orva.run({"volume", "255"}), 0) << orva.trace();
 
     // Captured to WAV: the tone at its level.
-    ASSERT_EQ(orva({"capture-audio", "--seconds", "2", "--out", folder + "/tone.wav"}), 0) << trace();
-    const std::string wav = readFile(folder + "/tone.wav");
+    ASSERT_EQ(orva.run({"capture-audio", "--seconds", "2", "--out", orva.path("tone.wav")}), 0) << orva.trace();
+    const std::string wav = readFile(orva.path("tone.wav"));
     EXPECT_NEAR(wavLevelDb(wav, 0), VirtualMicrophone::leftLevelDb(), 0.5);
     EXPECT_NEAR(wavLevelDb(wav, 1), VirtualMicrophone::rightLevelDb(), 0.5);
 
     // Recorded with the built-in virtual camera (there is no camera here): the movie's
     // sound is the tone, the camera's absence is said.
-    ASSERT_EQ(orva({"record", "--seconds", "2", folder + "/tone.mov"}), 0) << trace();
-    EXPECT_NE(errors.find("no camera found"), std::string::npos) << trace();
-    EXPECT_EQ(errors.find("no microphone found"), std::string::npos) << trace();
-    const auto movie = orvatest::readMovie(folder + "/tone.mov");
+    ASSERT_EQ(orva.run({"record", "--seconds", "2", orva.path("tone.mov")}), 0) << orva.trace();
+    EXPECT_NE(orva.errors().find("no camera found"), std::string::npos) << orva.trace();
+    EXPECT_EQ(orva.errors().find("no microphone found"), std::string::npos) << orva.trace();
+    const auto movie = orvatest::readMovie(orva.path("tone.mov"));
     ASSERT_TRUE(movie.opened && movie.audio() && movie.video());
     const auto& peaks = movie.audio()->framePeaks;
     ASSERT_GT(peaks.size(), 40u); // 2 s of 1024-frame AAC packets is about 94
@@ -139,35 +108,33 @@ TEST_F(OrvaOnPipeWire, AMicrophoneThatLeavesEndsTheMeterAndTheCaptureAtOnce)
 {
     for (const std::vector<std::string>& command :
          {std::vector<std::string>{"meter", "--seconds", "60"},
-          std::vector<std::string>{"capture-audio", "--seconds", "60", "--out", folder + "/tone.wav"}}) {
+          std::vector<std::string>{"capture-audio", "--seconds", "60", "--out", orva.path("tone.wav")}}) {
         VirtualMicrophone source({.name = "leaving-mic"});
         ASSERT_TRUE(source.ready());
-        std::vector<std::string> arguments{ORVA_CLI_PATH};
-        arguments.insert(arguments.end(), command.begin(), command.end());
-        orvatest::ChildProcess child(arguments, {{"TMPDIR", folder}}, folder + "/out", folder + "/err");
-        ASSERT_TRUE(child.started());
+        const auto child = orva.start(command);
+        ASSERT_TRUE(child->started());
         // Under way once it has said what it does.
-        ASSERT_TRUE(orvatest::waitUntil([&] { return readFile(folder + "/err").find("Ctrl-C") != std::string::npos; }));
+        ASSERT_TRUE(orvatest::waitUntil([&] { return orva.errors().find("Ctrl-C") != std::string::npos; }));
         source.remove();
-        EXPECT_EQ(child.wait(), 1) << "ended by the removal, long before its 60 s: " << readFile(folder + "/err");
-        const std::string said = readFile(folder + "/err");
+        EXPECT_EQ(child->wait(), 1) << "ended by the removal, long before its 60 s: " << orva.errors();
+        const std::string said = orva.errors();
         EXPECT_TRUE(said.find("Microphone is gone") != std::string::npos ||
                     said.find("Microphone was unplugged") != std::string::npos)
             << said;
     }
-    EXPECT_EQ(readFile(folder + "/tone.wav").compare(0, 4, "RIFF"), 0) << "what came before is kept";
+    EXPECT_EQ(readFile(orva.path("tone.wav")).compare(0, 4, "RIFF"), 0) << "what came before is kept";
 }
 
 TEST_F(OrvaOnPipeWire, WithoutAMicrophoneItSaysSoAndUsesTheVirtualOne)
 {
-    ASSERT_EQ(orva({"audio-formats"}), 0) << trace();
-    EXPECT_NE(errors.find("no microphone found (orva doctor says why); using the built-in virtual microphone"),
+    ASSERT_EQ(orva.run({"audio-formats"}), 0) << orva.trace();
+    EXPECT_NE(orva.errors().find("no microphone found (orva doctor says why); using the built-in virtual microphone"),
               std::string::npos)
-        << trace();
-    EXPECT_NE(output.find("wave formats"), std::string::npos) << trace();
+        << orva.trace();
+    EXPECT_NE(orva.output().find("wave formats"), std::string::npos) << orva.trace();
 
-    ASSERT_EQ(orva({"doctor"}), 0) << trace();
-    EXPECT_NE(output.find("PipeWire"), std::string::npos) << trace();
+    ASSERT_EQ(orva.run({"doctor"}), 0) << orva.trace();
+    EXPECT_NE(orva.output().find("PipeWire"), std::string::npos) << orva.trace();
 }
 
 } // namespace

@@ -6,90 +6,63 @@
 // what orva doctor says of each node.
 #include "UdevTestbed.h"
 
-#include "../ChildProcess.h"
 #include "../MovieReader.h"
+#include "../OrvaCommand.h"
 #include "../Wait.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
+using orvatest::readFile;
 using orvatest::UdevTestbed;
 
 namespace {
 
-std::string readFile(const std::string& path)
+// The scripted camera goes into the child beside umockdev's preload (from
+// umockdev-wrapper), which carries this test's testbed.
+std::map<std::string, std::string> scriptedCamera()
 {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    const char* preloaded = std::getenv("LD_PRELOAD");
+    return {{"LD_PRELOAD", std::string(preloaded ? preloaded : "") + ":" + ORVA_SCRIPTED_CAMERA}};
 }
 
 class OrvaOnASystemCamera : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/orva-system-cli-XXXXXX";
-        ASSERT_TRUE(mkdtemp(pattern));
-        folder = pattern;
         // The maker's camera on USB 1-4: its capture node and its metadata node.
         const std::string usb = testbed.addUsbCamera({});
         node = testbed.addNode("video0", usb);
         testbed.addNode("video1", usb);
     }
-    void TearDown() override
-    {
-        for (const char* name : {"out", "err", "yuyv.2vuy", "mjpeg.2vuy", "clip.mov"})
-            std::remove((folder + "/" + name).c_str());
-        rmdir(folder.c_str());
-    }
-    // `orva ARGS...` with the scripted camera preloaded: its exit status.
-    int orva(std::vector<std::string> arguments)
-    {
-        arguments.insert(arguments.begin(), ORVA_CLI_PATH);
-        const int status = orvatest::run(arguments, environment(), folder + "/out", folder + "/err");
-        output = readFile(folder + "/out");
-        errors = readFile(folder + "/err");
-        return status;
-    }
-    static std::map<std::string, std::string> environment()
-    {
-        const char* preloaded = std::getenv("LD_PRELOAD"); // umockdev's, from umockdev-wrapper
-        return {{"LD_PRELOAD", std::string(preloaded ? preloaded : "") + ":" + ORVA_SCRIPTED_CAMERA}};
-    }
-    std::string trace() const { return "output:\n" + output + "errors:\n" + errors; }
 
     UdevTestbed testbed;
     std::string node; // the capture node's syspath
-    std::string folder, output, errors;
+    orvatest::OrvaCommand orva{scriptedCamera()};
 };
 
 TEST_F(OrvaOnASystemCamera, ListsFormatsControlsCapturesAndRecordsIt)
 {
-    ASSERT_EQ(orva({"devices", "--json"}), 0) << trace();
-    EXPECT_NE(output.find("/dev/video0;usb=1-4;serial=SN0001"), std::string::npos) << trace();
-    EXPECT_EQ(errors.find("no camera found"), std::string::npos) << trace();
+    ASSERT_EQ(orva.run({"devices", "--json"}), 0) << orva.trace();
+    EXPECT_NE(orva.output().find("/dev/video0;usb=1-4;serial=SN0001"), std::string::npos) << orva.trace();
+    EXPECT_EQ(orva.errors().find("no camera found"), std::string::npos) << orva.trace();
 
-    ASSERT_EQ(orva({"formats"}), 0) << trace();
-    EXPECT_NE(output.find("2vuy   640x480     30 fps"), std::string::npos) << "YUYV, offered as 2vuy: " << trace();
-    EXPECT_NE(output.find("2vuy   1280x720    30 fps"), std::string::npos) << "MJPEG, offered as 2vuy: " << trace();
+    ASSERT_EQ(orva.run({"formats"}), 0) << orva.trace();
+    EXPECT_NE(orva.output().find("2vuy   640x480     30 fps"), std::string::npos) << "YUYV, offered as 2vuy: " << orva.trace();
+    EXPECT_NE(orva.output().find("2vuy   1280x720    30 fps"), std::string::npos) << "MJPEG, offered as 2vuy: " << orva.trace();
 
-    ASSERT_EQ(orva({"controls", "set", "brightness", "40"}), 0) << trace();
-    EXPECT_NE(output.find("brightness is now 40"), std::string::npos) << trace();
-    EXPECT_EQ(orva({"controls", "set", "brightness", "90"}), 2) << "out of the camera's range -64 to 64";
+    ASSERT_EQ(orva.run({"controls", "set", "brightness", "40"}), 0) << orva.trace();
+    EXPECT_NE(orva.output().find("brightness is now 40"), std::string::npos) << orva.trace();
+    EXPECT_EQ(orva.run({"controls", "set", "brightness", "90"}), 2) << "out of the camera's range -64 to 64";
 
     // YUYV frames reach the file as 2vuy: U Y0 V Y1, the first bar's luma.
-    ASSERT_EQ(orva({"capture", "--format", "2vuy:640x480", "--seconds", "1", "--out", folder + "/yuyv.2vuy"}), 0)
-        << trace();
-    const std::string yuyv = readFile(folder + "/yuyv.2vuy");
+    ASSERT_EQ(orva.run({"capture", "--format", "2vuy:640x480", "--seconds", "1", "--out", orva.path("yuyv.2vuy")}), 0)
+        << orva.trace();
+    const std::string yuyv = readFile(orva.path("yuyv.2vuy"));
     ASSERT_FALSE(yuyv.empty());
     EXPECT_EQ(yuyv.size() % (640 * 480 * 2), 0u);
     EXPECT_EQ(static_cast<uint8_t>(yuyv[0]), 144);
@@ -97,43 +70,41 @@ TEST_F(OrvaOnASystemCamera, ListsFormatsControlsCapturesAndRecordsIt)
     EXPECT_EQ(static_cast<uint8_t>(yuyv[2]), 112);
 
     // MJPEG frames are decoded to 2vuy (a JPEG is near, not exact).
-    ASSERT_EQ(orva({"capture", "--format", "2vuy:1280x720", "--seconds", "1", "--out", folder + "/mjpeg.2vuy"}), 0)
-        << trace();
-    const std::string mjpeg = readFile(folder + "/mjpeg.2vuy");
+    ASSERT_EQ(orva.run({"capture", "--format", "2vuy:1280x720", "--seconds", "1", "--out", orva.path("mjpeg.2vuy")}), 0)
+        << orva.trace();
+    const std::string mjpeg = readFile(orva.path("mjpeg.2vuy"));
     ASSERT_FALSE(mjpeg.empty());
     EXPECT_EQ(mjpeg.size() % (1280 * 720 * 2), 0u);
     EXPECT_NEAR(static_cast<uint8_t>(mjpeg[0]), 144, 4);
     EXPECT_NEAR(static_cast<uint8_t>(mjpeg[1]), 16, 4);
 
     // A movie of the camera that any player reads.
-    ASSERT_EQ(orva({"record", "--video", "2vuy:640x480", "--audio", "none", "--seconds", "1", folder + "/clip.mov"}), 0)
-        << trace();
-    const auto movie = orvatest::readMovie(folder + "/clip.mov");
-    ASSERT_TRUE(movie.opened && movie.video()) << trace();
+    ASSERT_EQ(orva.run({"record", "--video", "2vuy:640x480", "--audio", "none", "--seconds", "1", orva.path("clip.mov")}), 0)
+        << orva.trace();
+    const auto movie = orvatest::readMovie(orva.path("clip.mov"));
+    ASSERT_TRUE(movie.opened && movie.video()) << orva.trace();
     EXPECT_EQ(movie.video()->tag, "2vuy");
     EXPECT_EQ(movie.video()->width, 640);
     EXPECT_GE(movie.video()->decoded, 10);
     EXPECT_EQ(movie.video()->decodeErrors, 0);
 
-    ASSERT_EQ(orva({"doctor"}), 0) << trace();
-    EXPECT_NE(output.find("listed as /dev/video0;usb=1-4;serial=SN0001"), std::string::npos) << trace();
-    EXPECT_NE(output.find("/dev/video1"), std::string::npos) << trace();
-    EXPECT_NE(output.find("does not capture video"), std::string::npos) << trace();
+    ASSERT_EQ(orva.run({"doctor"}), 0) << orva.trace();
+    EXPECT_NE(orva.output().find("listed as /dev/video0;usb=1-4;serial=SN0001"), std::string::npos) << orva.trace();
+    EXPECT_NE(orva.output().find("/dev/video1"), std::string::npos) << orva.trace();
+    EXPECT_NE(orva.output().find("does not capture video"), std::string::npos) << orva.trace();
 }
 
 TEST_F(OrvaOnASystemCamera, ACameraUnpluggedMidCaptureEndsItAtOnce)
 {
-    orvatest::ChildProcess child({ORVA_CLI_PATH, "capture", "--format", "2vuy:640x480", "--seconds", "60", "--out",
-                                  folder + "/yuyv.2vuy"},
-                                 environment(), folder + "/out", folder + "/err");
-    ASSERT_TRUE(child.started());
-    ASSERT_TRUE(orvatest::waitUntil([&] { return readFile(folder + "/err").find("Ctrl-C") != std::string::npos; }));
+    const auto child = orva.start({"capture", "--format", "2vuy:640x480", "--seconds", "60", "--out", orva.path("yuyv.2vuy")});
+    ASSERT_TRUE(child->started());
+    ASSERT_TRUE(orvatest::waitUntil([&] { return orva.errors().find("Ctrl-C") != std::string::npos; }));
     testbed.uevent(node, "remove"); // reaches the child through the testbed it shares
-    EXPECT_EQ(child.wait(), 1) << "ended by the removal, long before its 60 s";
-    const std::string said = readFile(folder + "/err");
+    EXPECT_EQ(child->wait(), 1) << "ended by the removal, long before its 60 s";
+    const std::string said = orva.errors();
     EXPECT_NE(said.find("Camera was unplugged; what it sent before is kept"), std::string::npos) << said;
     EXPECT_EQ(said.find("no camera found"), std::string::npos) << "the system's camera, not the virtual one: " << said;
-    EXPECT_EQ(readFile(folder + "/yuyv.2vuy").size() % (640 * 480 * 2), 0u) << "whole frames only";
+    EXPECT_EQ(readFile(orva.path("yuyv.2vuy")).size() % (640 * 480 * 2), 0u) << "whole frames only";
 }
 
 } // namespace
