@@ -171,9 +171,8 @@ Run runAnchor(const Media& media, double seconds, double speed, const fs::path& 
     }
     const fs::path regular = file.string() + ".regular.mov";
     if (crashSafe) {
-        const int fd = ::open(regular.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        (void)MovieFinisher::finish(file.string(), fd);
-        ::fsync(fd);
+        const int fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+        (void)MovieFinisher::finishInPlace(fd);
         ::close(fd);
     }
     Run run{cpuSeconds() - before, 0};
@@ -212,10 +211,6 @@ Run runCreator(const Media& media, double seconds, double speed, const fs::path&
         while (assets && assets->queuedSamples() > 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
         (void)creator->Close();
         run.dropped = creator->droppedSamples();
-        const int fd = ::open((dir / "finished.mov").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        (void)MovieFinisher::finish((dir / "working.mov").string(), fd);
-        ::fsync(fd);
-        ::close(fd);
     }
     run.cpu = cpuSeconds() - before;
     std::fflush(stdout);

@@ -64,6 +64,7 @@ std::shared_ptr<SampleBuffer> AACAudioSampleGenerator::CreateSample(const uint8_
         if (timestamp > next + 2 * p && p > 0 && !silence.empty()) {
             const uint64_t n = (timestamp - next) / p; // at least 2
             std::fprintf(stderr, "[WARNING]: Inserting %d silence packets\n", static_cast<int>(n));
+            if (!mFirstSamplePending) mSilentPackets += n;
             std::vector<Buffer> buffers;
             std::vector<AudioStreamPacketDescription> packets;
             buffers.reserve(n + 1);
@@ -87,6 +88,11 @@ std::shared_ptr<SampleBuffer> AACAudioSampleGenerator::CreateSample(const uint8_
     }
     mNextTime = MediaTime::add(mNextTime, mPacketDuration);
     return sample;
+}
+
+double AACAudioSampleGenerator::silentSeconds() const
+{
+    return static_cast<double>(mSilentPackets) * mPacketDuration.seconds();
 }
 
 } // namespace orva

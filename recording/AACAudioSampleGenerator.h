@@ -26,6 +26,8 @@ public:
 
     AACAudioSampleGenerator(uint32_t sampleRate, int32_t channels);
     std::shared_ptr<SampleBuffer> CreateSample(const uint8_t* data, uint32_t length, uint64_t timestamp) override;
+    uint64_t silentPackets() const override { return mSilentPackets; }
+    double silentSeconds() const override;
     std::shared_ptr<SampleBuffer> CreateSampleBufferFromBufferList(const std::vector<Buffer>& buffers,
                                                                    std::vector<AudioStreamPacketDescription> packets,
                                                                    const MediaTime& time);
@@ -41,6 +43,7 @@ private:
     bool mFirstSamplePending = true;
     uint64_t mLastTimestamp = 0;
     MediaTime mNextTime;
+    uint64_t mSilentPackets = 0; // after the first sample (silence before it starts the track at 0)
     MediaTime mPacketDuration;
 };
 

@@ -7,11 +7,41 @@
 #include "platform/writer/AssetWriterInput.h"
 
 #include <cstdio>
+#include <ctime>
 
 namespace orva {
 
-AVAssetWriterAdapter::AVAssetWriterAdapter(const std::string& path, bool hasVideo, bool hasAudio)
-    : mPath(path), mHasAudio(hasAudio), mHasVideo(hasVideo)
+namespace {
+
+int64_t monotonicMicroseconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t{now.tv_sec} * 1000000 + now.tv_nsec / 1000;
+}
+
+// Where a sample ends on the movie's time line, in seconds.
+double endSeconds(const SampleBuffer& sample)
+{
+    const auto& timing = sample.timing();
+    double end = timing.presentationTimeStamp.seconds();
+    if (timing.duration.valid && timing.duration.value > 0) return end + timing.duration.seconds();
+    if (const auto* audio = dynamic_cast<const AudioFormatDescription*>(sample.formatDescription().get())) {
+        const double rate = audio->streamBasicDescription().mSampleRate;
+        if (rate <= 0) return end;
+        const bool packets = audio->streamBasicDescription().mFormatID == kAudioFormatIDMPEG4AAC;
+        const double frames = packets ? 1024.0 * static_cast<double>(std::max<size_t>(1, sample.packetDescriptions().size()))
+                                      : static_cast<double>(sample.numSamples());
+        end += frames / rate;
+    }
+    return end;
+}
+
+} // namespace
+
+AVAssetWriterAdapter::AVAssetWriterAdapter(const std::string& path, bool hasVideo, bool hasAudio,
+                                           uint64_t bytesPerMinute)
+    : mPath(path), mHasAudio(hasAudio), mHasVideo(hasVideo), mBytesPerMinute(bytesPerMinute)
 {
     setup();
 }
@@ -51,7 +81,8 @@ void AVAssetWriterAdapter::setup()
 
 int32_t AVAssetWriterAdapter::addVideoSample(const std::shared_ptr<SampleBuffer>& sample)
 {
-    if (const int32_t failed = failure()) return lost(failed);
+    if (mStoppedForSpace.load()) return kErrorDiskFull; // ended a minute before the disk is full: not lost
+    if (const int32_t failed = failure()) return lost(true, failed);
     if (mWaitingForKeyFrame && sample) {
         const auto& format = sample->formatDescription();
         const Value depends = sample->sampleAttachmentsIfPresent().get(kSampleAttachmentKey_DependsOnOthers);
@@ -59,7 +90,7 @@ int32_t AVAssetWriterAdapter::addVideoSample(const std::shared_ptr<SampleBuffer>
         if (format && format->mediaSubType() == kCodecAVC1 && !independent) {
             std::printf("Samples are being discarded!!!\n");
             std::fflush(stdout);
-            return lost(0);
+            return lost(true, 0);
         }
         mWaitingForKeyFrame = false;
     }
@@ -70,7 +101,8 @@ int32_t AVAssetWriterAdapter::addVideoSample(const std::shared_ptr<SampleBuffer>
 
 int32_t AVAssetWriterAdapter::addAudioSample(const std::shared_ptr<SampleBuffer>& sample)
 {
-    if (const int32_t failed = failure()) return lost(failed);
+    if (mStoppedForSpace.load()) return kErrorDiskFull;
+    if (const int32_t failed = failure()) return lost(false, failed);
     return addSample(sample, mAudioInput);
 }
 
@@ -79,9 +111,9 @@ int32_t AVAssetWriterAdapter::failure() const
     return mFailure.load(std::memory_order_acquire);
 }
 
-int32_t AVAssetWriterAdapter::lost(int32_t result)
+int32_t AVAssetWriterAdapter::lost(bool video, int32_t result)
 {
-    mDropped.fetch_add(1, std::memory_order_relaxed);
+    (video ? mVideoDropped : mAudioDropped).fetch_add(1, std::memory_order_relaxed);
     return result;
 }
 
@@ -92,12 +124,16 @@ int32_t AVAssetWriterAdapter::addSample(const std::shared_ptr<SampleBuffer>& sam
     std::lock_guard lock(mLock);
     auto& queue = input == mVideoInput ? mVideoQueue : mAudioQueue;
     bool& dropping = input == mVideoInput ? mVideoDropping : mAudioDropping;
+    const bool video = input == mVideoInput;
+    const double pts = sample ? sample->timing().presentationTimeStamp.seconds() : 0;
     if (sample && !queue.enqueue(sample)) {
         // Said once per run of losses of the track, not once per sample.
         if (!dropping) std::fputs("[FATAL] dropping packet!\n", stderr);
         dropping = true;
-        mDropped.fetch_add(1, std::memory_order_relaxed);
+        (void)lost(video, 0);
     } else {
+        if (sample && video) mNewestVideo.store(pts, std::memory_order_relaxed);
+        if (sample && !video) mLastSoundArrival.store(monotonicMicroseconds(), std::memory_order_relaxed);
         dropping = false;
         // The waiting writer is woken for a batch, not for every sample (it looks on
         // its own after kWriterPatience): far fewer wake-ups, the same bytes on disk.
@@ -139,18 +175,27 @@ int32_t AVAssetWriterAdapter::addSamplePriv(const std::shared_ptr<SampleBuffer>&
 // thread queues a sample or finishing begins.
 void AVAssetWriterAdapter::AddSamplesFromQueues()
 {
+    watchSpace();
     for (;;) {
         SampleBuffer* audio = mAudioInput && mAudioInput->isReadyForMoreMediaData() ? mAudioQueue.front() : nullptr;
         SampleBuffer* video = mVideoInput && mVideoInput->isReadyForMoreMediaData() ? mVideoQueue.front() : nullptr;
         if (!audio && !video) break;
+        if (!audio && waitsForSound(*video)) break;
         const bool takeAudio = audio && (!video || audio->timing().presentationTimeStamp.seconds() <=
                                                       video->timing().presentationTimeStamp.seconds());
         auto& queue = takeAudio ? mAudioQueue : mVideoQueue;
         auto& input = takeAudio ? *mAudioInput : *mVideoInput;
         auto sample = queue.dequeue();
+        if (takeAudio && mSoundEnd >= 0 && sample->timing().presentationTimeStamp.seconds() < mSoundEnd - 0.001) {
+            (void)lost(false, 0); // sound for time already filled with silence
+            continue;
+        }
         if (!input.appendSampleBuffer(sample)) {
             if (!mRefusedSaid.exchange(true)) SystemLog::log("[FATAL]: Failed to insert sample!!!");
-            (void)lost(0);
+            (void)lost(!takeAudio, 0);
+        } else if (takeAudio) {
+            mSoundEnd = std::max(mSoundEnd, endSeconds(*sample));
+            if (mAudioStalled.exchange(false)) SystemLog::log("Sound is back");
         }
     }
     std::unique_lock lock(mLock);
@@ -158,6 +203,42 @@ void AVAssetWriterAdapter::AddSamplesFromQueues()
     mWriterWaiting = true;
     mWork.wait_for(lock, kWriterPatience, [this] { return mStopping || !mWriterWaiting; });
     mWriterWaiting = false;
+}
+
+bool AVAssetWriterAdapter::waitsForSound(const SampleBuffer& video)
+{
+    if (!mAudioInput || mSoundEnd < 0 || mFinishing) return false;
+    const double pts = video.timing().presentationTimeStamp.seconds();
+    if (pts <= mSoundEnd + kInterleave) return false;
+    // Sound that still comes, only late, is waited for (up to what the queues hold);
+    // sound that stopped coming is a stalled microphone.
+    const int64_t quiet = monotonicMicroseconds() - mLastSoundArrival.load(std::memory_order_relaxed);
+    const bool full = mVideoQueue.count() + 8 >= mVideoQueue.capacity();
+    if (quiet < static_cast<int64_t>(kAudioStall * 1e6) && !full) return true;
+    if (!mAudioInput->appendSilenceUntil(video.timing().presentationTimeStamp)) return false;
+    if (!mAudioStalled.exchange(true))
+        SystemLog::log("No sound for %.1f s: writing silence", static_cast<double>(quiet) / 1e6);
+    mStalledMicroseconds.fetch_add(static_cast<int64_t>((pts - mSoundEnd) * 1e6), std::memory_order_relaxed);
+    mSoundEnd = pts;
+    return false;
+}
+
+// A minute before the disk is full (at the rate the movie grows, or what its
+// formats need when that is more), the recording ends cleanly.
+void AVAssetWriterAdapter::watchSpace()
+{
+    const int64_t now = monotonicMicroseconds();
+    if (now - mLastSpaceCheck < 1000000 || !mWriter || mStoppedForSpace.load()) return;
+    mLastSpaceCheck = now;
+    const auto free = FileManager::defaultManager().freeSpace(mPath);
+    if (!free) return;
+    const double seconds = std::max(1.0, mSoundEnd >= 0 ? mSoundEnd : mNewestVideo.load());
+    const uint64_t perMinute =
+        std::max<uint64_t>(mBytesPerMinute, static_cast<uint64_t>(static_cast<double>(mWriter->bytesWritten()) / seconds * 60));
+    if (*free >= perMinute) return;
+    SystemLog::log("Less than a minute of room left on the disk holding %s: the recording ends", mPath.c_str());
+    mStoppedForSpace = true;
+    mFailure.store(kErrorDiskFull, std::memory_order_release);
 }
 
 int32_t AVAssetWriterAdapter::AVErrorToMovieCreatorError(int code) const
@@ -181,9 +262,21 @@ void AVAssetWriterAdapter::finish()
         mWriterQueue->sync([this] {
             if (mWriter && (mWriter->status() == AssetWriter::Status::Writing ||
                             mWriter->status() == AssetWriter::Status::Failed)) {
+                // What is queued is written (the capture threads have stopped adding).
+                mFinishing = true;
+                AddSamplesFromQueues();
+                // A microphone stalled to the end: its silence lasts as long as the video.
+                const double videoEnd = mNewestVideo.load();
+                if (mAudioInput && mSoundEnd >= 0 && videoEnd > mSoundEnd + kAudioStall &&
+                    mAudioInput->appendSilenceUntil(MediaTime::make(static_cast<int64_t>(videoEnd * 1e6), 1000000))) {
+                    mStalledMicroseconds.fetch_add(static_cast<int64_t>((videoEnd - mSoundEnd) * 1e6));
+                    mSoundEnd = videoEnd;
+                }
                 if (mVideoInput) mVideoInput->markAsFinished();
                 if (mAudioInput) mAudioInput->markAsFinished();
                 mWriter->finishWriting();
+                mFinishResult = mWriter->finishResult();
+                mBytesWritten = mWriter->bytesWritten();
             }
         });
     }
@@ -193,9 +286,9 @@ void AVAssetWriterAdapter::finish()
     mWriterQueue.reset();
     {
         std::lock_guard lock(mLock);
-        // Samples still queued are not written; they count as lost.
-        while (mAudioQueue.dequeue()) mDropped.fetch_add(1, std::memory_order_relaxed);
-        while (mVideoQueue.dequeue()) mDropped.fetch_add(1, std::memory_order_relaxed);
+        // Samples the writer could not take (it failed) count as lost.
+        while (mAudioQueue.dequeue()) (void)lost(false, 0);
+        while (mVideoQueue.dequeue()) (void)lost(true, 0);
         mFinished = true;
     }
     std::printf("Finished writing [%s]\n", mPath.c_str());

@@ -11,8 +11,8 @@ namespace orva {
 
 class H264SampleGenerator : public VideoSampleGenerator {
 public:
-    H264SampleGenerator(int32_t width, int32_t height, int32_t frameRate)
-        : VideoSampleGenerator(width, height, frameRate)
+    H264SampleGenerator(int32_t width, int32_t height, int32_t frameRate, uint32_t frameInterval = 0)
+        : VideoSampleGenerator(width, height, frameRate, frameInterval)
     {
     }
 

@@ -5,6 +5,7 @@
 #include "recording/AVAssetWriterAdapter.h"
 #include "recording/H264BoxFormat.h"
 #include "recording/H264SampleGenerator.h"
+#include "recording/MovieBudget.h"
 #include "recording/PCMAudioSampleGenerator.h"
 #include "recording/UncompressedSampleGenerator.h"
 
@@ -35,13 +36,20 @@ int32_t OrvaMovieAssetCreator::Open(const _OrvaVideoDescription* video, const _O
     if (video) {
         mVideoDescription = *video;
         if (video->codec == kCodec2VUY)
-            mVideoGenerator = std::make_unique<UncompressedSampleGenerator>(video->width, video->height, video->frameRate);
+            mVideoGenerator = std::make_unique<UncompressedSampleGenerator>(video->width, video->height, video->frameRate,
+                                                                            video->frameInterval);
         else if (video->codec == kCodecAVC1)
-            mVideoGenerator = std::make_unique<H264SampleGenerator>(video->width, video->height, video->frameRate);
+            mVideoGenerator = std::make_unique<H264SampleGenerator>(video->width, video->height, video->frameRate,
+                                                                    video->frameInterval);
     }
     mBaseTimestamp = 0;
     mVideoStarted = mAudioStarted = false;
-    mAdapter = std::make_unique<AVAssetWriterAdapter>(mPath, video != nullptr, audio != nullptr);
+    mVideoDropped = mAudioDropped = mVideoTaken = mAudioTaken = 0;
+    mFinalStats = {};
+    // A track only for a medium that is recorded: a description of nothing (no
+    // microphone) must not hold the movie back waiting for its first sample.
+    mAdapter = std::make_unique<AVAssetWriterAdapter>(mPath, mVideoGenerator != nullptr, mAudioGenerator != nullptr,
+                                                      MovieBudget::bytesPerMinute(video, audio));
     return 0;
 }
 
@@ -69,8 +77,10 @@ int32_t OrvaMovieAssetCreator::AddSampleToMovie(uint8_t* data, uint32_t length, 
         auto sample = mVideoGenerator->CreateSample(data, length, relative);
         if (!sample) {
             ++mDropped; // out of order, or not a picture the movie can take
+            ++mVideoDropped;
             return 0;
         }
+        ++mVideoTaken;
         return mAdapter->addVideoSample(sample);
     }
     if (type == Audio) {
@@ -78,8 +88,10 @@ int32_t OrvaMovieAssetCreator::AddSampleToMovie(uint8_t* data, uint32_t length, 
         auto sample = mAudioGenerator->CreateSample(data, length, relative);
         if (!sample) {
             ++mDropped;
+            ++mAudioDropped;
             return 0;
         }
+        ++mAudioTaken;
         return mAdapter->addAudioSample(sample);
     }
     std::printf("*** Unsupported media type [%d] -- ignoring data\n", static_cast<int>(type));
@@ -96,7 +108,31 @@ size_t OrvaMovieAssetCreator::queuedSamples() const
 uint64_t OrvaMovieAssetCreator::droppedSamples() const
 {
     std::lock_guard lock(mLock);
-    return mDropped.load() + (mAdapter ? mAdapter->droppedSamples() : 0);
+    if (!mAdapter) return mDropped.load();
+    const auto counts = countsLocked();
+    return counts.videoDropped + counts.audioDropped;
+}
+
+// What the generators and the adapter counted so far; under mLock, with an adapter.
+OrvaMovieStats OrvaMovieAssetCreator::countsLocked() const
+{
+    OrvaMovieStats stats;
+    const uint64_t videoLost = mAdapter->droppedVideoSamples(), audioLost = mAdapter->droppedAudioSamples();
+    stats.videoDropped = mVideoDropped + videoLost;
+    // Sound the device or the sound server lost shows as silence put in its place.
+    stats.audioDropped = mAudioDropped + audioLost + (mAudioGenerator ? mAudioGenerator->silentPackets() : 0);
+    stats.audioSilenceSeconds = (mAudioGenerator ? mAudioGenerator->silentSeconds() : 0) + mAdapter->stalledSeconds();
+    stats.videoFrames = mVideoTaken > videoLost ? mVideoTaken - videoLost : 0;
+    stats.audioBuffers = mAudioTaken > audioLost ? mAudioTaken - audioLost : 0;
+    stats.audioStalled = mAdapter->audioStalled();
+    stats.stoppedForSpace = mAdapter->stoppedForSpace();
+    return stats;
+}
+
+OrvaMovieStats OrvaMovieAssetCreator::movieStats() const
+{
+    std::lock_guard lock(mLock);
+    return mAdapter ? countsLocked() : mFinalStats;
 }
 
 int32_t OrvaMovieAssetCreator::Close()
@@ -104,7 +140,14 @@ int32_t OrvaMovieAssetCreator::Close()
     std::lock_guard lock(mLock);
     if (mAdapter) {
         mAdapter->finish(); // finishes the movie file
-        mDropped += mAdapter->droppedSamples();
+        mFinalStats = countsLocked();
+        const auto& finished = mAdapter->finishResult();
+        mFinalStats.finished = finished.ok;
+        mFinalStats.seconds = finished.seconds;
+        mFinalStats.notes = finished.notes;
+        mFinalStats.nothingRecorded = !mAdapter->wroteAnything();
+        if (!finished.ok) mFinalStats.problem = finished.error;
+        mDropped = mFinalStats.videoDropped + mFinalStats.audioDropped;
     }
     mAdapter.reset();
     mAudioGenerator.reset();

@@ -24,13 +24,17 @@ public:
     int32_t Open(const _OrvaVideoDescription* video, const _OrvaAudioDescription* audio) override;
     int32_t AddSampleToMovie(uint8_t* data, uint32_t length, uint64_t timestamp, OrvaMediaType type) override;
     int32_t Close() override;
-    // Every sample lost so far: by the generators (out of order) and by the adapter
-    // (full queue, waiting for a key frame, refused after a failure). Any thread.
+    // Every sample lost so far: by the generators (out of order, sound the device
+    // lost) and by the adapter (full queue, waiting for a key frame, refused after a
+    // failure, too late for time filled). Any thread.
     uint64_t droppedSamples() const override;
     // Samples waiting for the writer (0 when closed). Any thread.
     size_t queuedSamples() const;
+    OrvaMovieStats movieStats() const override;
 
 private:
+    OrvaMovieStats countsLocked() const;
+
     std::unique_ptr<AVAssetWriterAdapter> mAdapter;
     _OrvaVideoDescription mVideoDescription;
     std::unique_ptr<ISampleGenerator> mVideoGenerator;
@@ -43,6 +47,9 @@ private:
     static constexpr uint64_t kEarlyFirstSample = 500000;
     mutable std::mutex mLock;
     std::atomic<uint64_t> mDropped{0}; // the generators' losses; at Close the adapter's join them
+    uint64_t mVideoDropped = 0, mAudioDropped = 0; // the generators' own, under mLock
+    uint64_t mVideoTaken = 0, mAudioTaken = 0;     // samples handed to the adapter, under mLock
+    OrvaMovieStats mFinalStats;                     // at Close
 };
 
 } // namespace orva

@@ -4,14 +4,26 @@
 #include <orva/OrvaAudioDevice.h>
 #include <orva/OrvaVideoDevice.h>
 #include "platform/foundation/FileManager.h"
-#include "platform/writer/MovieFinisher.h"
+#include "recording/MovieBudget.h"
 #include <orva/NotificationCenter.h>
 #include <orva/OrvaRecorder.h>
 
+#include <chrono>
+#include <ctime>
 #include <filesystem>
+#include <thread>
 #include <unistd.h>
 
 namespace orva {
+
+namespace {
+int64_t monotonicMicroseconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t{now.tv_sec} * 1000000 + now.tv_nsec / 1000;
+}
+} // namespace
 
 const char* const KPXRecordingFailed = "kKPXRecordingFailed";
 
@@ -34,14 +46,10 @@ OrvaRecordSession::~OrvaRecordSession()
     // A session destroyed while recording (the devices hold it while it is their
     // delegate, so only once they let it go) finishes what it has.
     mRecorderForCapture = nullptr;
-    if (mRecorder) (void)mRecorder->closeRecorder();
-    releaseWorkingPath();
-}
-
-void OrvaRecordSession::releaseWorkingPath()
-{
-    if (!mWorkingPath.empty()) FileManager::defaultManager().releaseTemporaryPath(mWorkingPath);
-    mWorkingPath.clear();
+    if (mRecorder) {
+        (void)mRecorder->closeRecorder();
+        placeMovie();
+    }
 }
 
 std::shared_ptr<OrvaVideoDevice> OrvaRecordSession::videoDevice() const
@@ -76,8 +84,25 @@ std::optional<std::string> OrvaRecordSession::workingPath() const
 
 uint64_t OrvaRecordSession::droppedSamples() const
 {
-    OrvaRecorder* recorder = mRecorderForCapture.load();
-    return recorder ? recorder->droppedSamples() : mLastDropped.load();
+    const auto stats = movieStats();
+    return stats.videoDropped + stats.audioDropped;
+}
+
+OrvaMovieStats OrvaRecordSession::movieStats() const
+{
+    if (OrvaRecorder* recorder = mRecorderForCapture.load()) return recorder->movieStats();
+    std::lock_guard lock(mPropertyLock);
+    return mStats;
+}
+
+double OrvaRecordSession::secondsWithoutSound() const
+{
+    if (!mIsRunning.load() || !audioDevice() || mLastVideoArrival.load() == 0) return 0;
+    const int64_t now = monotonicMicroseconds();
+    // Only while the camera runs (a camera that stopped too is not a silent microphone).
+    if (now - mLastVideoArrival.load() > 1000000) return 0;
+    const int64_t since = std::max(mLastSoundArrival.load(), mStartedAt.load());
+    return static_cast<double>(now - since) / 1e6;
 }
 
 int32_t OrvaRecordSession::startSession()
@@ -87,10 +112,11 @@ int32_t OrvaRecordSession::startSession()
     if (camera && !camera->isOpen()) (void)camera->openDevice();
     if (microphone && !microphone->isOpen()) (void)microphone->openDevice();
 
-    if (mRecorder) { // started again: the earlier recording (same working file) is finished first
+    if (mRecorder) { // started again: the earlier recording is finished first
         mRecorderForCapture = nullptr;
         detach();
         (void)mRecorder->closeRecorder();
+        placeMovie();
         mRecorder.reset();
         mIsRunning = false;
     }
@@ -102,16 +128,40 @@ int32_t OrvaRecordSession::startSession()
         mMovieSeconds = 0;
         mPlacementError.clear();
         mRecordingStatus = 0;
+        mStats = {};
     }
-    // A file of the same name in this process's private temporary folder (with a
-    // number added when another recording of this process has that name).
-    releaseWorkingPath();
-    mWorkingPath = FileManager::defaultManager().uniqueTemporaryPath(std::filesystem::path(mFileURL).filename().string());
+    // The working file, beside the destination (so finishing is a rename), checked
+    // with its room before any device starts.
+    auto& files = FileManager::defaultManager();
+    std::string error;
+    const int fd = files.createWorkingFile(mFileURL, &mWorkingPath, &error);
+    if (fd < 0) {
+        refuseStart(error);
+        return kOrvaErrorCannotCreateFile;
+    }
+    const _OrvaVideoDescription video = OrvaRecorder::describeVideo(camera.get());
+    const _OrvaAudioDescription audio = OrvaRecorder::describeAudio(microphone.get());
+    const uint64_t needed = MovieBudget::bytesPerMinute(&video, &audio);
+    const auto room = files.freeSpace(mWorkingPath);
+    if (room && *room < needed) {
+        ::close(fd);
+        (void)files.removeItemAtPath(mWorkingPath);
+        refuseStart("the disk holding \"" + mFileURL + "\" has room for less than a minute (" +
+                    std::to_string(*room >> 20) + " MB free, " + std::to_string(needed >> 20) + " MB a minute)");
+        return kOrvaErrorDiskFull;
+    }
+    files.handOverWorkingFile(mWorkingPath, fd);
     const int32_t opened = mRecorder->openRecorderWithFilPath(mWorkingPath, camera.get(), microphone.get());
     if (opened != 0) {
         abandonStart();
         return opened;
     }
+    mLastVideoArrival = 0;
+    mLastSoundArrival = 0;
+    mLastVideoTimestamp = -1;
+    mLastSoundTimestamp = -1;
+    mVideoClosed = false;
+    mStartedAt = monotonicMicroseconds();
     mRecorderForCapture = mRecorder.get();
 
     auto self = shared_from_this();
@@ -138,14 +188,31 @@ void OrvaRecordSession::abandonStart()
     detach();
     mRecorderForCapture = nullptr;
     if (mRecorder) {
-        const auto working = mRecorder->fileURL();
         (void)mRecorder->closeRecorder(); // its writer thread ends here
-        mLastDropped = 0;
-        std::error_code ignored;
-        if (working) std::filesystem::remove(*working, ignored); // in this process's private folder
         mRecorder.reset();
     }
-    releaseWorkingPath();
+    discardWorkingFile();
+}
+
+void OrvaRecordSession::refuseStart(const std::string& why)
+{
+    mRecorder.reset();
+    mWorkingPath.clear();
+    std::lock_guard lock(mPropertyLock);
+    mPlacementError = why;
+}
+
+// The working file of a recording that holds nothing goes (it is empty, or was never
+// written: the writer did not take it).
+void OrvaRecordSession::discardWorkingFile()
+{
+    if (mWorkingPath.empty()) return;
+    auto& files = FileManager::defaultManager();
+    const int fd = files.takeWorkingFile(mWorkingPath);
+    if (fd >= 0) ::close(fd);
+    std::error_code ec;
+    if (std::filesystem::file_size(mWorkingPath, ec) == 0 && !ec) (void)files.removeItemAtPath(mWorkingPath);
+    mWorkingPath.clear();
 }
 
 void OrvaRecordSession::detach()
@@ -158,51 +225,55 @@ void OrvaRecordSession::detach()
 int32_t OrvaRecordSession::stopSession()
 {
     if (!isRunning()) return 0;
+    waitForSoundToCatchUp();
     if (auto microphone = audioDevice()) (void)microphone->stopCapture();
     detach(); // no capture thread calls the recorder after this
     mRecorderForCapture = nullptr;
-    const auto working = mRecorder ? mRecorder->fileURL() : std::nullopt;
-    if (mRecorder) {
-        (void)mRecorder->closeRecorder();
-        mLastDropped = mRecorder->droppedSamples();
-    }
-    if (working) placeMovie(*working);
-    releaseWorkingPath(); // the file is gone, or kept under its name
+    if (mRecorder) (void)mRecorder->closeRecorder();
+    placeMovie();
     mRecorder.reset();
     mIsRunning = false;
     return 0;
 }
 
-// The working movie, made regular, written beside the destination, synced and put in
-// place in one step. When that fails the destination is untouched and the working
-// movie stays where it is.
-void OrvaRecordSession::placeMovie(const std::string& working)
+// The picture stops at the stop; the sound captured up to it is still on its way
+// (the sound server's and the capture's latency), so it is waited for while it keeps
+// coming, a second at most.
+void OrvaRecordSession::waitForSoundToCatchUp()
 {
+    mVideoClosed = true;
+    if (!audioDevice() || mLastVideoTimestamp.load() < 0) return;
+    const int64_t until = monotonicMicroseconds() + 1000000;
+    while (mLastSoundTimestamp.load() < mLastVideoTimestamp.load() && monotonicMicroseconds() < until &&
+           monotonicMicroseconds() - mLastSoundArrival.load() < 200000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+// The movie, finished in place by the writer, renamed to the destination. When that
+// cannot be done the finished movie keeps its working name beside it; when it could
+// not be finished (no room for its index) it stays the working movie `orva repair`
+// makes a movie of; when nothing was recorded it goes.
+void OrvaRecordSession::placeMovie()
+{
+    const OrvaMovieStats stats = mRecorder ? mRecorder->movieStats() : OrvaMovieStats{};
     auto& files = FileManager::defaultManager();
-    std::string temporary, error;
-    MovieFinisher::Result finished;
-    const int fd = files.createFileBeside(mFileURL, &temporary, &error);
-    if (fd >= 0) {
-        finished = MovieFinisher::finish(working, fd);
-        if (!finished.ok) {
-            error = finished.diskFull ? "the disk holding \"" + mFileURL + "\" is full" : finished.error;
-            ::close(fd);
-            (void)files.removeItemAtPath(temporary);
-        } else if (!files.placeFile(fd, temporary, mFileURL, mReplaces, &error)) {
-            finished.ok = false;
-        }
+    std::string error;
+    std::optional<std::string> where;
+    if (stats.nothingRecorded) {
+        discardWorkingFile();
+    } else if (stats.finished && files.renameIntoPlace(mWorkingPath, mFileURL, mReplaces, &error)) {
+        where = mFileURL;
+    } else {
+        where = mWorkingPath;
+        if (error.empty()) error = stats.problem;
     }
+    mWorkingPath.clear();
     std::lock_guard lock(mPropertyLock);
     mRecordingStatus = mFailure.load();
-    if (finished.ok) {
-        (void)files.removeItemAtPath(working);
-        files.removeTemporaryDirectoryIfEmpty();
-        mMoviePath = mFileURL;
-        mMovieSeconds = finished.seconds;
-    } else {
-        mMoviePath = working;
-        mPlacementError = error;
-    }
+    mStats = stats;
+    mMoviePath = where;
+    mMovieSeconds = stats.seconds;
+    mPlacementError = where && *where == mFileURL ? std::string() : error;
 }
 
 int32_t OrvaRecordSession::recordingStatus() const
@@ -240,11 +311,15 @@ void OrvaRecordSession::didCaptureFrame(const void* frame, uint32_t length, int6
 {
     OrvaRecorder* recorder = mRecorderForCapture.load();
     if (!recorder || !withDevice) return;
+    const bool video = withDevice->deviceType() == 0;
+    if (video && mVideoClosed.load()) return; // stopping: the picture ended
+    (video ? mLastVideoArrival : mLastSoundArrival).store(monotonicMicroseconds());
     // The movie creator converts H.264 frames in place: the capture buffer is the
     // library's and is handed on for exactly this.
     void* data = const_cast<void*>(frame);
-    const int32_t result = withDevice->deviceType() == 0 ? recorder->addVideoSample(data, length, timestamp)
-                                                         : recorder->addAudioSample(data, length, timestamp);
+    const int32_t result = video ? recorder->addVideoSample(data, length, timestamp)
+                                 : recorder->addAudioSample(data, length, timestamp);
+    (video ? mLastVideoTimestamp : mLastSoundTimestamp).store(timestamp);
     // The movie can take no more: said once, so the host can stop the session.
     if (result < 0 && result != OrvaMovieCreator::kErrorUnsupportedMediaType) {
         int32_t none = 0;

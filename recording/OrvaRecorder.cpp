@@ -33,7 +33,8 @@ _OrvaVideoDescription OrvaRecorder::describeVideo(const OrvaVideoDevice* camera)
     d.width = format->dimensions().width;
     d.height = format->dimensions().height;
     d.codec = format->mediaSubType();
-    d.frameRate = 30;
+    d.frameInterval = camera->captureFrameInterval();
+    d.frameRate = d.frameInterval > 0 ? static_cast<int32_t>((10000000 + d.frameInterval / 2) / d.frameInterval) : 30;
     return d;
 }
 
@@ -86,6 +87,7 @@ int32_t OrvaRecorder::closeRecorder()
     const int32_t result = mMovieCreator->Close();
     mIsRecording = false; // the adding calls stop before the creator goes
     mDroppedAtClose = mMovieCreator->droppedSamples();
+    mStatsAtClose = mMovieCreator->movieStats();
     mMovieCreator.reset();
     setFileURL(std::nullopt);
     return result;

@@ -45,6 +45,8 @@ std::shared_ptr<SampleBuffer> PCMAudioSampleGenerator::CreateSample(const uint8_
         if (silent >= 1) {
             std::printf("[WARNING]: Inserting %d silence packets!!!\n", static_cast<int>(silent));
             std::fflush(stdout);
+            mSilentPackets += silent;
+            mSilentMicroseconds += silent * d;
         }
     }
     const uint64_t totalFrames = frames * (silent + 1);

@@ -7,8 +7,9 @@
 
 namespace orva {
 
-UncompressedSampleGenerator::UncompressedSampleGenerator(int32_t width, int32_t height, int32_t frameRate)
-    : VideoSampleGenerator(width, height, frameRate)
+UncompressedSampleGenerator::UncompressedSampleGenerator(int32_t width, int32_t height, int32_t frameRate,
+                                                         uint32_t frameInterval)
+    : VideoSampleGenerator(width, height, frameRate, frameInterval)
 {
     mDropsEarlyFrames = true; // every picture stands alone
     VideoFormatExtensions extensions;

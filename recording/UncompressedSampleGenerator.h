@@ -13,7 +13,7 @@ class PixelBufferPool;
 
 class UncompressedSampleGenerator : public VideoSampleGenerator {
 public:
-    UncompressedSampleGenerator(int32_t width, int32_t height, int32_t frameRate);
+    UncompressedSampleGenerator(int32_t width, int32_t height, int32_t frameRate, uint32_t frameInterval = 0);
 
 protected:
     std::shared_ptr<SampleBuffer> CreateVideoSampleBuffer(const uint8_t* data, uint64_t length,

@@ -467,7 +467,6 @@ TEST_F(WriterAdapter, AStalledWriterKeepsSoundAndPictureInStep)
     ASSERT_TRUE(movie.video() && movie.audio()) << error << movie.tracks.size() << movie.opened;
     EXPECT_NEAR(movie.audio()->end, 16.0, 0.05) << "lost sound is silence of its length";
     EXPECT_NEAR(movie.video()->end, 16.0, 0.05);
-    EXPECT_NEAR(movie.audio()->pts.back(), 15.99, 0.005) << "the last buffer at its capture time";
     EXPECT_GT(*std::max_element(movie.video()->durations.begin(), movie.video()->durations.end()), 1.0)
         << "the frame before the lost ones lasts until the next";
 }

@@ -220,63 +220,61 @@ TEST(UUID, ParsesCanonicalTextInTextOrder)
         EXPECT_FALSE(UUID::fromString(bad)) << bad;
 }
 
-// A folder of the test's own as TMPDIR while it runs.
-class PrivateTemporaryFolder : public ::testing::Test {
+// A folder of the test's own while it runs.
+class FilesBeside : public ::testing::Test {
 protected:
     void SetUp() override
     {
         char pattern[] = "/tmp/orva-files-XXXXXX";
         ASSERT_TRUE(::mkdtemp(pattern));
         base = pattern;
-        const char* old = std::getenv("TMPDIR");
-        oldTmp = old ? old : "";
-        ::setenv("TMPDIR", base.c_str(), 1);
     }
-    void TearDown() override
-    {
-        if (oldTmp.empty())
-            ::unsetenv("TMPDIR");
-        else
-            ::setenv("TMPDIR", oldTmp.c_str(), 1);
-        std::filesystem::remove_all(base);
-    }
+    void TearDown() override { std::filesystem::remove_all(base); }
     std::filesystem::path base;
-    std::string oldTmp;
 };
 
-TEST_F(PrivateTemporaryFolder, MovesWithoutOverwritingAndReportsSpace)
+TEST_F(FilesBeside, WorkingFilesAreMadeBesideTheirDestinationAndPlacedWithoutOverwriting)
 {
     auto& fm = FileManager::defaultManager();
-    const std::string dir = fm.temporaryDirectory();
-    EXPECT_EQ(dir, (base / ("orva-" + std::to_string(::geteuid())) / std::to_string(::getpid())).string());
-    std::ofstream(dir + "/a") << "A";
+    const std::string dir = base.string();
     std::ofstream(dir + "/b") << "B";
-    std::string error;
-    EXPECT_FALSE(fm.moveItemAtPath(dir + "/a", dir + "/b", &error));
-    EXPECT_NE(error.find("already exists"), std::string::npos);
-    EXPECT_TRUE(fm.moveItemAtPath(dir + "/a", dir + "/c"));
-    EXPECT_FALSE(fm.fileExistsAtPath(dir + "/a"));
-    EXPECT_TRUE(fm.fileExistsAtPath(dir + "/c"));
-    EXPECT_FALSE(fm.moveItemAtPath(dir + "/missing", dir + "/d", &error));
+    std::string error, first, second;
     EXPECT_TRUE(fm.freeSpace(dir).value_or(0) > 0);
     EXPECT_FALSE(fm.freeSpace("/nonexistent/path"));
 
-    // Placing a finished file: never over what is there unless asked, in one step.
-    std::string temporary;
-    int fd = fm.createFileBeside(dir + "/b", &temporary, &error);
+    // Hidden, private, numbered when the name is taken; found again from its name.
+    int fd = fm.createWorkingFile(dir + "/b", &first, &error);
     ASSERT_GE(fd, 0) << error;
+    const int other = fm.createWorkingFile(dir + "/b", &second, &error);
+    ASSERT_GE(other, 0) << error;
+    EXPECT_EQ(first, dir + "/.b.recording");
+    EXPECT_EQ(second, dir + "/.b.2.recording");
+    EXPECT_EQ(FileManager::destinationOfWorkingFile(second), dir + "/b");
+    struct stat st{};
+    ASSERT_EQ(::stat(first.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ::close(other);
+
+    // Placing a finished file: never over what is there unless asked, in one step.
     ASSERT_EQ(::write(fd, "new", 3), 3);
-    EXPECT_FALSE(fm.placeFile(fd, temporary, dir + "/b", false, &error));
+    EXPECT_FALSE(fm.placeFile(fd, first, dir + "/b", false, &error));
     EXPECT_NE(error.find("already exists"), std::string::npos);
-    EXPECT_FALSE(fm.fileExistsAtPath(temporary));
-    fd = fm.createFileBeside(dir + "/b", &temporary, &error);
+    EXPECT_FALSE(fm.fileExistsAtPath(first));
+    fd = fm.createWorkingFile(dir + "/b", &first, &error);
     ASSERT_EQ(::write(fd, "new", 3), 3);
-    EXPECT_TRUE(fm.placeFile(fd, temporary, dir + "/b", true, &error)) << error;
+    EXPECT_TRUE(fm.placeFile(fd, first, dir + "/b", true, &error)) << error;
     std::ifstream placed(dir + "/b");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(placed), {}), "new");
+
+    // Handed over once: the asset writer takes the descriptor, lock and all.
+    fd = fm.createWorkingFile(dir + "/c", &first, &error);
+    fm.handOverWorkingFile(first, fd);
+    EXPECT_EQ(fm.takeWorkingFile(first), fd);
+    EXPECT_EQ(fm.takeWorkingFile(first), -1);
+    ::close(fd);
 }
 
-TEST_F(PrivateTemporaryFolder, RemovesOnlyRegularFilesAndFindsWhatEndedProcessesLeft)
+TEST_F(FilesBeside, RemovesOnlyRegularFilesAndFindsWorkingFilesNoProcessHolds)
 {
     auto& fm = FileManager::defaultManager();
     std::ofstream(base / "target") << "keep";
@@ -287,39 +285,27 @@ TEST_F(PrivateTemporaryFolder, RemovesOnlyRegularFilesAndFindsWhatEndedProcesses
         EXPECT_FALSE(fm.removeItemAtPath((base / name).string())) << name;
         EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(base / name))) << name;
     }
-    EXPECT_TRUE(std::filesystem::exists(base / "target"));
     EXPECT_TRUE(fm.removeItemAtPath((base / "target").string()));
     EXPECT_FALSE(std::filesystem::exists(base / "target"));
 
-    // A process that ended (here: a child that exited) left a working file behind; a
-    // running one (this process) is not listed, nor is an empty file.
-    const pid_t ended = ::fork();
-    if (ended == 0) ::_exit(0);
-    ASSERT_GT(ended, 0);
-    ::waitpid(ended, nullptr, 0);
-    const std::filesystem::path user = fm.userTemporaryDirectory();
-    std::filesystem::create_directory(user / std::to_string(ended));
-    ::chmod((user / std::to_string(ended)).c_str(), 0700);
-    std::ofstream(user / std::to_string(ended) / "clip.mov") << "movie";
-    std::ofstream(user / std::to_string(ended) / "empty.mov");
-    std::ofstream(fm.temporaryDirectory() + "/mine.mov") << "movie";
-    const auto leftovers = fm.leftoverFiles();
+    // A working file a live writer holds (this process) is not listed, nor an empty
+    // one, nor another hidden file; one nobody holds is.
+    std::string held, error;
+    const int fd = fm.createWorkingFile((base / "live.mov").string(), &held, &error);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "movie", 5), 5);
+    std::ofstream(base / ".clip.mov.recording") << "movie";
+    std::ofstream(base / ".empty.mov.recording");
+    std::ofstream(base / ".notes.txt") << "text";
+    const auto leftovers = fm.leftoverFiles(base.string());
     ASSERT_EQ(leftovers.size(), 1u);
-    EXPECT_EQ(leftovers[0].process, ended);
-    EXPECT_EQ(leftovers[0].path, (user / std::to_string(ended) / "clip.mov").string());
-
-    // Names handed out are held until released, though nothing is written yet.
-    const std::string first = fm.uniqueTemporaryPath("clip.mov");
-    const std::string second = fm.uniqueTemporaryPath("clip.mov");
-    EXPECT_EQ(std::filesystem::path(first).filename(), "clip.mov");
-    EXPECT_EQ(std::filesystem::path(second).filename(), "clip-2.mov");
-    fm.releaseTemporaryPath(first);
-    EXPECT_EQ(fm.uniqueTemporaryPath("clip.mov"), first);
-    fm.releaseTemporaryPath(first);
-    fm.releaseTemporaryPath(second);
+    EXPECT_EQ(leftovers[0].path, (base / ".clip.mov.recording").string());
+    EXPECT_EQ(leftovers[0].bytes, 5u);
+    ::close(fd); // its writer ended without finishing it
+    EXPECT_EQ(fm.leftoverFiles(base.string()).size(), 2u);
 }
 
-TEST_F(PrivateTemporaryFolder, InputsThatAreNotRegularFilesAreRefusedAtOnce)
+TEST_F(FilesBeside, InputsThatAreNotRegularFilesAreRefusedAtOnce)
 {
     auto& fm = FileManager::defaultManager();
     const std::string fifo = (base / "pipe").string();

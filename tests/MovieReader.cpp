@@ -2,6 +2,8 @@
 
 #include "platform/writer/MovieFinisher.h"
 
+#include <filesystem>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -157,12 +159,14 @@ ReadMovie readMovie(const std::string& path)
 ReadMovie readFinishedMovie(const std::string& workingPath, std::string* error)
 {
     const std::string finished = workingPath + ".finished.mov";
-    const int fd = ::open(finished.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    std::error_code ec;
+    std::filesystem::copy_file(workingPath, finished, std::filesystem::copy_options::overwrite_existing, ec);
+    const int fd = ec ? -1 : ::open(finished.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
-        if (error) *error = "cannot create " + finished;
+        if (error) *error = "cannot copy " + workingPath;
         return {};
     }
-    const auto result = orva::MovieFinisher::finish(workingPath, fd);
+    const auto result = orva::MovieFinisher::finishInPlace(fd);
     ::close(fd);
     if (!result.ok) {
         if (error) *error = result.error;

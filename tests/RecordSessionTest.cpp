@@ -43,11 +43,7 @@ protected:
         ZISim_PlugBuiltInDevices();
         ZISim_WaitIdle();
         base = fs::temp_directory_path() / ("orva-record-" + std::to_string(::getpid()));
-        fs::create_directories(base / "tmp");
         fs::create_directories(base / "out");
-        const char* old = std::getenv("TMPDIR");
-        oldTmp = old ? old : "";
-        ::setenv("TMPDIR", (base / "tmp").c_str(), 1);
         auto manager = OrvaDeviceManager::getSharedInstance();
         camera = std::dynamic_pointer_cast<OrvaVideoDevice>(OrvaAVDevice::newDevice(manager->getVideoDeviceList()->front()));
         mic = std::dynamic_pointer_cast<OrvaAudioDevice>(OrvaAVDevice::newDevice(manager->getAudioDeviceList()->front()));
@@ -61,10 +57,6 @@ protected:
         camera.reset();
         mic.reset();
         OrvaDeviceManager::destroy();
-        if (oldTmp.empty())
-            ::unsetenv("TMPDIR");
-        else
-            ::setenv("TMPDIR", oldTmp.c_str(), 1);
         for (const auto& m : mounts) ::umount2(m.c_str(), MNT_DETACH);
         fs::remove_all(base);
         SimBusTest::TearDown();
@@ -113,7 +105,7 @@ protected:
         camera->addDelegate(frames); // before the session: it sees every frame the session gets
         EXPECT_EQ(session->startSession(), 0);
         EXPECT_TRUE(session->isRunning());
-        EXPECT_EQ(session->workingPath(), (working() / "clip.mov").string()) << "written in the private temporary folder";
+        EXPECT_EQ(session->workingPath(), (base / "out" / ".clip.mov.recording").string()) << "written beside it";
         advance(seconds);
         camera->removeDelegate(frames); // the camera goes on capturing after the session
         delivered = frames->count.load();
@@ -122,7 +114,11 @@ protected:
         EXPECT_TRUE(fs::exists(out)) << "moved to the destination";
         EXPECT_EQ(session->moviePath(), out);
         EXPECT_EQ(session->recordingStatus(), 0);
-        EXPECT_FALSE(fs::exists(working())) << "the working file and its folder are gone";
+        EXPECT_EQ(std::distance(fs::directory_iterator(base / "out"), fs::directory_iterator()), 1)
+            << "the working file became the movie";
+        struct stat st{};
+        EXPECT_EQ(::stat(out.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0666u & ~umaskNow()) << "a file like any other the user makes";
         return orvatest::readMovie(out);
     }
     void expectPlayable(const orvatest::ReadMovie& movie, double seconds)
@@ -142,10 +138,11 @@ protected:
         // (sanitized, loaded) machine the video may run a few frames longer.
         EXPECT_LE(std::abs(movie.video()->end - movie.audio()->end), 0.1) << "audio and video end together";
     }
-    // This process's private folder under the test's TMPDIR.
-    fs::path working() const
+    static mode_t umaskNow()
     {
-        return base / "tmp" / ("orva-" + std::to_string(::geteuid())) / std::to_string(::getpid());
+        const mode_t mask = ::umask(022);
+        ::umask(mask);
+        return mask;
     }
     // A small tmpfs at `dir` (made here); false when this process may not mount one.
     bool mountSmallDisk(const fs::path& dir, const std::string& size)
@@ -191,7 +188,6 @@ protected:
     }
     std::vector<fs::path> mounts;
     fs::path base;
-    std::string oldTmp;
     std::shared_ptr<Counter> frames;
     int delivered = 0;
     std::shared_ptr<OrvaVideoDevice> camera;
@@ -279,9 +275,7 @@ TEST_F(RecordSession, FailedStartsLeaveNoSessionThreadOrFileBehind)
     }
     EXPECT_TRUE(orvatest::waitUntil([&] { return threadCount() <= threadsBefore + 2; }))
         << threadCount() << " threads, " << threadsBefore << " before";
-    EXPECT_FALSE(fs::exists(base / "out" / "x.mov"));
-    for (const auto& entry : fs::recursive_directory_iterator(base / "tmp"))
-        EXPECT_FALSE(entry.is_regular_file()) << entry.path() << " was left behind";
+    EXPECT_TRUE(fs::is_empty(base / "out")) << "no movie, no working file";
 }
 
 TEST_F(RecordSession, AFullDiskEndsTheRecordingOnceAndKeepsWhatWasWritten)
@@ -330,117 +324,107 @@ TEST_F(RecordSession, AFullDiskEndsTheRecordingOnceAndKeepsWhatWasWritten)
     EXPECT_LE(std::count(printed.begin(), printed.end(), '\n'), 6) << "no flood:\n" << printed;
 }
 
-TEST_F(RecordSession, SmallDisksKeepTheMovieAndNeverTheDestinationsOldFile)
+TEST_F(RecordSession, ASmallDiskIsRefusedAtTheStartAndFillingItEndsTheRecordingCleanly)
 {
+    // 2vuy 320x240 needs 276 MB a minute: a 64 MB disk is refused before anything starts.
     choose(kCodec2VUY, 320, 240, 0x636D, 16000, 1, 16);
-    // A temporary folder on a disk that holds one second of this movie.
-    if (!mountSmallDisk(base / "small-tmp", "6m")) GTEST_SKIP() << "mounting a tmpfs needs root";
-    ::setenv("TMPDIR", (base / "small-tmp").c_str(), 1);
+    if (!mountSmallDisk(base / "small", "64m")) GTEST_SKIP() << "mounting a tmpfs needs root";
+    auto session = OrvaRecordSession::create(camera, mic, (base / "small" / "big.mov").string());
+    EXPECT_EQ(session->startSession(), kOrvaErrorDiskFull);
+    EXPECT_NE(session->placementError().find("less than a minute"), std::string::npos) << session->placementError();
+    EXPECT_FALSE(camera->isCapturing());
+    EXPECT_TRUE(fs::is_empty(base / "small"));
+
+    // H.264 640x360 with 16 kHz mono needs about 17 MB a minute: it starts; when the
+    // disk fills to less than that, the recording ends and the movie is finished.
+    camera->closeDevice();
+    mic->closeDevice();
+    choose(kCodecAVC1, 640, 360, 0x636D, 16000, 1, 16);
     FailureWatch failure;
-    const std::string out = (base / "out" / "kept.mov").string();
-    auto session = OrvaRecordSession::create(camera, mic, out);
+    const std::string out = (base / "small" / "kept.mov").string();
+    session = OrvaRecordSession::create(camera, mic, out);
     testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
     ASSERT_EQ(session->startSession(), 0);
+    auto counter = std::make_shared<Counter>();
+    camera->addDelegate(counter);
+    EXPECT_TRUE(orvatest::waitUntil([&] { return counter->count >= 40; }));
+    { // another program takes most of the room
+        std::ofstream filler(base / "small" / "filler");
+        const std::string block(1 << 20, 'x');
+        for (int i = 0; i < 54; ++i) filler << block;
+    }
     EXPECT_TRUE(orvatest::waitUntil([&] { return failure.posted > 0; }));
     EXPECT_EQ(session->stopSession(), 0);
-    EXPECT_EQ(failure.status, kOrvaErrorDiskFull);
-    EXPECT_EQ(session->moviePath(), out);
-    EXPECT_GE(session->movieSeconds(), 0.9);
-    EXPECT_TRUE(orvatest::readMovie(out).video());
-
-    // A destination on a full disk: the old file there stays as it was, nothing else
-    // is left beside it, and the movie stays whole in the temporary folder.
-    ::setenv("TMPDIR", (base / "tmp").c_str(), 1);
-    ASSERT_TRUE(mountSmallDisk(base / "small-out", "64k"));
-    const fs::path destination = base / "small-out" / "clip.mov";
-    std::ofstream(destination) << "old";
-    session = OrvaRecordSession::create(camera, mic, destination.string());
-    session->setReplacesExistingFile(true);
-    recordFrames(*session, 10);
+    camera->removeDelegate(counter);
     testing::internal::GetCapturedStdout();
-    testing::internal::GetCapturedStderr();
-    EXPECT_EQ(session->recordingStatus(), 0);
-    EXPECT_EQ(contents(destination), "old");
-    EXPECT_EQ(std::distance(fs::directory_iterator(base / "small-out"), fs::directory_iterator()), 1);
-    EXPECT_NE(session->placementError().find("full"), std::string::npos) << session->placementError();
-    const std::string kept = session->moviePath().value_or("");
-    EXPECT_EQ(fs::path(kept).filename(), "clip.mov") << kept;
-    std::string error;
-    EXPECT_TRUE(orvatest::readFinishedMovie(kept, &error).video()) << error;
+    EXPECT_EQ(failure.status, kOrvaErrorDiskFull);
+    EXPECT_TRUE(session->movieStats().stoppedForSpace);
+    EXPECT_EQ(session->moviePath(), out);
+    const auto movie = orvatest::readMovie(out);
+    ASSERT_TRUE(movie.video() && movie.audio());
+    EXPECT_EQ(movie.video()->decodeErrors, 0);
+    EXPECT_NEAR(movie.video()->end, session->movieSeconds(), 0.1);
+    EXPECT_GE(session->movieSeconds(), 1.0);
 }
 
-TEST_F(RecordSession, NothingPlantedInTheTemporaryFolderIsFollowedOrRemoved)
+TEST_F(RecordSession, TheWorkingFileNeverFollowsWhatIsPlantedBesideItNorNeedsATemporaryFolder)
 {
     choose(kCodec2VUY, 320, 240, 0x636D, 16000, 1, 16);
-    // A link where a shared temporary file would go, a file of the user's own with the
-    // next recording's name, and the per-user folder taken by someone else.
+    // A link where the working file would go, and a temporary folder nobody can use.
     std::ofstream(base / "victim") << "precious";
-    fs::create_symlink(base / "victim", base / "tmp" / "clip.mov");
-    std::ofstream(base / "tmp" / "mine.mov") << "mine";
-    const fs::path taken = base / "tmp" / ("orva-" + std::to_string(::geteuid()));
-    fs::create_directories(base / "elsewhere");
-    if (::geteuid() == 0) {
-        fs::create_directories(taken);
-        ASSERT_EQ(::chown(taken.c_str(), 4242, 4242), 0);
-    } else {
-        fs::create_directory_symlink(base / "elsewhere", taken);
-    }
-
-    for (const char* name : {"clip.mov", "mine.mov"}) {
-        auto session = OrvaRecordSession::create(camera, mic, (base / "out" / name).string());
-        auto counter = std::make_shared<Counter>();
-        camera->addDelegate(counter);
-        ASSERT_EQ(session->startSession(), 0);
-        const std::string path = session->workingPath().value_or("");
-        // $TMPDIR/orva-<uid>-XXXXXX/<pid>/NAME, both folders private to this user.
-        const fs::path processFolder = fs::path(path).parent_path(), userFolder = processFolder.parent_path();
-        EXPECT_EQ(userFolder.parent_path(), base / "tmp") << path;
-        EXPECT_EQ(userFolder.filename().string().rfind(taken.filename().string() + "-", 0), 0u) << path;
-        for (const auto& folder : {processFolder, userFolder}) {
-            struct stat st{};
-            ASSERT_EQ(::lstat(folder.c_str(), &st), 0) << folder;
-            EXPECT_TRUE(S_ISDIR(st.st_mode));
-            EXPECT_EQ(st.st_mode & 0777, 0700u) << folder;
-            EXPECT_EQ(st.st_uid, ::geteuid());
-        }
-        EXPECT_TRUE(orvatest::waitUntil([&] { return counter->count >= 5; }));
-        EXPECT_EQ(session->stopSession(), 0);
-        camera->removeDelegate(counter);
-        EXPECT_TRUE(orvatest::readMovie((base / "out" / name).string()).video()) << name;
-    }
+    fs::create_symlink(base / "victim", base / "out" / ".clip.mov.recording");
+    const char* old = std::getenv("TMPDIR");
+    const std::string oldTmp = old ? old : "";
+    ::setenv("TMPDIR", "/nonexistent/orva-tmp", 1);
+    auto session = OrvaRecordSession::create(camera, mic, (base / "out" / "clip.mov").string());
+    recordFrames(*session, 10);
+    oldTmp.empty() ? ::unsetenv("TMPDIR") : ::setenv("TMPDIR", oldTmp.c_str(), 1);
+    EXPECT_EQ(session->moviePath(), (base / "out" / "clip.mov").string());
+    EXPECT_TRUE(orvatest::readMovie((base / "out" / "clip.mov").string()).video());
     EXPECT_EQ(contents(base / "victim"), "precious");
-    EXPECT_TRUE(fs::is_symlink(base / "tmp" / "clip.mov"));
-    EXPECT_EQ(contents(base / "tmp" / "mine.mov"), "mine");
-    EXPECT_TRUE(fs::is_empty(base / "elsewhere"));
-    if (::geteuid() == 0) {
-        EXPECT_TRUE(fs::is_empty(taken));
+    EXPECT_TRUE(fs::is_symlink(base / "out" / ".clip.mov.recording"));
+
+    // A folder that cannot be written is refused before any device starts.
+    if (::geteuid() != 0) {
+        fs::create_directories(base / "locked");
+        fs::permissions(base / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+        session = OrvaRecordSession::create(camera, mic, (base / "locked" / "x.mov").string());
+        EXPECT_EQ(session->startSession(), kOrvaErrorCannotCreateFile);
+        EXPECT_FALSE(camera->isCapturing());
     }
 }
 
-TEST_F(RecordSession, TwoRecordingsWithTheSameNameAtOnce)
+TEST_F(RecordSession, RecordingsIntoOneFolderWithTheSameAndDifferentNames)
 {
     choose(kCodec2VUY, 320, 240, 0x636D, 16000, 1, 16);
-    fs::create_directories(base / "out" / "a");
-    fs::create_directories(base / "out" / "b");
-    auto first = OrvaRecordSession::create(camera, mic, (base / "out" / "a" / "clip.mov").string());
-    auto second = OrvaRecordSession::create(camera, nullptr, (base / "out" / "b" / "clip.mov").string());
+    auto first = OrvaRecordSession::create(camera, mic, (base / "out" / "clip.mov").string());
+    auto second = OrvaRecordSession::create(camera, nullptr, (base / "out" / "clip.mov").string());
+    auto third = OrvaRecordSession::create(camera, nullptr, (base / "out" / "other.mov").string());
     auto counter = std::make_shared<Counter>();
     camera->addDelegate(counter);
     ASSERT_EQ(first->startSession(), 0);
     ASSERT_EQ(second->startSession(), 0);
-    EXPECT_NE(first->workingPath(), second->workingPath());
+    ASSERT_EQ(third->startSession(), 0);
+    EXPECT_EQ(first->workingPath(), (base / "out" / ".clip.mov.recording").string());
+    EXPECT_EQ(second->workingPath(), (base / "out" / ".clip.mov.2.recording").string());
+    EXPECT_TRUE(FileManager::defaultManager().leftoverFiles((base / "out").string()).empty())
+        << "working files of live recordings are no leftovers";
     EXPECT_TRUE(orvatest::waitUntil([&] { return counter->count >= 15; }));
     EXPECT_EQ(second->stopSession(), 0);
     EXPECT_EQ(first->stopSession(), 0);
+    EXPECT_EQ(third->stopSession(), 0);
     camera->removeDelegate(counter);
-    const auto a = orvatest::readMovie((base / "out" / "a" / "clip.mov").string());
-    const auto b = orvatest::readMovie((base / "out" / "b" / "clip.mov").string());
-    ASSERT_TRUE(a.video() && a.audio() && b.video());
+    // The first to finish has the name; the other stays, finished, under its working name.
+    EXPECT_EQ(second->moviePath(), (base / "out" / "clip.mov").string());
+    EXPECT_EQ(first->moviePath(), (base / "out" / ".clip.mov.recording").string());
+    EXPECT_NE(first->placementError().find("already exists"), std::string::npos);
+    const auto a = orvatest::readMovie((base / "out" / ".clip.mov.recording").string());
+    const auto b = orvatest::readMovie((base / "out" / "clip.mov").string());
+    const auto c = orvatest::readMovie((base / "out" / "other.mov").string());
+    ASSERT_TRUE(a.video() && a.audio() && b.video() && c.video());
     EXPECT_FALSE(b.audio());
     EXPECT_GE(a.video()->pts.size(), 10u);
     EXPECT_GE(b.video()->pts.size(), 10u);
-    EXPECT_FALSE(fs::exists(working())) << "both working files are gone";
 }
 
 // A camera that captures only when the test moves the simulator's clock on (or

@@ -53,14 +53,19 @@ bool present(const std::shared_ptr<SampleBuffer>& s, const char* key)
     return !s->sampleAttachmentsIfPresent().get(key).isNull();
 }
 
-// Presentation times in 1/90000 s of frames captured at the given microsecond times.
-std::vector<int64_t> placed(const std::vector<uint64_t>& captures, int32_t nominalRate = 30)
+// Presentation times in 1/90000 s of frames captured at the given microsecond times,
+// on the grid of a declared frame interval (100 ns units); -1 for a frame dropped.
+std::vector<int64_t> placed(const std::vector<uint64_t>& captures, uint32_t interval = 333333, bool h264 = false)
 {
-    UncompressedSampleGenerator g(2, 2, nominalRate);
-    const Bytes frame(8, 0x80);
+    std::unique_ptr<VideoSampleGenerator> g;
+    if (h264)
+        g = std::make_unique<H264SampleGenerator>(640, 480, 30, interval);
+    else
+        g = std::make_unique<UncompressedSampleGenerator>(2, 2, 30, interval);
     std::vector<int64_t> out;
     for (uint64_t t : captures) {
-        auto sample = g.CreateSample(frame.data(), 8, t);
+        Bytes frame = h264 ? (out.empty() ? cat({kSPS, kPPS, kIDR}) : kSlice) : Bytes(8, 0x80);
+        auto sample = g->CreateSample(frame.data(), static_cast<uint32_t>(frame.size()), t);
         if (!sample) {
             out.push_back(-1);
             continue;
@@ -72,78 +77,104 @@ std::vector<int64_t> placed(const std::vector<uint64_t>& captures, int32_t nomin
     return out;
 }
 
-std::vector<uint64_t> steady(double fps, int frames, uint64_t jitter = 0, uint64_t start = 0)
+std::vector<uint64_t> steady(double fps, int frames, uint64_t start = 0)
 {
     std::vector<uint64_t> t;
-    for (int i = 0; i < frames; ++i)
-        t.push_back(start + static_cast<uint64_t>(i * 1e6 / fps) + (i % 2 ? jitter : 0));
+    for (int i = 0; i < frames; ++i) t.push_back(start + static_cast<uint64_t>(i * 1e6 / fps));
     return t;
 }
 
-TEST(VideoSampleGenerator, SteadyCamerasGetEqualFramesAtTheirOwnRate)
+// Every frame kept, each lasting whole periods (at least one), each at most `drift`
+// ticks from its capture time (the grid keeps the camera's phase within half a period).
+void expectOnTheGrid(const std::vector<int64_t>& pts, const std::vector<uint64_t>& captures, int64_t period,
+                     int64_t drift, const char* what)
 {
-    // 30 fps: 1/30 s each (3000 ticks); the capture clock's rounding does not show.
-    auto times = placed(steady(30, 300));
-    for (size_t i = 0; i < times.size(); ++i) ASSERT_EQ(times[i], static_cast<int64_t>(i) * 3000) << i;
-    // 15 fps, though the recording was described as 30: measured from the first interval.
-    times = placed(steady(15, 60));
-    for (size_t i = 0; i < times.size(); ++i) ASSERT_EQ(times[i], static_cast<int64_t>(i) * 6000) << i;
-    // 29.97 fps is told from 30 once a window of intervals has been seen; 25 fps at once.
-    times = placed(steady(30000.0 / 1001, 60));
-    for (size_t i = 30; i < times.size(); ++i) ASSERT_EQ(times[i] - times[i - 1], 3003) << i;
-    EXPECT_LT(59 * 3003 - times[59], 100);
-    times = placed(steady(25, 50));
-    EXPECT_EQ(times[49], 49 * 3600);
+    ASSERT_EQ(pts.size(), captures.size()) << what;
+    for (size_t i = 0; i < pts.size(); ++i) {
+        ASSERT_GE(pts[i], 0) << what << ": frame " << i << " dropped";
+        if (i == 0) continue;
+        ASSERT_EQ(pts[i] % period, 0) << what << ": frame " << i << " off the grid";
+        ASSERT_GE(pts[i] - pts[i - 1], period) << what << ": frame " << i << " closer than a period";
+        const int64_t captured = static_cast<int64_t>(captures[i] * 9 / 100);
+        ASSERT_LE(std::llabs(pts[i] - captured), drift) << what << ": frame " << i;
+    }
 }
 
-TEST(VideoSampleGenerator, JitterDoesNotShowButPausesAndDriftAreKept)
+TEST(VideoSampleGenerator, FramesKeepTheDeclaredGridThroughJitterGapsPausesAndRateChanges)
 {
-    // Every other frame 12 ms late: still one frame every 1/30 s.
-    auto times = placed(steady(30, 120, 12000));
-    for (size_t i = 0; i < times.size(); ++i) ASSERT_EQ(times[i], static_cast<int64_t>(i) * 3000) << i;
+    struct Case {
+        const char* what;
+        std::vector<uint64_t> captures;
+        uint32_t interval;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"steady 30 fps", steady(30, 300), 333333});
+    cases.push_back({"steady 15 fps", steady(15, 150), 666667});
+    cases.push_back({"steady 29.97 fps", steady(30000.0 / 1001, 300), 333667});
+    cases.push_back({"a 29.97 fps camera declared as 30", steady(30000.0 / 1001, 1200), 333333});
+    for (uint64_t jitter : {2000u, 10000u}) {
+        auto t = steady(30, 300, 20000);
+        for (size_t i = 0; i < t.size(); ++i) t[i] += (i * 7919 % 3) * jitter / 2 - jitter / 2; // -j, 0, +j
+        cases.push_back({jitter == 2000 ? "2 ms jitter" : "10 ms jitter", t, 333333});
+    }
+    for (int missing : {1, 5}) {
+        auto t = steady(30, 120);
+        t.erase(t.begin() + 20, t.begin() + 20 + missing);
+        cases.push_back({missing == 1 ? "one missing frame" : "five missing frames", t, 333333});
+    }
+    for (uint64_t pause : {200000u, 3000000u}) {
+        auto t = steady(30, 60);
+        for (uint64_t u : steady(30, 60, t.back() + 33333 + pause)) t.push_back(u);
+        cases.push_back({pause == 200000 ? "a 200 ms pause" : "a 3 s pause", t, 333333});
+    }
+    { // auto exposure halves the rate for two seconds in the dark
+        auto t = steady(30, 60);
+        for (uint64_t u : steady(15, 30, t.back() + 66667)) t.push_back(u);
+        for (uint64_t u : steady(30, 60, t.back() + 33333)) t.push_back(u);
+        cases.push_back({"15 fps for 2 s", t, 333333});
+    }
+    { // frames delivered late in a burst keep their capture times
+        cases.push_back({"a burst of late frames", steady(30, 120), 333333});
+    }
+    for (const auto& c : cases) {
+        const int64_t period = VideoSampleGenerator::periodOf(c.interval, 30);
+        expectOnTheGrid(placed(c.captures, c.interval), c.captures, period, period + 1, c.what);
+        expectOnTheGrid(placed(c.captures, c.interval, true), c.captures, period, period + 1, c.what);
+    }
+    // Jitter under half a period never shows: every frame lasts one period (but the
+    // first, which also covers the movie's start before the camera's first frame).
+    for (size_t k = 4; k <= 5; ++k) {
+        const auto pts = placed(cases[k].captures);
+        for (size_t i = 2; i < pts.size(); ++i) ASSERT_EQ(pts[i] - pts[i - 1], 3000) << cases[k].what << " " << i;
+    }
+    // Steady frames are one period apart exactly: 3000, 6000 and 3003 ticks.
+    EXPECT_EQ(placed(steady(30, 3))[2], 6000);
+    EXPECT_EQ(placed(steady(15, 3), 666667)[2], 12000);
+    EXPECT_EQ(placed(steady(30000.0 / 1001, 3), 333667)[2], 6006);
+}
 
-    // A pause of half a second: the frame after it keeps its capture time.
+TEST(VideoSampleGenerator, FramesStampedTooCloseRunAheadButUncompressedOnesAreDroppedToComeBack)
+{
+    // Five frames stamped together (a driver that stamped them when they arrived):
+    // H.264 frames are all kept, a period apart, and run ahead of their times.
     auto captures = steady(30, 30);
-    for (uint64_t t : steady(30, 30, 0, 1500000)) captures.push_back(t);
-    times = placed(captures);
-    EXPECT_EQ(times[29], 29 * 3000);
-    EXPECT_EQ(times[30], 135000) << "1.5 s, in 1/90000 s";
-    EXPECT_EQ(times[31], 138000);
-
-    // A camera slightly faster than 30 fps: its capture times run ahead of the slots,
-    // and when they are 60 ms ahead a picture is dropped; the rest keep 1/30 s apart.
-    times = placed(steady(30.2, 400));
-    int dropped = 0;
-    int64_t previous = -1;
-    for (size_t i = 0; i < times.size(); ++i) {
-        if (times[i] < 0) {
-            ++dropped;
-            continue;
+    for (int i = 0; i < 5; ++i) captures.push_back(captures.back() + 170000 * (i == 0));
+    for (uint64_t u : steady(30, 30, captures.back() + 33333)) captures.push_back(u);
+    const auto h264 = placed(captures, 333333, true);
+    expectOnTheGrid(h264, captures, 3000, 5 * 3000, "H.264");
+    // A camera a little faster than declared: uncompressed frames are dropped rather
+    // than run more than three periods ahead; H.264 frames never.
+    const auto fast = steady(30.3, 600);
+    const auto pictures = placed(fast);
+    const auto dropped = std::count(pictures.begin(), pictures.end(), -1);
+    EXPECT_GE(dropped, 3);
+    EXPECT_LE(dropped, 8);
+    for (size_t i = 0; i < fast.size(); ++i)
+        if (pictures[i] >= 0) {
+            ASSERT_LE(pictures[i] - static_cast<int64_t>(fast[i] * 9 / 100), 4 * 3000) << i;
         }
-        if (previous >= 0) {
-            ASSERT_EQ(times[i] - previous, 3000) << i;
-        }
-        const int64_t captured = static_cast<int64_t>(i * 1e6 / 30.2 * 0.09 + 0.5);
-        ASSERT_LT(std::llabs(times[i] - captured), 5400) << "drift bounded by 60 ms, frame " << i;
-        previous = times[i];
-    }
-    EXPECT_GE(dropped, 1);
-    EXPECT_LE(dropped, 3);
-
-    // H.264 frames depend on each other: none is dropped; a frame too early is placed
-    // half a period after the one before, never on top of it.
-    H264SampleGenerator h264(640, 480, 30);
-    int64_t last = -1;
-    for (uint64_t t : steady(30.2, 400)) {
-        Bytes copy = last < 0 ? cat({kSPS, kPPS, kSlice}) : kSlice;
-        auto sample = h264.CreateSample(copy.data(), static_cast<uint32_t>(copy.size()), t);
-        ASSERT_TRUE(sample) << t;
-        const int64_t pts = sample->timing().presentationTimeStamp.value;
-        if (last >= 0) {
-            ASSERT_GE(pts - last, 1500) << t;
-        }
-        last = pts;
-    }
+    const auto kept = placed(fast, 333333, true);
+    EXPECT_EQ(std::count(kept.begin(), kept.end(), -1), 0);
 
     // Out of order is dropped and changes nothing; an equal time is accepted.
     UncompressedSampleGenerator g(2, 2, 30);

@@ -12,6 +12,15 @@
 
 namespace orva {
 
+namespace {
+// The interval capture asks for: the host's choice, else 1/30 s.
+uint32_t requestedInterval(const std::shared_ptr<const Number>& asked)
+{
+    const int64_t v = asked ? asked->integerValue() : 0;
+    return v > 0 && v <= UINT32_MAX ? static_cast<uint32_t>(v) : 333333;
+}
+} // namespace
+
 const char* const KPXVideoWidth = "kKPXVideoWidth";
 const char* const KPXVideoHeight = "kKPXVideoHeight";
 const char* const KPXVideoCodec = "kKPXVideoCodec";
@@ -164,7 +173,7 @@ std::shared_ptr<FormatList> OrvaVideoDevice::copyFormatsForCodec(uint32_t codec,
     return out;
 }
 
-std::shared_ptr<const std::vector<Number>> OrvaVideoDevice::getSupportedFrameIntervals(const FormatDescription& format)
+std::shared_ptr<const std::vector<Number>> OrvaVideoDevice::getSupportedFrameIntervals(const FormatDescription& format) const
 {
     auto intervals = std::make_shared<std::vector<Number>>();
     const auto* video = asVideo(&format);
@@ -183,6 +192,25 @@ std::shared_ptr<const std::vector<Number>> OrvaVideoDevice::getSupportedFrameInt
     return intervals;
 }
 
+uint32_t OrvaVideoDevice::captureFrameInterval() const
+{
+    const auto format = mFormat;
+    const uint32_t asked = requestedInterval(mFrameinterval.load());
+    if (!format || !isOpen()) return asked;
+    const auto listed = getSupportedFrameIntervals(*format);
+    uint32_t best = asked;
+    int64_t bestDistance = INT64_MAX;
+    for (const auto& n : *listed) {
+        const auto interval = static_cast<uint32_t>(n.integerValue());
+        const int64_t distance = std::llabs(int64_t{interval} - int64_t{asked});
+        if (interval > 0 && distance < bestDistance) {
+            best = interval;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
 void OrvaVideoDevice::setFormat(std::shared_ptr<const FormatDescription> format)
 {
     mFormat = asVideo(format.get()) ? std::move(format) : nullptr;
@@ -199,7 +227,7 @@ int32_t OrvaVideoDevice::setCaptureFormat(const FormatDescription& format)
     p.pixelFormat = pixelFormat(code);
     p.width = static_cast<uint32_t>(video->dimensions().width);
     p.height = static_cast<uint32_t>(video->dimensions().height);
-    p.frameInterval = 333333;
+    p.frameInterval = requestedInterval(mFrameinterval.load());
     p.intervalUnitsPerSecond = 10000000;
     if (code == kCodecAVC1) {
         p.isH264 = 1;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace orva {
 
@@ -21,6 +22,9 @@ struct _OrvaVideoDescription {
     int32_t height = 0; ///< picture height in pixels
     uint32_t codec = 0; ///< 'avc1' or '2vuy'; another code records no video
     int32_t frameRate = 0; ///< frames per second the camera was asked for
+    /// The camera's frame interval in 100 ns units (333333 is 30 fps, 333667 29.97 fps):
+    /// frames are placed on its grid. 0: one frame period of `frameRate`.
+    uint32_t frameInterval = 0;
 };
 
 /// What the movie's audio track records.
@@ -29,6 +33,24 @@ struct _OrvaAudioDescription {
     uint16_t channels = 0;      ///< channels
     uint32_t sampleRate = 0;    ///< frames per second
     uint16_t bitsPerSample = 0; ///< bits of one PCM sample (16)
+};
+
+/// What became of a recording's movie: per track, what was written and what was lost
+/// on the way (anywhere: the device or sound server, a queue, the writer), and how
+/// the file was finished.
+struct OrvaMovieStats {
+    uint64_t videoFrames = 0;     ///< frames taken into the movie
+    uint64_t videoDropped = 0;    ///< frames lost on the way
+    uint64_t audioBuffers = 0;    ///< buffers taken into the movie
+    uint64_t audioDropped = 0;    ///< buffers lost on the way, the device's and the sound server's included
+    double audioSilenceSeconds = 0; ///< silence written where sound was lost or a microphone stalled
+    bool audioStalled = false;    ///< now: the microphone delivers nothing, its silence is written
+    bool stoppedForSpace = false; ///< the recording ended with a minute of room left on the disk
+    bool finished = false;        ///< the file is a regular movie (finished in place)
+    bool nothingRecorded = false; ///< not a single sample reached the file
+    double seconds = 0;           ///< the finished movie's length
+    std::string problem;          ///< why the file is not finished, when it is not
+    std::vector<std::string> notes; ///< tracks left out of the finished movie, and why
 };
 
 /// Writes one QuickTime movie from captured buffers (see the file's description).
@@ -61,6 +83,8 @@ public:
     const std::string& path() const { return mPath; }
     /// Samples lost so far because the writer fell behind (any thread).
     virtual uint64_t droppedSamples() const { return 0; }
+    /// What became of the movie so far, or in the end once closed (any thread).
+    virtual OrvaMovieStats movieStats() const { return {}; }
 
 protected:
     std::string mPath; ///< the movie's path

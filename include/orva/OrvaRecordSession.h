@@ -2,22 +2,25 @@
 /// Records one camera and one microphone into a QuickTime movie: startSession opens
 /// and starts the devices as needed and becomes their capture delegate; every buffer
 /// then goes to the recorder on the capture threads; stopSession stops the
-/// microphone (the camera keeps capturing), finishes the movie in the private
-/// temporary directory and puts it at the destination path. startSession and
-/// stopSession run on the host's thread; stopSession blocks for at least half a
-/// second while it turns that thread's run loop and finishes the file.
+/// microphone (the camera keeps capturing), finishes the movie and puts it at the
+/// destination path. startSession and stopSession run on the host's thread;
+/// stopSession blocks for at least half a second while it turns that thread's run
+/// loop and finishes the file.
 ///
-/// The movie is written in fragments of a second while recording, so a crash or a
-/// power loss keeps all but the last second of it in the temporary directory (the
-/// CLI's `orva repair` makes a regular movie of such a file). The finished movie
-/// reaches the destination whole or not at all: it is written beside it under another
-/// name, synced, and renamed into place. When the disk fills, the recording stops
-/// writing, KPXRecordingFailed is posted once, and the movie is kept up to that point.
+/// The movie is written once, where it will stay: a hidden working file beside the
+/// destination (".NAME.recording"), in fragments of a second, so a crash or a power
+/// loss keeps all but the last second of it (the CLI's `orva repair` makes a movie of
+/// such a file). At the stop it is finished in place (an index of the samples where
+/// they lie, no copy) and renamed to the destination, so it arrives whole or not at
+/// all. The start checks that the folder can be written and has room for a minute;
+/// the recording ends, posting KPXRecordingFailed once, when the disk fills or a
+/// minute before it would, and the movie is kept up to that point.
 #pragma once
 
 #include <orva/OrvaExport.h>
 
 #include <orva/OrvaAVDeviceDelegate.h>
+#include <orva/OrvaMovieCreator.h>
 
 #include <atomic>
 #include <memory>
@@ -46,9 +49,12 @@ public:
                                                      std::string fileURL);
     ~OrvaRecordSession() override;
 
-    /// 0 running; else the recorder's code (1, 8) or a device's start code. A start
-    /// that fails leaves nothing behind: the devices it started are stopped, the
-    /// session is no longer their delegate and no working file or writer remains.
+    /// 0 running; kOrvaErrorCannotCreateFile when the destination's folder cannot be
+    /// written, kOrvaErrorDiskFull when it has room for less than a minute (both
+    /// before any device starts; placementError() says why); else the recorder's code
+    /// (1, 8) or a device's start code. A start that fails leaves nothing behind: the
+    /// devices it started are stopped, the session is no longer their delegate and no
+    /// working file or writer remains.
     [[nodiscard]] int32_t startSession();
     /// Stops the microphone, finishes the movie and moves it to the destination;
     /// blocks for at least half a second (turning this thread's run loop). Always 0.
@@ -57,10 +63,16 @@ public:
     bool isRunning() const { return mIsRunning.load(); }
     /// The destination path.
     const std::string& fileURL() const { return mFileURL; }
-    /// The movie being written while running (in the temporary directory).
+    /// The working file being written while running (beside the destination).
     std::optional<std::string> workingPath() const;
-    /// Samples lost so far because the movie's writer fell behind (host's thread).
+    /// Samples lost so far, both tracks, anywhere on the way (host's thread).
     uint64_t droppedSamples() const;
+    /// What became of the movie, per track: so far while running, in the end after
+    /// stopSession (host's thread).
+    OrvaMovieStats movieStats() const;
+    /// While running: how long the microphone has delivered nothing while the camera
+    /// runs (0 when sound comes, or without a microphone). Any thread.
+    double secondsWithoutSound() const;
 
     /// The camera.
     std::shared_ptr<OrvaVideoDevice> videoDevice() const;
@@ -81,8 +93,10 @@ public:
     /// 0 when the whole recording was written; else the first failure
     /// (kOrvaErrorDiskFull, kOrvaErrorWriterFailed): the movie then ends there.
     int32_t recordingStatus() const;
-    /// Where the finished movie is: the destination, or, when it could not be put
-    /// there (see placementError()), the complete movie in the temporary directory.
+    /// Where the movie is: the destination; or, when it could not be put there (see
+    /// placementError()), its working file beside it, a finished movie (or, when no
+    /// room was left for its index, the working movie `orva repair` finishes). Null
+    /// when nothing was recorded (no sample arrived) and no file was left.
     std::optional<std::string> moviePath() const;
     /// The finished movie's length in seconds.
     double movieSeconds() const;
@@ -90,7 +104,7 @@ public:
     std::string placementError() const;
     ///@}
     /// Whether stopSession may replace a file at the destination (default: no, the
-    /// movie then stays in the temporary directory).
+    /// movie then keeps its working name beside it).
     void setReplacesExistingFile(bool replaces);
 
 private:
@@ -98,8 +112,10 @@ private:
                       std::string fileURL);
     void detach(); ///< removes the session from both devices' delegate lists
     void abandonStart(); ///< undoes a start that failed: no delegate entry, no recorder, no working file
-    void placeMovie(const std::string& working);
-    void releaseWorkingPath(); ///< lets another recording have the working file's name
+    void refuseStart(const std::string& why); ///< a start refused before the recorder opened
+    void discardWorkingFile(); ///< removes the working file when it holds nothing
+    void waitForSoundToCatchUp();
+    void placeMovie();
 
     mutable std::mutex mPropertyLock;
     std::shared_ptr<OrvaVideoDevice> mVideoDevice;
@@ -107,15 +123,19 @@ private:
     std::unique_ptr<OrvaRecorder> mRecorder;
     std::atomic<OrvaRecorder*> mRecorderForCapture{nullptr}; ///< what the capture threads read
     std::string mFileURL;
-    std::string mWorkingPath; ///< the temporary file's name, held from start to stop
+    std::string mWorkingPath; ///< the working file, from start to stop
     std::atomic<bool> mIsRunning{false};
-    std::atomic<uint64_t> mLastDropped{0};
     std::atomic<int32_t> mFailure{0}; ///< the first failure while recording (announced once)
+    std::atomic<bool> mVideoClosed{false};          ///< stopping: frames are no longer taken
+    std::atomic<int64_t> mStartedAt{0};             ///< monotonic microseconds
+    std::atomic<int64_t> mLastVideoArrival{0}, mLastSoundArrival{0}; ///< monotonic microseconds
+    std::atomic<int64_t> mLastVideoTimestamp{-1}, mLastSoundTimestamp{-1}; ///< capture times
     bool mReplaces = false;
-    std::optional<std::string> mMoviePath; ///< under mPropertyLock, as the three below
+    std::optional<std::string> mMoviePath; ///< under mPropertyLock, as the four below
     double mMovieSeconds = 0;
     std::string mPlacementError;
     int32_t mRecordingStatus = 0;
+    OrvaMovieStats mStats;
 };
 
 } // namespace orva

@@ -53,6 +53,9 @@ public:
     /// Samples the movie lost because its writer fell behind, so far or, once closed,
     /// in the end. Read on the host's thread (the one that opens and closes).
     uint64_t droppedSamples() const { return mMovieCreator ? mMovieCreator->droppedSamples() : mDroppedAtClose; }
+    /// What became of the movie: so far while recording, in the end once closed.
+    /// Host's thread.
+    OrvaMovieStats movieStats() const { return mMovieCreator ? mMovieCreator->movieStats() : mStatsAtClose; }
     /// The movie's path while open (any thread).
     std::optional<std::string> fileURL() const;
     /// Sets the movie's path (any thread).
@@ -76,6 +79,7 @@ private:
     std::atomic<bool> mIsRecording{false};
     std::recursive_mutex mMonitor;
     uint64_t mDroppedAtClose = 0;
+    OrvaMovieStats mStatsAtClose;
 };
 
 } // namespace orva

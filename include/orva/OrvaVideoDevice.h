@@ -71,13 +71,18 @@ public:
     /// A new list of the formats whose code matches; null for a null or empty input.
     [[nodiscard]] static std::shared_ptr<FormatList> copyFormatsForCodec(uint32_t codec, const FormatList* formats);
     /// The library's frame intervals (100 ns units) for the format's code and size.
-    std::shared_ptr<const std::vector<Number>> getSupportedFrameIntervals(const FormatDescription& format);
+    std::shared_ptr<const std::vector<Number>> getSupportedFrameIntervals(const FormatDescription& format) const;
     /// The stored interval list, which nothing fills: null.
     std::shared_ptr<const std::vector<Number>> getSupportedFrameIntervals() const { return mSupportedFrameIntervals; }
-    /// A frame interval kept for the host (the camera is always asked for 30 frames a second).
+    /// The frame interval (100 ns units) the host asked for; null: the default, 1/30 s.
     std::shared_ptr<const Number> frameInterval() const { return mFrameinterval.load(); }
-    /// Keeps a frame interval for the host (any thread).
+    /// Asks for a frame interval (100 ns units; one of getSupportedFrameIntervals(format))
+    /// at the next start; null goes back to 1/30 s (any thread).
     void setFrameInterval(std::shared_ptr<const Number> interval) { mFrameinterval.store(std::move(interval)); }
+    /// The frame interval the chosen format runs at: of those the library lists for it,
+    /// the nearest to the one asked for (the library picks the same); the asked one
+    /// when it lists none. Host's thread; asks the library.
+    uint32_t captureFrameInterval() const;
     /// The chosen format, or null.
     std::shared_ptr<const FormatDescription> getFormat() const override { return mFormat; }
     /// Keeps the format for the next startCapture; null (or a description that is not

@@ -7,9 +7,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
-#include <set>
-#include <signal.h>
+#include <map>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -20,65 +21,29 @@ namespace orva {
 
 namespace {
 
-std::string systemTemporaryRoot()
-{
-    std::error_code ec;
-    if (const char* dir = std::getenv("TMPDIR"); dir && *dir && fs::is_directory(dir, ec)) {
-        std::string s = dir;
-        while (s.size() > 1 && s.back() == '/') s.pop_back();
-        return s;
-    }
-    return "/tmp";
-}
-
-// A real folder (not a link), owned by this user, closed to group and others.
-bool isPrivateFolder(const std::string& path)
-{
-    struct stat st{};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-           (st.st_mode & 077) == 0;
-}
-
-// `path` made (0700) or found private; false when it exists and is not.
-bool privateFolder(const std::string& path)
-{
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    return isPrivateFolder(path);
-}
-
-struct Folders {
+// Working files handed from the one who made them to the writer that fills them
+// (path -> descriptor, its lock held).
+struct HandedFiles {
     std::mutex mutex;
-    std::string root;          // the system temporary folder the two below are in
-    std::string user, process; // made on first use
-    std::set<std::string> held; // temporary paths given out and not yet released
+    std::map<std::string, int> files;
 };
 
-Folders& folders()
+HandedFiles& handedFiles()
 {
-    static Folders f;
-    return f;
+    static HandedFiles h;
+    return h;
 }
 
-std::string userFolderLocked(Folders& f)
-{
-    const std::string root = systemTemporaryRoot();
-    if (!f.user.empty() && f.root == root && isPrivateFolder(f.user)) return f.user;
-    f.root = root;
-    f.process.clear();
-    const std::string preferred = root + "/orva-" + std::to_string(::geteuid());
-    if (privateFolder(preferred)) {
-        f.user = preferred;
-    } else {
-        // Taken by someone else (or not a folder): a fresh private one for this user.
-        std::string pattern = preferred + "-XXXXXX";
-        f.user = ::mkdtemp(pattern.data()) ? pattern : std::string();
-    }
-    return f.user;
-}
+constexpr const char* kWorkingSuffix = ".recording";
 
-bool processAlive(pid_t pid)
+// The process's umask, read without changing it (umask(2) would, for every thread).
+mode_t processUmask()
 {
-    return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+    return 022;
 }
 
 } // namespace
@@ -198,25 +163,6 @@ bool FileManager::fileExistsAtPath(const std::string& path) const
     return fs::exists(fs::symlink_status(path, ec));
 }
 
-std::string FileManager::userTemporaryDirectory() const
-{
-    auto& f = folders();
-    std::lock_guard lock(f.mutex);
-    return userFolderLocked(f);
-}
-
-std::string FileManager::temporaryDirectory() const
-{
-    auto& f = folders();
-    std::lock_guard lock(f.mutex);
-    const std::string user = userFolderLocked(f); // (forgets the process folder when TMPDIR changed)
-    if (!f.process.empty() && isPrivateFolder(f.process)) return f.process;
-    if (user.empty()) return {};
-    const std::string mine = user + "/" + std::to_string(::getpid());
-    f.process = privateFolder(mine) ? mine : std::string();
-    return f.process;
-}
-
 std::optional<uint64_t> FileManager::freeSpace(const std::string& path) const
 {
     struct statvfs st{};
@@ -224,39 +170,18 @@ std::optional<uint64_t> FileManager::freeSpace(const std::string& path) const
     return static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
 }
 
-std::string FileManager::uniqueTemporaryPath(const std::string& name) const
-{
-    const std::string folder = temporaryDirectory();
-    if (folder.empty() || name.empty()) return {};
-    const fs::path base(name);
-    const std::string stem = base.stem().string(), extension = base.extension().string();
-    auto& f = folders();
-    std::lock_guard lock(f.mutex);
-    for (int n = 1; n < 10000; ++n) {
-        const std::string candidate =
-            folder + "/" + (n == 1 ? base.filename().string() : stem + "-" + std::to_string(n) + extension);
-        if (!fileExistsAtPath(candidate) && f.held.insert(candidate).second) return candidate;
-    }
-    return {};
-}
-
-void FileManager::releaseTemporaryPath(const std::string& path) const
-{
-    auto& f = folders();
-    std::lock_guard lock(f.mutex);
-    f.held.erase(path);
-}
-
-int FileManager::createFileBeside(const std::string& destination, std::string* path, std::string* error) const
+int FileManager::createWorkingFile(const std::string& destination, std::string* path, std::string* error) const
 {
     const fs::path target(destination);
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string candidate = (folder / ("." + target.filename().string() + ".part-" +
-                                                  std::to_string(::getpid()) + "-" + std::to_string(attempt)))
-                                          .string();
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const std::string name = target.filename().string();
+    for (int n = 1; n <= 100; ++n) {
+        const std::string candidate =
+            (folder / ("." + name + (n == 1 ? "" : "." + std::to_string(n)) + kWorkingSuffix)).string();
+        const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
+            // Held while this process writes it: the leftover scan passes it by.
+            (void)::flock(fd, LOCK_EX | LOCK_NB);
             if (path) *path = candidate;
             return fd;
         }
@@ -265,48 +190,112 @@ int FileManager::createFileBeside(const std::string& destination, std::string* p
             return -1;
         }
     }
-    if (error) *error = "cannot create a file in \"" + folder.string() + "\"";
+    if (error) *error = "cannot create a file in \"" + folder.string() + "\": too many unfinished files named \"." + name +
+                        "*" + kWorkingSuffix + "\" there";
     return -1;
+}
+
+void FileManager::handOverWorkingFile(const std::string& path, int fd) const
+{
+    auto& h = handedFiles();
+    std::lock_guard lock(h.mutex);
+    if (auto it = h.files.find(path); it != h.files.end()) ::close(it->second);
+    h.files[path] = fd;
+}
+
+int FileManager::takeWorkingFile(const std::string& path) const
+{
+    auto& h = handedFiles();
+    std::lock_guard lock(h.mutex);
+    auto it = h.files.find(path);
+    if (it == h.files.end()) return -1;
+    const int fd = it->second;
+    h.files.erase(it);
+    return fd;
+}
+
+bool FileManager::isWorkingFileName(const std::string& name)
+{
+    const size_t suffix = std::strlen(kWorkingSuffix);
+    return name.size() > suffix + 1 && name[0] == '.' && name.compare(name.size() - suffix, suffix, kWorkingSuffix) == 0;
+}
+
+std::string FileManager::destinationOfWorkingFile(const std::string& path)
+{
+    const fs::path p(path);
+    std::string name = p.filename().string();
+    if (!isWorkingFileName(name)) return {};
+    name = name.substr(1, name.size() - 1 - std::strlen(kWorkingSuffix));
+    // ".clip.mov.2" was the second recording of clip.mov.
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot + 1 < name.size() &&
+        name.find_first_not_of("0123456789", dot + 1) == std::string::npos)
+        name.resize(dot);
+    return (p.parent_path() / name).string();
+}
+
+std::vector<FileManager::Leftover> FileManager::leftoverFiles(const std::string& folder) const
+{
+    std::vector<Leftover> found;
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir) return found;
+    while (dirent* entry = ::readdir(dir)) {
+        if (!isWorkingFileName(entry->d_name)) continue;
+        const std::string path = (fs::path(folder.empty() ? "." : folder) / entry->d_name).string();
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0) continue;
+        struct stat st{};
+        // Ours, not empty, and no process holds it (a live recording does).
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_size > 0 &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            found.push_back({path, static_cast<uint64_t>(st.st_size), static_cast<int64_t>(st.st_mtime)});
+        ::close(fd); // (the lock goes with it)
+    }
+    ::closedir(dir);
+    std::sort(found.begin(), found.end(), [](const Leftover& a, const Leftover& b) {
+        return a.modified != b.modified ? a.modified < b.modified : a.path < b.path;
+    });
+    return found;
 }
 
 bool FileManager::placeFile(int fd, const std::string& path, const std::string& destination, bool replace,
                             std::string* error) const
 {
-    auto fail = [&](const std::string& why) {
-        if (error) *error = why;
-        ::close(fd);
-        ::unlink(path.c_str());
-        return false;
-    };
-    if (::fsync(fd) != 0) return fail("cannot write \"" + destination + "\": " + std::strerror(errno));
-    if (::close(fd) != 0) {
-        const int e = errno;
+    const bool synced = ::fsync(fd) == 0;
+    const int syncError = errno;
+    if (::close(fd) != 0 || !synced) {
+        const int e = synced ? errno : syncError;
         ::unlink(path.c_str());
         if (error) *error = "cannot write \"" + destination + "\": " + std::strerror(e);
         return false;
     }
-    fd = -1;
+    if (renameIntoPlace(path, destination, replace, error)) return true;
+    ::unlink(path.c_str());
+    return false;
+}
+
+bool FileManager::renameIntoPlace(const std::string& path, const std::string& destination, bool replace,
+                                  std::string* error) const
+{
+    // Private while written; once in place, a file like any other the user makes.
+    (void)::chmod(path.c_str(), 0666 & ~processUmask());
+    int e = 0;
     if (replace) {
-        if (::rename(path.c_str(), destination.c_str()) != 0) {
-            const int e = errno;
-            ::unlink(path.c_str());
-            if (error) *error = "cannot put the file at \"" + destination + "\": " + std::strerror(e);
-            return false;
-        }
+        e = ::rename(path.c_str(), destination.c_str()) == 0 ? 0 : errno;
     } else {
         // Renamed without replacing; where the file system cannot do that, a hard link
-        // (which never replaces either) and the temporary name goes.
-        int e = ::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
-        const bool linking = e == EINVAL || e == ENOSYS;
-        if (linking) e = ::link(path.c_str(), destination.c_str()) == 0 ? 0 : errno;
-        if (e != 0) {
-            ::unlink(path.c_str());
-            if (error)
-                *error = e == EEXIST ? "\"" + destination + "\" already exists"
-                                     : "cannot put the file at \"" + destination + "\": " + std::strerror(e);
-            return false;
+        // (which never replaces either) and the working name goes.
+        e = ::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+        if (e == EINVAL || e == ENOSYS) {
+            e = ::link(path.c_str(), destination.c_str()) == 0 ? 0 : errno;
+            if (e == 0) ::unlink(path.c_str());
         }
-        if (linking) ::unlink(path.c_str());
+    }
+    if (e != 0) {
+        if (error)
+            *error = e == EEXIST ? "\"" + destination + "\" already exists"
+                                 : "cannot put the file at \"" + destination + "\": " + std::strerror(e);
+        return false;
     }
     // The folder's entry too, so the name survives a power loss.
     const fs::path folder = fs::path(destination).has_parent_path() ? fs::path(destination).parent_path() : ".";
@@ -316,41 +305,6 @@ bool FileManager::placeFile(int fd, const std::string& path, const std::string& 
         ::close(dir);
     }
     return true;
-}
-
-std::vector<FileManager::Leftover> FileManager::leftoverFiles() const
-{
-    std::vector<Leftover> found;
-    const std::string user = userTemporaryDirectory();
-    if (user.empty()) return found;
-    DIR* dir = ::opendir(user.c_str());
-    if (!dir) return found;
-    while (dirent* entry = ::readdir(dir)) {
-        char* end = nullptr;
-        const long pid = std::strtol(entry->d_name, &end, 10);
-        if (end == entry->d_name || *end || pid <= 0 || pid == ::getpid() || processAlive(static_cast<pid_t>(pid)))
-            continue;
-        const std::string folder = user + "/" + entry->d_name;
-        if (!isPrivateFolder(folder)) continue;
-        std::error_code ec;
-        for (const auto& file : fs::directory_iterator(folder, ec)) {
-            struct stat st{};
-            if (::lstat(file.path().c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
-                found.push_back({static_cast<pid_t>(pid), file.path().string()});
-        }
-    }
-    ::closedir(dir);
-    std::sort(found.begin(), found.end(), [](const Leftover& a, const Leftover& b) {
-        return a.process != b.process ? a.process < b.process : a.path < b.path;
-    });
-    return found;
-}
-
-void FileManager::removeTemporaryDirectoryIfEmpty() const
-{
-    auto& f = folders();
-    std::lock_guard lock(f.mutex);
-    if (!f.process.empty() && ::rmdir(f.process.c_str()) == 0) f.process.clear();
 }
 
 } // namespace orva

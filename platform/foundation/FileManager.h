@@ -1,13 +1,13 @@
-// File operations the component needs: the private temporary directory, placing a
-// finished file at its destination, free space. Synchronous; callable from any
-// thread. Failures answer false or null with a readable reason in *error when given.
+// File operations the component needs: working files beside their destination,
+// placing a finished file there, free space. Synchronous; callable from any thread.
+// Failures answer false or null with a readable reason in *error when given.
 //
-// The temporary directory is private, as the platform's own is: a folder of the user
-// ($TMPDIR or /tmp, then "orva-<uid>"), created 0700 and checked to be a real folder
-// owned by the user and closed to everyone else (one that is not is never used: a
-// fresh private folder is made instead), with a folder per process inside it. Files
-// in it are created with O_EXCL|O_NOFOLLOW, so nothing planted there is followed or
-// overwritten.
+// A file being written (a recording, a capture) is a hidden working file in its
+// destination's own folder, ".NAME.recording", created with O_EXCL|O_NOFOLLOW and
+// mode 0600 and locked (flock) by the process writing it, then renamed into place
+// when complete: nothing lives in a shared temporary folder, finishing never copies
+// across file systems, and a working file no process holds is a leftover of one that
+// ended (crashed, killed) which leftoverFiles() names.
 #pragma once
 
 #include <cstdint>
@@ -36,39 +36,39 @@ public:
     // Whether path names a regular file (following links), with the reason when not;
     // for inputs another library opens by name (a FIFO would block it forever).
     [[nodiscard]] bool isRegularFile(const std::string& path, std::string* error = nullptr) const;
-    // This process's private temporary folder (made on first use), no trailing
-    // slash; empty when no private folder can be made.
-    [[nodiscard]] std::string temporaryDirectory() const;
-    // The user's private folder that holds every process's temporary folder.
-    [[nodiscard]] std::string userTemporaryDirectory() const;
     // Bytes available to an unprivileged user on the file system holding path.
     [[nodiscard]] std::optional<uint64_t> freeSpace(const std::string& path) const;
 
-    // "<temporary directory>/<name>" when nothing is there and no other caller holds
-    // that name, else the name with a number before its extension ("clip-2.mov");
-    // empty without a temporary folder. The name is held for the caller until
-    // releaseTemporaryPath, so two recordings started together get different files.
-    [[nodiscard]] std::string uniqueTemporaryPath(const std::string& name) const;
-    void releaseTemporaryPath(const std::string& path) const;
-
-    // A new empty file beside `destination` (same folder, a hidden name), opened for
-    // writing with O_EXCL|O_NOFOLLOW; -1 with *error set when it cannot be made.
-    [[nodiscard]] int createFileBeside(const std::string& destination, std::string* path, std::string* error) const;
-    // Syncs a finished file made by createFileBeside and puts it in place of
-    // `destination` in one step: never replacing what is there unless `replace`.
-    // On failure the destination is untouched and the file is removed.
+    // A new working file for `destination`: ".NAME.recording" in its folder (or
+    // ".NAME.2.recording" and so on when that exists), open for reading and writing,
+    // locked; -1 with *error set when it cannot be made.
+    [[nodiscard]] int createWorkingFile(const std::string& destination, std::string* path, std::string* error) const;
+    // Hands a working file made by createWorkingFile (its descriptor, lock and all) to
+    // whoever opens the path next in this process (the asset writer); taken once.
+    void handOverWorkingFile(const std::string& path, int fd) const;
+    // The descriptor handed over for the path, now the caller's; -1 when none.
+    [[nodiscard]] int takeWorkingFile(const std::string& path) const;
+    // ".clip.mov.recording" names a working file; its destination is "clip.mov".
+    [[nodiscard]] static bool isWorkingFileName(const std::string& name);
+    [[nodiscard]] static std::string destinationOfWorkingFile(const std::string& path);
+    // Syncs a finished file and puts it in place of `destination` in one step: never
+    // replacing what is there unless `replace`. On failure the destination is
+    // untouched and the file is removed.
     [[nodiscard]] bool placeFile(int fd, const std::string& path, const std::string& destination, bool replace,
                                  std::string* error) const;
+    // Renames a complete file in place of `destination` (never replacing what is
+    // there unless `replace`) and syncs the folder; on failure both are left as they are.
+    [[nodiscard]] bool renameIntoPlace(const std::string& path, const std::string& destination, bool replace,
+                                       std::string* error) const;
 
-    // Working files left by processes of this user that ended without finishing them
-    // (crashed, killed): their paths, oldest process first.
+    // Working files in `folder` that no process holds (their writer crashed or was
+    // killed), not empty, the user's own: oldest first.
     struct Leftover {
-        pid_t process = 0;
         std::string path;
+        uint64_t bytes = 0;
+        int64_t modified = 0; // seconds since the epoch
     };
-    [[nodiscard]] std::vector<Leftover> leftoverFiles() const;
-    // Removes this process's temporary folder when it is empty.
-    void removeTemporaryDirectoryIfEmpty() const;
+    [[nodiscard]] std::vector<Leftover> leftoverFiles(const std::string& folder) const;
 };
 
 } // namespace orva

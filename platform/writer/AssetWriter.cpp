@@ -1,9 +1,11 @@
 #include "platform/writer/AssetWriter.h"
 
 #include <orva/FormatDescription.h>
+#include "platform/foundation/FileManager.h"
 #include "platform/media/AACSilence.h"
 #include "platform/media/SampleBuffer.h"
 #include "platform/writer/AssetWriterInput.h"
+#include "platform/writer/MovieFinisher.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -17,6 +19,7 @@ extern "C" {
 #include <optional>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace orva {
@@ -108,6 +111,16 @@ void AssetWriter::setWriteFunctionForTesting(WriteFunction function)
     writeFunction() = std::move(function);
 }
 
+long AssetWriter::writeThroughSeam(int fd, const void* data, size_t size)
+{
+    WriteFunction hook;
+    {
+        std::lock_guard lock(writeFunctionMutex());
+        hook = writeFunction();
+    }
+    return hook ? hook(fd, data, size) : ::write(fd, data, size);
+}
+
 std::shared_ptr<AssetWriter> AssetWriter::create(const std::string& path)
 {
     if (path.empty()) return nullptr;
@@ -116,14 +129,7 @@ std::shared_ptr<AssetWriter> AssetWriter::create(const std::string& path)
 
 AssetWriter::~AssetWriter()
 {
-    if (mFormatContext) {
-        auto* ctx = static_cast<AVFormatContext*>(mFormatContext);
-        if (ctx->pb) {
-            av_freep(&ctx->pb->buffer);
-            avio_context_free(&ctx->pb);
-        }
-        avformat_free_context(ctx);
-    }
+    freeFormatContext();
     if (mFd >= 0) ::close(mFd);
 }
 
@@ -162,8 +168,13 @@ void AssetWriter::addInput(const std::shared_ptr<AssetWriterInput>& input)
 bool AssetWriter::startWriting()
 {
     if (status() != Status::Unknown) return false;
-    // Never through a link, never over a file that is there: the working file is new.
-    mFd = ::open(mPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // The working file its maker handed over, or a new one: never through a link,
+    // never over a file that is there. Locked while it is written.
+    mFd = FileManager::defaultManager().takeWorkingFile(mPath);
+    if (mFd < 0) {
+        mFd = ::open(mPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (mFd >= 0) (void)::flock(mFd, LOCK_EX | LOCK_NB);
+    }
     if (mFd < 0) {
         fail(kErrorCannotCreateFile, "cannot create " + mPath + ": " + std::strerror(errno));
         return false;
@@ -182,21 +193,16 @@ int AssetWriter::writeBytes(void* opaque, uint8_t* data, int size)
 {
     auto* self = static_cast<AssetWriter*>(opaque);
     if (self->mWriteErrno) return AVERROR(self->mWriteErrno); // a full disk stays full
-    WriteFunction hook;
-    {
-        std::lock_guard lock(writeFunctionMutex());
-        hook = writeFunction();
-    }
     int done = 0;
     while (done < size) {
-        const long n = hook ? hook(self->mFd, data + done, static_cast<size_t>(size - done))
-                            : ::write(self->mFd, data + done, static_cast<size_t>(size - done));
+        const long n = writeThroughSeam(self->mFd, data + done, static_cast<size_t>(size - done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             self->mWriteErrno = n < 0 && errno ? errno : EIO;
             return AVERROR(self->mWriteErrno);
         }
         done += static_cast<int>(n);
+        self->mBytesWritten.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
     }
     // What is written reaches the disk at least once a second (a power loss keeps it).
     timespec now{};
@@ -249,6 +255,18 @@ bool AssetWriter::append(size_t track, const std::shared_ptr<SampleBuffer>& samp
     return writeSample(track, sample);
 }
 
+// Silence in an audio track up to `until` (the movie's time line).
+bool AssetWriter::appendSilence(size_t track, const MediaTime& until)
+{
+    if (status() != Status::Writing || !mHeaderWritten || track >= mTracks.size() || !until.valid) return false;
+    Track& t = *mTracks[track];
+    if (t.stream < 0 || t.lastEnd == INT64_MIN || t.rate <= 0) return false;
+    const MediaTime start = MediaTime::add(until, MediaTime::multiply(mSessionStart, -1));
+    const int64_t pts = t.sourceBase.den == 1000000 ? MediaTime::convertScale(start, 1000000).value
+                                                     : MediaTime::convertScale(start, t.rate).value;
+    return fillAudioGap(t, pts);
+}
+
 bool AssetWriter::writeHeaderAndHeldSamples()
 {
     const bool header = writeHeader();
@@ -271,7 +289,7 @@ bool AssetWriter::writeHeader()
         return false;
     }
     mFormatContext = ctx;
-    constexpr int kBufferSize = 1 << 16;
+    constexpr int kBufferSize = 1 << 20; // large writes
     auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
     ctx->pb = buffer ? avio_alloc_context(buffer, kBufferSize, 1, this, nullptr, &AssetWriter::writeBytes,
                                           &AssetWriter::seek)
@@ -501,8 +519,8 @@ bool AssetWriter::fillAudioGap(Track& t, int64_t pts)
     return zeros.empty() || writePacket(t, zeros.data(), zeros.size(), t.lastEnd, av_rescale(frames, 1000000, t.rate), true);
 }
 
-// The last video frame is shown until the other track ends (by at most a second), so
-// both tracks of a movie end together.
+// The last video frame is shown until the other track ends (by at most a second,
+// rounded up to whole frame periods), so both tracks of a movie end together.
 void AssetWriter::flushPendingVideo()
 {
     int64_t latestEnd = INT64_MIN; // microseconds
@@ -517,7 +535,9 @@ void AssetWriter::flushPendingVideo()
         const int64_t otherEnd =
             latestEnd == INT64_MIN ? INT64_MIN : av_rescale_q(latestEnd, AVRational{1, 1000000}, t->sourceBase);
         const int64_t second = av_rescale_q(1000000, AVRational{1, 1000000}, t->sourceBase);
-        if (otherEnd > end && otherEnd - end <= second) last.duration = otherEnd - last.pts;
+        // In whole frame periods, so the track keeps its constant rate.
+        if (otherEnd > end && otherEnd - end <= second && last.duration > 0)
+            last.duration += (otherEnd - end + last.duration - 1) / last.duration * last.duration;
         (void)writePacket(*t, last.data, last.size, last.pts, last.duration, last.key);
     }
 }
@@ -532,7 +552,7 @@ void AssetWriter::finishWriting()
         auto* ctx = static_cast<AVFormatContext*>(mFormatContext);
         if (status() == Status::Writing) flushPendingVideo();
         if (status() == Status::Writing) {
-            const int r = av_write_trailer(ctx);
+            const int r = av_write_trailer(ctx); // the last fragment
             avio_flush(ctx->pb);
             if (r < 0 || mWriteErrno) {
                 if (mWriteErrno == ENOSPC || mWriteErrno == EDQUOT)
@@ -541,11 +561,31 @@ void AssetWriter::finishWriting()
                     fail(kErrorUnknown, "cannot finish the movie");
             }
         }
+        freeFormatContext();
+        // Finished in place, failed or not: whole fragments are kept, a partial one
+        // goes, and the index makes it a regular movie when there is room for it.
+        if (mFd >= 0) {
+            mFinished = MovieFinisher::finishInPlace(mFd);
+            if (!mFinished.ok && mFinished.diskFull && status() == Status::Writing)
+                fail(kErrorDiskFull, "the disk is full");
+        }
     } else if (status() == Status::Writing) {
         fail(kErrorUnknown, "no sample was written");
     }
     closeFile();
     if (status() == Status::Writing) mStatus = Status::Completed;
+}
+
+void AssetWriter::freeFormatContext()
+{
+    if (!mFormatContext) return;
+    auto* ctx = static_cast<AVFormatContext*>(mFormatContext);
+    if (ctx->pb) {
+        av_freep(&ctx->pb->buffer);
+        avio_context_free(&ctx->pb);
+    }
+    avformat_free_context(ctx);
+    mFormatContext = nullptr;
 }
 
 void AssetWriter::closeFile()

@@ -2,8 +2,10 @@
 // they are, with no re-encoding (H.264 with its avcC record, 2vuy pictures, 16-bit
 // PCM, AAC packets with an AudioSpecificConfig). The movie is written in fragments of
 // a second, each complete on disk when written, so a crash or a full disk keeps what
-// came before; MovieFinisher turns it into a regular movie (and hides the AAC
-// priming, kept here in the metadata, with an edit list). The file is created new
+// came before; finishWriting makes it a regular movie in place (MovieFinisher: an
+// index of the samples where they lie, the AAC priming, kept here in the metadata,
+// hidden with an edit list), even after a failed write. The file is the working file
+// handed over by its maker (FileManager::createWorkingFile), or one created new
 // (O_EXCL|O_NOFOLLOW); the first failed write fails the writer for good.
 //
 // Threads: status() and error() may be read from any thread. startWriting opens the
@@ -13,6 +15,7 @@
 #pragma once
 
 #include "platform/media/MediaTime.h"
+#include "platform/writer/MovieFinisher.h"
 
 #include <atomic>
 #include <cstdint>
@@ -56,18 +59,26 @@ public:
     // Creates the file; false (status failed, -3000) when it cannot be created.
     bool startWriting();
     void startSessionAtSourceTime(const MediaTime& time);
-    // Writes what is held, the index and closes the file; blocks until done.
+    // Writes what is held, finishes the movie in place and closes the file; blocks
+    // until done.
     void finishWriting();
+    // Bytes written to the file so far (any thread).
+    uint64_t bytesWritten() const { return mBytesWritten.load(std::memory_order_relaxed); }
+    // How finishing in place went (after finishWriting).
+    const MovieFinisher::Result& finishResult() const { return mFinished; }
 
     // The file's writes go through this function (tests make disks fail with it);
     // it answers bytes written or -1 with errno set, as write(2). Null restores write(2).
     using WriteFunction = std::function<long(int fd, const void* data, size_t size)>;
     static void setWriteFunctionForTesting(WriteFunction function);
+    // write(2) through that function: every write of a movie (the finisher's too).
+    static long writeThroughSeam(int fd, const void* data, size_t size);
 
 private:
     friend class AssetWriterInput;
     explicit AssetWriter(std::string path) : mPath(std::move(path)) {}
     bool append(size_t track, const std::shared_ptr<SampleBuffer>& sample);
+    bool appendSilence(size_t track, const MediaTime& until);
     bool wantsData() const { return status() == Status::Writing; }
     void fail(int code, std::string message);
     bool writeHeader();
@@ -78,6 +89,7 @@ private:
     bool fillAudioGap(Track& track, int64_t pts);
     void flushPendingVideo();
     void closeFile();
+    void freeFormatContext();
     static int writeBytes(void* opaque, uint8_t* data, int size);
     static int64_t seek(void* opaque, int64_t offset, int whence);
 
@@ -89,6 +101,7 @@ private:
     MediaTime mSessionStart = MediaTime::zero();
     int mFd = -1;
     int mWriteErrno = 0; // the first write error seen, sticky
+    std::atomic<uint64_t> mBytesWritten{0};
     int64_t mLastSync = 0; // monotonic nanoseconds of the last fdatasync
 
     std::vector<std::shared_ptr<Track>> mTracks; // one per input
@@ -100,6 +113,7 @@ private:
     size_t mHeldBytes = 0;
     bool mHeaderWritten = false;
     void* mFormatContext = nullptr; // AVFormatContext*
+    MovieFinisher::Result mFinished;
 };
 
 } // namespace orva

@@ -59,6 +59,13 @@ bool AssetWriterInput::appendSampleBuffer(const std::shared_ptr<SampleBuffer>& s
     return writer->append(mTrack, sample);
 }
 
+bool AssetWriterInput::appendSilenceUntil(const MediaTime& until)
+{
+    auto writer = mWriter.lock();
+    if (!writer || isFinished() || mMediaType != MediaType::Audio) return false;
+    return writer->appendSilence(mTrack, until);
+}
+
 void AssetWriterInput::markAsFinished()
 {
     mFinished = true;

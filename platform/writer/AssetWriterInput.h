@@ -5,6 +5,8 @@
 // markAsFinished belong to that queue.
 #pragma once
 
+#include "platform/media/MediaTime.h"
+
 #include <orva/FormatDescription.h>
 
 #include <atomic>
@@ -29,6 +31,9 @@ public:
     bool isReadyForMoreMediaData() const;
     // Hands the sample to the writer (written as it is); false when refused.
     bool appendSampleBuffer(const std::shared_ptr<SampleBuffer>& sample);
+    // An audio track's silence up to `until` on the movie's time line (the sound that
+    // should have been there did not come); false when nothing could be written.
+    bool appendSilenceUntil(const MediaTime& until);
     void markAsFinished();
     bool isFinished() const { return mFinished.load(); }
 

@@ -125,6 +125,7 @@ int runCaptureAudio(Invocation& invocation)
     std::optional<std::string> destination;
     int status = kExitOk;
     if (outPath && !(destination = OutputFile::check(invocation, *outPath, status))) return status;
+    if (destination) OutputFile::tellAboutLeftovers(*destination);
     const bool aac = choice->tag == kAudioFormatMPEG4AAC;
 
     auto mic = openMicrophone(invocation, invocation.value("mic"));

@@ -72,6 +72,7 @@ int runCapture(Invocation& invocation)
     std::optional<std::string> destination;
     int status = kExitOk;
     if (outPath && !(destination = OutputFile::check(invocation, *outPath, status))) return status;
+    if (destination) OutputFile::tellAboutLeftovers(*destination);
     const bool movie = destination && endsWith(*destination, ".mov");
 
     auto camera = openCamera(invocation, invocation.value("camera"));

@@ -54,6 +54,26 @@ std::optional<std::string> OutputFile::check(const Invocation& invocation, const
     return destination.string();
 }
 
+void OutputFile::tellAboutLeftovers(const std::string& destination)
+{
+    const std::filesystem::path folder = std::filesystem::path(destination).parent_path();
+    const auto leftovers = orva::FileManager::defaultManager().leftoverFiles(folder.empty() ? "." : folder.string());
+    constexpr size_t kShown = 5;
+    for (size_t i = 0; i < leftovers.size() && i < kShown; ++i) {
+        const auto& l = leftovers[i];
+        const std::string made = orva::FileManager::destinationOfWorkingFile(l.path);
+        const bool movie = made.size() > 4 && made.compare(made.size() - 4, 4, ".mov") == 0;
+        std::fprintf(err(), "orva: %s that did not finish (%.1f MB) is at %s;\n", movie ? "a recording" : "a capture",
+                     static_cast<double>(l.bytes) / 1e6, l.path.c_str());
+        if (movie)
+            std::fprintf(err(), "  orva repair %s makes a movie of it\n", l.path.c_str());
+        else
+            std::fprintf(err(), "  it holds what was captured before the run ended (meant for %s)\n", made.c_str());
+    }
+    if (leftovers.size() > kShown)
+        std::fprintf(err(), "orva: and %zu more beside them\n", leftovers.size() - kShown);
+}
+
 OutputFile::OutputFile(const Invocation& invocation, std::string destination)
     : mInvocation(invocation), mDestination(std::move(destination))
 {
@@ -68,7 +88,7 @@ OutputFile::~OutputFile()
 bool OutputFile::open()
 {
     std::string error;
-    const int fd = orva::FileManager::defaultManager().createFileBeside(mDestination, &mTemporary, &error);
+    const int fd = orva::FileManager::defaultManager().createWorkingFile(mDestination, &mTemporary, &error);
     if (fd < 0) {
         mInvocation.fail(kExitFailure, "%s", error.c_str());
         return false;

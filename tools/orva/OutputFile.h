@@ -1,7 +1,8 @@
 // A file a command writes (capture --out, capture-audio --out, overlay --out): checked
-// before anything else is touched, written under a hidden name beside its destination
-// and put in place only when complete, so a failed or interrupted run leaves whatever
-// was there as it was.
+// before anything else is touched, written as a locked working file beside its
+// destination (".NAME.recording", as recordings are) and put in place only when
+// complete, so a failed or interrupted run leaves whatever was there as it was; one
+// killed outright leaves its working file, which the next run names.
 #pragma once
 
 #include <cstdio>
@@ -18,6 +19,10 @@ public:
     // be a folder or anything but a regular file, and may exist only with -y. The
     // absolute path; null after saying why, with the exit status in `status`.
     static std::optional<std::string> check(const Invocation& invocation, const std::string& path, int& status);
+
+    // Names the working files in the destination's folder that no running process
+    // holds (left by a run that was killed), with what to do about them.
+    static void tellAboutLeftovers(const std::string& destination);
 
     OutputFile(const Invocation& invocation, std::string destination);
     ~OutputFile(); // removes the hidden file unless committed

@@ -1,7 +1,7 @@
 // orva record [--camera C] [--mic M] [--video avc1:1280x720] [--audio lpcm:48000:2:16|aac:48000:2|none]
 //             [--seconds S] [-y] [--json] OUT.mov
 // orva probe [--json] FILE.mov
-// orva repair WORKING.mov OUT.mov [-y]
+// orva repair WORKING [OUT.mov] [-y] [--json]
 #include "Cli.h"
 #include "JsonWriter.h"
 #include "OutputFile.h"
@@ -17,9 +17,14 @@
 #include "platform/writer/MovieProbe.h"
 
 #include <atomic>
-#include <filesystem>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/file.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace orva;
 
@@ -34,21 +39,8 @@ public:
     std::atomic<int64_t> count{0};
 };
 
-// Working files that earlier runs left behind when they were killed or crashed.
-void tellAboutLeftovers()
-{
-    const auto leftovers = FileManager::defaultManager().leftoverFiles();
-    constexpr size_t kShown = 5;
-    for (size_t i = 0; i < leftovers.size() && i < kShown; ++i)
-        std::fprintf(err(), "orva record: a recording that did not finish (process %d) is at %s;\n"
-                            "  orva repair %s OUT.mov makes a movie of it\n",
-                     static_cast<int>(leftovers[i].process), leftovers[i].path.c_str(), leftovers[i].path.c_str());
-    if (leftovers.size() > kShown)
-        std::fprintf(err(), "orva record: and %zu more in %s\n", leftovers.size() - kShown,
-                     FileManager::defaultManager().userTemporaryDirectory().c_str());
-}
-
-void writeTracks(JsonWriter& json, const MovieProbe::Summary& summary)
+// A track's losses, when a recording's figures are known.
+void writeTracks(JsonWriter& json, const MovieProbe::Summary& summary, const OrvaMovieStats* stats)
 {
     json.key("tracks").beginArray();
     for (const auto& t : summary.tracks) {
@@ -56,18 +48,34 @@ void writeTracks(JsonWriter& json, const MovieProbe::Summary& summary)
         if (t.kind == "video") json.field("width", t.width).field("height", t.height);
         if (t.kind == "audio") json.field("sample_rate", t.sampleRate).field("channels", t.channels);
         json.field("packets", t.packets).field("start", t.start).field("duration", t.duration);
+        if (stats && t.kind == "video") json.field("dropped", stats->videoDropped);
+        if (stats && t.kind == "audio")
+            json.field("dropped", stats->audioDropped).field("silence_seconds", stats->audioSilenceSeconds);
         json.endObject();
     }
     json.endArray();
 }
 
-void writeSummary(JsonWriter& json, const std::string& path, const MovieProbe::Summary& summary)
+void writeSummary(JsonWriter& json, const std::string& path, const MovieProbe::Summary& summary,
+                  const OrvaMovieStats* stats = nullptr)
 {
     json.field("file", path)
         .field("format", summary.format)
         .field("bytes", summary.fileSize)
         .field("duration", summary.duration);
-    writeTracks(json, summary);
+    writeTracks(json, summary, stats);
+}
+
+// What was lost, per track, as a person reads it; nothing when nothing was.
+void describeLosses(const OrvaMovieStats& stats)
+{
+    if (stats.videoDropped)
+        std::fprintf(cli::out(), "  %llu video frames were lost on the way\n",
+                     static_cast<unsigned long long>(stats.videoDropped));
+    if (stats.audioDropped || stats.audioSilenceSeconds > 0)
+        std::fprintf(cli::out(), "  %llu audio buffers were lost on the way; %.2f s of silence stands in for sound "
+                                 "that did not come\n",
+                     static_cast<unsigned long long>(stats.audioDropped), stats.audioSilenceSeconds);
 }
 
 } // namespace
@@ -122,7 +130,7 @@ int runRecord(Invocation& invocation)
         }
         mic->setFormat(audioFormat);
     }
-    tellAboutLeftovers();
+    OutputFile::tellAboutLeftovers(*destination);
 
     auto frames = std::make_shared<Counter>(), buffers = std::make_shared<Counter>();
     camera->addDelegate(frames);
@@ -141,6 +149,8 @@ int runRecord(Invocation& invocation)
         camera->removeDelegate(frames);
         if (mic) mic->removeDelegate(buffers);
         closeDevices();
+        if (started == kOrvaErrorCannotCreateFile || started == kOrvaErrorDiskFull)
+            return invocation.fail(kExitFailure, "the recording did not start: %s", session->placementError().c_str());
         return invocation.fail(kExitFailure, "the recording did not start (status %d: %s)", started,
                                OrvaStatusDescription(started));
     }
@@ -153,13 +163,26 @@ int runRecord(Invocation& invocation)
     std::vector<std::shared_ptr<OrvaDeviceInfo>> used{camera->deviceInfo()};
     if (mic) used.push_back(mic->deviceInfo());
     UnplugWatch unplug(invocation, used);
+    bool silent = false; // the microphone's silence was said
     const bool wasInterrupted = runFor(*seconds, 0.25, [&](double elapsed) {
         std::error_code sizeError;
         const auto bytes = working ? std::filesystem::file_size(*working, sizeError) : 0;
+        const auto stats = session->movieStats();
         progress.show("  %5.1f s  %6lld video frames  %6lld audio buffers  %8.2f MB written  %llu dropped", elapsed,
                       static_cast<long long>(frames->count.load()), static_cast<long long>(buffers->count.load()),
                       sizeError ? 0.0 : static_cast<double>(bytes) / 1e6,
-                      static_cast<unsigned long long>(session->droppedSamples()));
+                      static_cast<unsigned long long>(stats.videoDropped + stats.audioDropped));
+        const double quiet = session->secondsWithoutSound();
+        if (mic && quiet >= 1.0 && !silent) {
+            progress.finish();
+            std::fprintf(err(), "orva record: warning: no sound from %s since %.0f s; silence is recorded in its "
+                                "place\n", mic->deviceInfo()->nameText().c_str(), quiet);
+            silent = true;
+        } else if (silent && quiet < 1.0) {
+            progress.finish();
+            std::fprintf(err(), "orva record: the sound from %s is back\n", mic->deviceInfo()->nameText().c_str());
+            silent = false;
+        }
     }, [&] { return failure.load() != 0 || unplug.gone(); });
     progress.finish();
     const auto gone = unplug.gone();
@@ -171,43 +194,46 @@ int runRecord(Invocation& invocation)
     NotificationCenter::defaultCenter().removeObserver(observer);
     closeDevices();
 
+    const auto stats = session->movieStats();
+    if (stats.nothingRecorded)
+        return invocation.fail(kExitFailure, "nothing was recorded: no frame arrived in %.1f s", *seconds);
     const std::string kept = session->moviePath().value_or("");
     const bool placed = kept == *destination;
+    const char* repairHint = stats.finished ? "" : " (a working movie: orva repair makes a movie of it)";
     if (const int32_t status = session->recordingStatus(); status != 0) {
-        const auto keptSummary = MovieProbe::probe(kept);
-        const double length = placed ? session->movieSeconds() : keptSummary ? keptSummary->duration : 0;
+        if (stats.stoppedForSpace)
+            return invocation.fail(kExitFailure, "the disk is almost full (less than a minute of room left): the "
+                                                 "recording ended; movie kept up to %.1f s at %s%s",
+                                   stats.seconds, kept.c_str(), repairHint);
         if (status == kOrvaErrorDiskFull)
-            return invocation.fail(kExitFailure, "disk full: movie kept up to %.1f s at %s", length, kept.c_str());
-        return invocation.fail(kExitFailure, "the movie could not be written (%s): movie kept up to %.1f s at %s",
-                               OrvaStatusDescription(status), length, kept.c_str());
+            return invocation.fail(kExitFailure, "disk full: movie kept up to %.1f s at %s%s", stats.seconds,
+                                   kept.c_str(), repairHint);
+        return invocation.fail(kExitFailure, "the movie could not be written (%s): movie kept up to %.1f s at %s%s",
+                               OrvaStatusDescription(status), stats.seconds, kept.c_str(), repairHint);
     }
     if (!placed) {
         invocation.fail(kExitFailure, "the movie could not be put at \"%s\": %s", out.c_str(),
                         session->placementError().c_str());
         if (!kept.empty())
-            std::fprintf(err(), "orva record: the complete movie is at %s (orva repair %s OUT.mov makes a regular "
-                                "movie of it)\n", kept.c_str(), kept.c_str());
+            std::fprintf(err(), "orva record: the movie is at %s%s\n", kept.c_str(), repairHint);
         return kExitFailure;
     }
     std::string error;
     const auto summary = MovieProbe::probe(*destination, &error);
     if (!summary) return invocation.fail(kExitFailure, "%s is not a readable movie: %s", out.c_str(), error.c_str());
-    const uint64_t dropped = session->droppedSamples();
     if (invocation.json()) {
         JsonWriter json(cli::out());
         json.beginObject();
-        writeSummary(json, out, *summary);
+        writeSummary(json, out, *summary, &stats);
         json.field("video_frames_captured", frames->count.load())
             .field("audio_buffers_captured", buffers->count.load())
-            .field("dropped", dropped)
+            .field("dropped", stats.videoDropped + stats.audioDropped)
             .field("interrupted", wasInterrupted)
             .field("unplugged", gone.has_value())
             .endObject();
     } else {
         std::fprintf(cli::out(), "%s: %s", out.c_str(), MovieProbe::describe(*summary).c_str());
-        if (dropped)
-            std::fprintf(cli::out(), "  %llu samples were dropped because the disk fell behind\n",
-                         static_cast<unsigned long long>(dropped));
+        describeLosses(stats);
     }
     if (summary->tracks.empty()) return kExitFailure;
     if (gone)
@@ -233,30 +259,130 @@ int runProbe(Invocation& invocation)
     return kExitOk;
 }
 
+namespace {
+
+// A name beside `wanted` that is free: "clip.mov", else "clip-repaired.mov", "clip-repaired-2.mov", ...
+std::string freeNameBeside(const std::string& wanted)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(wanted, ec))) return wanted;
+    const fs::path p(wanted);
+    const std::string stem = (p.parent_path() / p.stem()).string(), extension = p.extension().string();
+    for (int n = 1; n < 1000; ++n) {
+        const std::string candidate = stem + "-repaired" + (n == 1 ? "" : "-" + std::to_string(n)) + extension;
+        if (!fs::exists(fs::symlink_status(candidate, ec))) return candidate;
+    }
+    return {};
+}
+
+// Copies a file's bytes into `fd` (kernel-side where it can).
+bool copyInto(int from, int to)
+{
+    off_t inOffset = 0, outOffset = 0;
+    for (;;) {
+        const ssize_t n = ::copy_file_range(from, &inOffset, to, &outOffset, 1 << 30, 0);
+        if (n == 0) return true;
+        if (n > 0) continue;
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL) return false;
+        // Another way: read and write.
+        std::vector<char> buffer(1 << 20);
+        for (;;) {
+            const ssize_t r = ::pread(from, buffer.data(), buffer.size(), inOffset);
+            if (r < 0 && errno == EINTR) continue;
+            if (r < 0) return false;
+            if (r == 0) return true;
+            for (ssize_t done = 0; done < r;) {
+                const ssize_t w = ::pwrite(to, buffer.data() + done, static_cast<size_t>(r - done), outOffset);
+                if (w < 0 && errno == EINTR) continue;
+                if (w <= 0) return false;
+                done += w;
+                outOffset += w;
+            }
+            inOffset += r;
+        }
+    }
+}
+
+} // namespace
+
 int runRepair(Invocation& invocation)
 {
-    const std::string in = *invocation.operand(0), out = *invocation.operand(1);
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(in, ec)) return invocation.fail(kExitFailure, "%s is not a file", in.c_str());
-    int status = kExitOk;
-    const auto destination = OutputFile::check(invocation, out, status);
-    if (!destination) return status;
+    const std::string in = *invocation.operand(0);
     auto& files = FileManager::defaultManager();
-    std::string temporary, error;
-    const int fd = files.createFileBeside(*destination, &temporary, &error);
-    if (fd < 0) return invocation.fail(kExitFailure, "%s", error.c_str());
-    std::fprintf(err(), "Repairing %s...\n", in.c_str());
-    const auto finished = MovieFinisher::finish(in, fd);
-    if (!finished.ok) {
-        ::close(fd);
-        (void)files.removeItemAtPath(temporary);
-        return invocation.fail(kExitFailure, "%s", finished.error.c_str());
+    std::string error;
+    if (!files.isRegularFile(in, &error)) return invocation.fail(kExitFailure, "%s", error.c_str());
+    const bool working = FileManager::isWorkingFileName(std::filesystem::path(in).filename().string());
+    std::string destination;
+    int source = -1, target = -1;
+    std::string targetPath; // the file finished in place
+    if (const auto outPath = invocation.operand(1)) {
+        int status = kExitOk;
+        const auto checked = OutputFile::check(invocation, *outPath, status);
+        if (!checked) return status;
+        destination = *checked;
+    } else {
+        destination = freeNameBeside(working ? FileManager::destinationOfWorkingFile(in)
+                                             : (std::filesystem::path(in).parent_path() /
+                                                std::filesystem::path(in).stem()).string() + ".mov");
+        if (destination.empty()) return invocation.fail(kExitFailure, "no free name beside %s", in.c_str());
     }
-    if (!files.placeFile(fd, temporary, *destination, invocation.overwrite(), &error))
-        return invocation.fail(kExitFailure, "%s", error.c_str());
-    const auto summary = MovieProbe::probe(*destination, &error);
-    if (!summary) return invocation.fail(kExitFailure, "%s is not a readable movie: %s", out.c_str(), error.c_str());
-    std::fprintf(cli::out(), "%s: %s", out.c_str(), MovieProbe::describe(*summary).c_str());
+    if (working && !invocation.operand(1)) {
+        // A working file is finished where it is, then renamed: nothing is copied.
+        target = ::open(in.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+        if (target < 0) return invocation.fail(kExitFailure, "cannot open %s: %s", in.c_str(), std::strerror(errno));
+        if (::flock(target, LOCK_EX | LOCK_NB) != 0) {
+            ::close(target);
+            return invocation.fail(kExitFailure, "%s is still being written by a running process", in.c_str());
+        }
+        targetPath = in;
+    } else {
+        // Made beside the destination from a copy; the original stays as it was.
+        source = ::open(in.c_str(), O_RDONLY | O_CLOEXEC);
+        if (source < 0) return invocation.fail(kExitFailure, "cannot open %s: %s", in.c_str(), std::strerror(errno));
+        target = files.createWorkingFile(destination, &targetPath, &error);
+        if (target < 0) {
+            ::close(source);
+            return invocation.fail(kExitFailure, "%s", error.c_str());
+        }
+        const bool copied = copyInto(source, target);
+        ::close(source);
+        if (!copied) {
+            const int e = errno;
+            ::close(target);
+            (void)files.removeItemAtPath(targetPath);
+            return invocation.fail(kExitFailure, "cannot copy %s: %s", in.c_str(), std::strerror(e));
+        }
+    }
+    std::fprintf(err(), "Repairing %s...\n", in.c_str());
+    const auto finished = MovieFinisher::finishInPlace(target);
+    for (const auto& note : finished.notes) std::fprintf(err(), "orva repair: %s\n", note.c_str());
+    const bool copy = targetPath != in;
+    if (!finished.ok) {
+        ::close(target);
+        if (copy) (void)files.removeItemAtPath(targetPath);
+        return invocation.fail(kExitFailure, "%s cannot be made into a movie: %s", in.c_str(), finished.error.c_str());
+    }
+    const bool synced = ::fsync(target) == 0;
+    ::close(target);
+    if (!synced || !files.renameIntoPlace(targetPath, destination, invocation.overwrite(), &error)) {
+        if (copy) (void)files.removeItemAtPath(targetPath);
+        return invocation.fail(kExitFailure, "%s", error.empty() ? std::strerror(errno) : error.c_str());
+    }
+    const auto summary = MovieProbe::probe(destination, &error);
+    if (!summary)
+        return invocation.fail(kExitFailure, "%s is not a readable movie: %s", destination.c_str(), error.c_str());
+    if (invocation.json()) {
+        JsonWriter json(cli::out());
+        json.beginObject();
+        writeSummary(json, destination, *summary);
+        json.field("repaired_from", in).field("cut_damaged_end", finished.cut).field("was_finished", finished.alreadyFinished);
+        json.key("left_out").beginArray();
+        for (const auto& note : finished.notes) json.value(note);
+        json.endArray().endObject();
+    } else {
+        std::fprintf(cli::out(), "%s: %s", destination.c_str(), MovieProbe::describe(*summary).c_str());
+    }
     return kExitOk;
 }
 

@@ -78,8 +78,8 @@ const std::vector<Command>& commands()
          0, 0, 1, false, true, runCapture},
         {"record", "OUT.mov",
          "Record the camera and the microphone together into a QuickTime movie, then print the movie's summary as "
-         "read back. The movie is written in a private temporary folder in one-second fragments and put in place "
-         "at the end; Ctrl-C stops early and still finishes it.",
+         "read back. The movie is written once, beside OUT.mov as .OUT.mov.recording, in one-second fragments, "
+         "finished in place at the end and renamed; Ctrl-C stops early and still finishes it.",
          {kCamera, kMic,
           {"video", 0, "FORMAT", "avc1:WIDTHxHEIGHT or 2vuy:WIDTHxHEIGHT (default avc1:1280x720)"},
           {"audio", 0, "FORMAT", "lpcm:RATE:CHANNELS:16, aac:RATE:CHANNELS or none (default lpcm:48000:2:16)"},
@@ -87,12 +87,14 @@ const std::vector<Command>& commands()
           kOverwrite, kSimulateUnplug},
          {"record --seconds 5 clip.mov", "record --video 2vuy:640x480 --audio aac:48000:2 --seconds 3 raw.mov"},
          1, 1, 3, true, true, runRecord},
-        {"repair", "WORKING.mov OUT.mov",
-         "Make a playable movie of a recording cut short by a crash, a kill or a power loss (orva record names "
-         "such files).",
+        {"repair", "WORKING [OUT.mov]",
+         "Make a playable movie of a recording cut short by a crash, a kill, a full disk or a power loss (orva "
+         "record names such files). Without OUT.mov a working file .NAME.recording is finished where it is and "
+         "becomes NAME (or NAME-repaired.mov when NAME exists); with it, the movie is made there and the original "
+         "is left as it was.",
          {kOverwrite},
-         {"repair /tmp/orva-1000/4242/clip.mov rescued.mov"},
-         2, 2, 0, false, false, runRepair},
+         {"repair .clip.mov.recording", "repair .clip.mov.recording rescued.mov"},
+         1, 2, 0, true, false, runRepair},
         {"probe", "FILE", "A movie's tracks, codecs, size, duration and frame count.",
          {},
          {"probe clip.mov", "probe clip.mov --json"},

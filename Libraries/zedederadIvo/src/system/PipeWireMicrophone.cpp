@@ -1,6 +1,8 @@
 #include "PipeWireMicrophone.h"
 
 #include "AacEncoder.h"
+#include "CaptureRing.h"
+#include "Log.h"
 #include "Subscriptions.h"
 
 #include <pipewire/pipewire.h>
@@ -16,8 +18,13 @@ namespace zi::sys {
 
 namespace {
 
-constexpr int64_t kResyncMicroseconds = 20000; // a drift past this moves the time line
-constexpr int kWindowBuffers = 100;            // buffers over which the smallest offset is kept
+// A jump of the graph's clock against the counted frames larger than this between two
+// cycles is frames that never arrived (the server overran, the ring was full, the
+// daemon stalled); smaller ones are jitter and drift, absorbed.
+constexpr int64_t kGapMicroseconds = 15000;
+constexpr uint32_t kRingSeconds = 2;     // what the ring holds: a stall of the delivery thread
+constexpr uint32_t kRingChunks = 4096;   // cycles the ring holds (a cycle is 1 ms or more)
+constexpr uint32_t kSettlingParts = 10;  // the first tenth of a second settles the time line
 
 int64_t monotonicMicroseconds()
 {
@@ -47,6 +54,17 @@ PipeWireMicrophone::~PipeWireMicrophone()
 {
     (void)stopCapture();
     destroyStream();
+    joinDelivery();
+    if (mDelivery.joinable()) mDelivery.detach(); // the delivery thread let go of the last reference
+}
+
+void PipeWireMicrophone::joinDelivery()
+{
+    mDeliveryRuns = false;
+    if (mRing) mRing->wake();
+    // From inside a delivery callback the thread ends when the callback returns; the
+    // next start (or the close) joins it.
+    if (mDelivery.joinable() && mDelivery.get_id() != std::this_thread::get_id()) mDelivery.join();
 }
 
 bool PipeWireMicrophone::present() const
@@ -86,34 +104,53 @@ int32_t PipeWireMicrophone::startCapture()
     auto connection = mSources->connection();
     if (!present() || !connection) return ZI_ERR_NO_DEVICE;
     if (!mFormat) return ZI_ERR_INVALID_ARG;
-    PipeWireConnection::Lock lock(*connection);
-    if (mStream && mDelivering) return ZI_OK;
-    destroyStream(); // one left by a stop from inside a callback
+    {
+        PipeWireConnection::Lock lock(*connection);
+        if (mStream && mDelivering) return ZI_OK;
+        destroyStream(); // one left by a stop from inside a callback
+    }
+    joinDelivery(); // likewise its delivery thread
 
-    const uint32_t rate = mFormat->samplesPerSec, channels = mFormat->channels;
+    mRate = mFormat->samplesPerSec;
+    mChannels = mFormat->channels;
     mEncoder.reset();
     if (mFormat->formatTag == ZI_WAVE_FORMAT_AAC) {
-        mEncoder = AacEncoder::create(rate, channels);
+        mEncoder = AacEncoder::create(mRate, mChannels);
         if (!mEncoder) return ZI_ERR_FAILED;
         mFramesPerBuffer = AacEncoder::kFramesPerPacket;
     } else {
-        mFramesPerBuffer = rate / 100;
+        mFramesPerBuffer = mRate / 100;
     }
-    mPending.assign(size_t{mFramesPerBuffer} * channels, 0);
+    mPending.assign(size_t{mFramesPerBuffer} * mChannels, 0);
     mPendingFrames = 0;
-    mBaseTime = -1;
-    mWindowMinimum = INT64_MAX;
-    mWindowBuffers = 0;
-    mFramesDelivered = 0;
+    mAnchor = -1;
+    mFrames = 0;
+    mDrift = 0;
+    mLostFrames = 0;
+    mRing = std::make_unique<CaptureRing>(2 * mChannels, mRate * kRingSeconds, kRingChunks);
+    mChunk.assign(size_t{mRate} * mChannels, 0); // a cycle is far shorter than a second
+    mDeliveryRuns = true;
+    // The thread holds the microphone: a close from inside a callback cannot free it
+    // under the thread's feet.
+    mDelivery = std::thread([self = shared_from_this()] { self->deliver(); });
 
+    PipeWireConnection::Lock lock(*connection);
+    // A 10 ms quantum; the ring, not the server's buffers, absorbs a busy machine.
     char latency[32];
-    std::snprintf(latency, sizeof latency, "%u/%u", rate / 100, rate);
+    std::snprintf(latency, sizeof latency, "%u/%u", mRate / 100, mRate);
     pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture",
                                              PW_KEY_MEDIA_ROLE, "Communication", PW_KEY_NODE_LATENCY, latency,
                                              PW_KEY_TARGET_OBJECT, mInfo.nodeName.c_str(), PW_KEY_NODE_DONT_RECONNECT,
                                              "true", nullptr);
     mStream = pw_stream_new(connection->core(), "orva-microphone", props);
-    if (!mStream) return ZI_ERR_FAILED;
+    auto fail = [&](int32_t result) {
+        mDelivering = false;
+        destroyStream();
+        mDeliveryRuns = false;
+        mRing->wake();
+        return result;
+    };
+    if (!mStream) return fail(ZI_ERR_FAILED);
     static const pw_stream_events events = [] {
         pw_stream_events e{};
         e.version = PW_VERSION_STREAM_EVENTS;
@@ -130,11 +167,11 @@ int32_t PipeWireMicrophone::startCapture()
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
     spa_audio_info_raw raw{};
     raw.format = SPA_AUDIO_FORMAT_S16_LE;
-    raw.rate = rate;
-    raw.channels = channels;
-    if (channels == 1) {
+    raw.rate = mRate;
+    raw.channels = mChannels;
+    if (mChannels == 1) {
         raw.position[0] = SPA_AUDIO_CHANNEL_MONO;
-    } else if (channels == 2) {
+    } else if (mChannels == 2) {
         raw.position[0] = SPA_AUDIO_CHANNEL_FL;
         raw.position[1] = SPA_AUDIO_CHANNEL_FR;
     } else {
@@ -143,33 +180,40 @@ int32_t PipeWireMicrophone::startCapture()
     const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &raw)};
     mState = PW_STREAM_STATE_CONNECTING;
     mDelivering = true;
+    // RT_PROCESS: process() runs on the stream's real-time thread, not the loop thread
+    // that also serves the registry and the host's calls.
     if (pw_stream_connect(mStream, PW_DIRECTION_INPUT, PW_ID_ANY,
-                          static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS), params,
-                          1) < 0) {
-        mDelivering = false;
-        destroyStream();
-        return ZI_ERR_FAILED;
-    }
+                          static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS |
+                                                       PW_STREAM_FLAG_RT_PROCESS),
+                          params, 1) < 0)
+        return fail(ZI_ERR_FAILED);
     // Linked and running, or refused.
     const bool settled = connection->waitFor(
         [&] { return mState == PW_STREAM_STATE_STREAMING || mState == PW_STREAM_STATE_ERROR; }, 3000);
-    if (!settled || mState == PW_STREAM_STATE_ERROR) {
-        mDelivering = false;
-        destroyStream();
-        return present() ? ZI_ERR_FAILED : ZI_ERR_NO_DEVICE;
-    }
+    if (!settled || mState == PW_STREAM_STATE_ERROR) return fail(present() ? ZI_ERR_FAILED : ZI_ERR_NO_DEVICE);
     return ZI_OK;
 }
 
 int32_t PipeWireMicrophone::stopCapture()
 {
-    auto connection = mSources->connection();
-    if (!connection) return ZI_OK;
-    PipeWireConnection::Lock lock(*connection);
     mDelivering = false;
-    // From inside a callback the stream cannot be destroyed; the next start or the
-    // close does it. Elsewhere the lock means no callback runs now.
-    if (!connection->inLoopThread()) destroyStream();
+    auto connection = mSources->connection();
+    if (connection) {
+        PipeWireConnection::Lock lock(*connection);
+        // The loop thread runs no callback of the stream now (they run on its
+        // real-time thread and the delivery thread), so the stream can go from any
+        // thread but the loop's own.
+        if (!connection->inLoopThread()) destroyStream();
+    }
+    joinDelivery(); // from inside a delivery callback, it ends after the callback
+    if (mLostFrames > 0 && mRate > 0)
+    {
+        char line[256];
+        std::snprintf(line, sizeof line, "%s: %.3f s of sound lost on the way (the server or the capture fell behind)",
+                      mInfo.nodeName.c_str(), static_cast<double>(mLostFrames) / mRate);
+        logLine(line);
+    }
+    mLostFrames = 0;
     return ZI_OK;
 }
 
@@ -184,65 +228,110 @@ void PipeWireMicrophone::destroyStream()
     mStream = nullptr;
 }
 
+// The stream's real-time thread: copy, stamp, hand back. No lock, no allocation, no wait.
 void PipeWireMicrophone::process()
 {
     pw_buffer* buffer = pw_stream_dequeue_buffer(mStream);
     if (!buffer) return;
     const spa_buffer* spa = buffer->buffer;
-    if (mDelivering && spa->n_datas > 0 && spa->datas[0].data && spa->datas[0].chunk) {
+    if (mDelivering.load(std::memory_order_relaxed) && spa->n_datas > 0 && spa->datas[0].data && spa->datas[0].chunk) {
         const spa_data& d = spa->datas[0];
-        const uint32_t channels = mFormat->channels, rate = mFormat->samplesPerSec;
         const uint32_t offset = std::min(d.chunk->offset, d.maxsize);
         const uint32_t size = std::min(d.chunk->size, d.maxsize - offset);
-        const auto* frames = reinterpret_cast<const int16_t*>(static_cast<const uint8_t*>(d.data) + offset);
-        const uint32_t count = size / (2 * channels);
-        // The first frame of this buffer was captured its own length (and the
-        // graph's delay) ago.
+        const uint32_t count = size / (2 * mChannels);
+        // The cycle's time is the graph clock's (when the cycle was due, however late
+        // this thread runs); its first frame was captured the graph's delay and its
+        // own length before.
         pw_time time{};
-        int64_t delay = 0;
-        if (pw_stream_get_time_n(mStream, &time, sizeof time) == 0 && time.rate.denom > 0)
-            delay = time.delay * 1000000 * time.rate.num / time.rate.denom;
-        const int64_t first = monotonicMicroseconds() - int64_t{count} * 1000000 / rate - std::max<int64_t>(delay, 0);
-        const uint64_t position = mFramesDelivered + mPendingFrames;
-        // The time line is counted in frames from the first buffer. A buffer handed
-        // over late only looks later than it was, never earlier, so the smallest
-        // offset over a second is the truth; the line moves only when that differs
-        // from it by more than jitter can explain (clock drift, a lost stretch).
-        const int64_t lineOffset = first - static_cast<int64_t>(position * 1000000 / rate);
-        if (mBaseTime < 0) mBaseTime = lineOffset;
-        mWindowMinimum = std::min(mWindowMinimum, lineOffset);
-        if (++mWindowBuffers >= kWindowBuffers) {
-            if (std::llabs(mWindowMinimum - mBaseTime) > kResyncMicroseconds) mBaseTime = mWindowMinimum;
-            mWindowBuffers = 0;
-            mWindowMinimum = INT64_MAX;
+        int64_t now = 0, delay = 0;
+        if (pw_stream_get_time_n(mStream, &time, sizeof time) == 0 && time.now > 0) {
+            now = time.now / 1000;
+            if (time.rate.denom > 0 && time.delay > 0)
+                delay = time.delay * 1000000 * time.rate.num / time.rate.denom;
+        } else {
+            now = monotonicMicroseconds();
         }
-        emit(frames, count);
+        const int64_t first = now - delay - int64_t{count} * 1000000 / mRate;
+        if (count > 0) (void)mRing->write(static_cast<const uint8_t*>(d.data) + offset, count, first);
     }
     pw_stream_queue_buffer(mStream, buffer);
 }
 
-void PipeWireMicrophone::emit(const int16_t* frames, uint32_t count)
+// The delivery thread: takes what the real-time thread wrote until the capture stops.
+void PipeWireMicrophone::deliver()
 {
-    const uint32_t channels = mFormat->channels, rate = mFormat->samplesPerSec;
-    while (count > 0 && mDelivering) {
-        const uint32_t take = std::min(count, mFramesPerBuffer - mPendingFrames);
-        std::memcpy(mPending.data() + size_t{mPendingFrames} * channels, frames, size_t{take} * channels * 2);
-        mPendingFrames += take;
-        frames += size_t{take} * channels;
-        count -= take;
-        if (mPendingFrames < mFramesPerBuffer) break;
-        const int64_t timestamp = mBaseTime + static_cast<int64_t>(mFramesDelivered * 1000000 / rate);
-        mFramesDelivered += mFramesPerBuffer;
-        mPendingFrames = 0;
-        if (mEncoder) {
-            const auto& packet = mEncoder->encode(mPending.data());
-            if (!packet.empty())
-                mSubscriptions.dispatch(mHandle, ACI_EVENT_BUFFER, packet.data(), static_cast<uint32_t>(packet.size()),
-                                        timestamp);
-        } else {
-            mSubscriptions.dispatch(mHandle, ACI_EVENT_BUFFER, mPending.data(),
-                                    mFramesPerBuffer * channels * 2, timestamp);
+    CaptureRing::Chunk chunk;
+    while (mDeliveryRuns.load()) {
+        const uint32_t seen = mRing->written();
+        while (mDeliveryRuns.load() && mRing->take(chunk)) {
+            const uint32_t count = std::min<uint32_t>(chunk.frames, static_cast<uint32_t>(mChunk.size() / mChannels));
+            mRing->readFrames(mChunk.data(), count);
+            if (chunk.frames > count) { // cannot happen with a sane server; keep the ring consistent
+                std::vector<int16_t> rest(size_t{chunk.frames - count} * mChannels);
+                mRing->readFrames(rest.data(), chunk.frames - count);
+            }
+            if (mDelivering.load()) take(mChunk.data(), count, chunk.time, chunk.lostBefore);
         }
+        if (mDeliveryRuns.load()) mRing->wait(seen);
+    }
+}
+
+void PipeWireMicrophone::take(const int16_t* frames, uint32_t count, int64_t time, uint32_t lostBefore)
+{
+    // Where the counted line puts this chunk, against where the clock puts it.
+    const uint64_t position = mFrames + mPendingFrames;
+    if (mAnchor < 0 || position < uint64_t{mRate} / kSettlingParts) {
+        // The first cycles settle the line (the graph's delay is not known at once).
+        mAnchor = time - static_cast<int64_t>(position * 1000000 / mRate);
+        mDrift = 0;
+    }
+    const int64_t drift = time - (mAnchor + static_cast<int64_t>(position * 1000000 / mRate));
+    const int64_t jump = drift - mDrift;
+    if (jump > kGapMicroseconds || (lostBefore > 0 && jump > 0)) {
+        // Frames that never arrived: the line skips them, so the next buffer is
+        // stamped after the hole. A partly filled buffer goes first, as it is.
+        const uint64_t missing = static_cast<uint64_t>(jump) * mRate / 1000000;
+        mLostFrames += missing;
+        if (mPendingFrames > 0) {
+            if (mEncoder) {
+                std::fill(mPending.begin() + static_cast<std::ptrdiff_t>(size_t{mPendingFrames} * mChannels),
+                          mPending.end(), int16_t{0});
+                mPendingFrames = mFramesPerBuffer;
+            }
+            emit();
+        }
+        mFrames += missing;
+        mDrift = time - (mAnchor + static_cast<int64_t>((mFrames + mPendingFrames) * 1000000 / mRate));
+    } else if (jump < -kGapMicroseconds) {
+        // The clock went back (the graph changed drivers): follow it, losing nothing.
+        mAnchor += jump;
+    } else {
+        mDrift = drift; // jitter and slow drift: the counted line stands
+    }
+    while (count > 0 && mDelivering.load()) {
+        const uint32_t n = std::min(count, mFramesPerBuffer - mPendingFrames);
+        std::memcpy(mPending.data() + size_t{mPendingFrames} * mChannels, frames, size_t{n} * mChannels * 2);
+        mPendingFrames += n;
+        frames += size_t{n} * mChannels;
+        count -= n;
+        if (mPendingFrames == mFramesPerBuffer) emit();
+    }
+}
+
+// Hands on the pending frames as one buffer stamped with its first frame's time.
+void PipeWireMicrophone::emit()
+{
+    const int64_t timestamp = mAnchor + static_cast<int64_t>(mFrames * 1000000 / mRate);
+    const uint32_t frames = mPendingFrames;
+    mFrames += frames;
+    mPendingFrames = 0;
+    if (mEncoder) {
+        const auto& packet = mEncoder->encode(mPending.data());
+        if (!packet.empty())
+            mSubscriptions.dispatch(mHandle, ACI_EVENT_BUFFER, packet.data(), static_cast<uint32_t>(packet.size()),
+                                    timestamp);
+    } else {
+        mSubscriptions.dispatch(mHandle, ACI_EVENT_BUFFER, mPending.data(), frames * mChannels * 2, timestamp);
     }
 }
 

@@ -1,11 +1,19 @@
 // One open microphone: a PipeWire source node captured through a pw_stream of its own
-// (16-bit interleaved PCM, 10 ms buffers), delivered as 10 ms PCM buffers or as raw
-// AAC packets of 1024 frames encoded here, each with the monotonic time of its first
-// frame in microseconds. Volume and mute are the node's.
+// (16-bit interleaved PCM), delivered as 10 ms PCM buffers or as raw AAC packets of
+// 1024 frames encoded here, each with the monotonic time of its first frame in
+// microseconds. Volume and mute are the node's.
+//
+// Capture keeps up on a busy machine: the stream's real-time thread only copies each
+// cycle's frames, with the cycle's time from the graph's clock, into a ring that holds
+// two seconds, and never waits; a delivery thread of the capture packs, encodes and
+// hands them on. Times count frames from the first, so a late delivery never looks
+// like a gap; frames the server or the ring lost (a jump in the graph's clock beyond
+// what arrived) advance the count, so the buffer after them is stamped later by
+// exactly what is missing and the recording fills it with silence.
 //
 // Threads: the ABI functions call the public members from any host thread. Buffers
-// reach the handle's subscribers on the PipeWire loop thread; a subscriber may stop
-// the capture from inside its callback.
+// reach the handle's subscribers on the capture's delivery thread; a subscriber may
+// stop the capture from inside its callback.
 #pragma once
 
 #include "PipeWireSources.h"
@@ -13,6 +21,7 @@
 #include <atomic>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 struct pw_stream;
@@ -25,7 +34,9 @@ class Subscriptions;
 
 namespace zi::sys {
 
-class PipeWireMicrophone {
+class CaptureRing;
+
+class PipeWireMicrophone : public std::enable_shared_from_this<PipeWireMicrophone> {
 public:
     // Null when the source is not (or no longer) listed.
     static std::shared_ptr<PipeWireMicrophone> open(std::shared_ptr<PipeWireSources> sources, const std::string& path,
@@ -53,10 +64,13 @@ private:
     PipeWireMicrophone(std::shared_ptr<PipeWireSources> sources, SourceInfo info, Subscriptions& subscriptions);
     bool present() const;
     void destroyStream();
+    void joinDelivery();
     static void onProcess(void* data);
     static void onStateChanged(void* data, int oldState, int state, const char* error);
-    void process();
-    void emit(const int16_t* frames, uint32_t count);
+    void process(); // the stream's real-time thread
+    void deliver(); // the delivery thread
+    void take(const int16_t* frames, uint32_t count, int64_t time, uint32_t lostBefore);
+    void emit();
 
     std::shared_ptr<PipeWireSources> mSources;
     SourceInfo mInfo;
@@ -68,13 +82,20 @@ private:
     std::unique_ptr<spa_hook> mStreamListener;
     std::atomic<bool> mDelivering{false}; // false: buffers are dropped (stopping)
     std::atomic<int> mState{0};           // the stream's pw_stream_state
+    std::unique_ptr<CaptureRing> mRing;   // real-time thread -> delivery thread
+    std::thread mDelivery;
+    std::atomic<bool> mDeliveryRuns{false};
+    uint32_t mRate = 0, mChannels = 0;    // of the capture
+    uint32_t mFramesPerBuffer = 0;
+
+    // The delivery thread's own.
+    std::vector<int16_t> mChunk;          // one cycle's frames, read from the ring
     std::vector<int16_t> mPending;        // frames not yet handed on (less than one buffer)
     uint32_t mPendingFrames = 0;
-    uint32_t mFramesPerBuffer = 0;
-    int64_t mBaseTime = -1;               // the time of frame 0 of the capture
-    int64_t mWindowMinimum = 0;           // the smallest buffer offset seen in this window
-    int mWindowBuffers = 0;
-    uint64_t mFramesDelivered = 0;
+    int64_t mAnchor = -1;                 // the capture time of frame 0, microseconds
+    uint64_t mFrames = 0;                 // frames of the time line so far (lost ones included)
+    int64_t mDrift = 0;                   // the clock's offset from the counted line at the last chunk
+    uint64_t mLostFrames = 0;             // frames the server or the ring lost
     std::unique_ptr<AacEncoder> mEncoder;
 };
 

@@ -93,6 +93,15 @@ void intChoice(const spa_pod* pod, std::vector<uint32_t>& values, uint32_t& min,
     }
 }
 
+// The preferred (first) value of an integer choice.
+uint32_t preferredInt(const spa_pod* pod)
+{
+    uint32_t count = 0, choice = 0;
+    const spa_pod* first = spa_pod_get_values(pod, &count, &choice);
+    if (!first || first->type != SPA_TYPE_Int || count == 0) return 0;
+    return static_cast<uint32_t>(*static_cast<const int32_t*>(SPA_POD_BODY_CONST(first)));
+}
+
 const pw_registry_events kRegistryEvents = [] {
     pw_registry_events e{};
     e.version = PW_VERSION_REGISTRY_EVENTS;
@@ -277,11 +286,13 @@ void PipeWireSources::onNodeParam(void* data, int, uint32_t id, uint32_t, uint32
             if (prop->key == SPA_FORMAT_AUDIO_rate) {
                 intChoice(&prop->value, node->rates, node->rateMin, node->rateMax);
             } else if (prop->key == SPA_FORMAT_AUDIO_channels) {
+                // A count or a list of counts: the largest. A range (a converter in front
+                // of the device takes any count): its preferred value, not its maximum.
                 std::vector<uint32_t> counts;
                 uint32_t low = 0, high = 0;
                 intChoice(&prop->value, counts, low, high);
                 for (uint32_t c : counts) node->channels = std::max(node->channels, c);
-                node->channels = std::max(node->channels, std::min<uint32_t>(high, 8));
+                if (high != 0) node->channels = std::max(node->channels, std::clamp(preferredInt(&prop->value), low, std::min<uint32_t>(high, 8)));
             }
         }
     } else if (id == SPA_PARAM_Props) {
