@@ -145,7 +145,7 @@ int32_t OrvaMovieAssetCreator::Close()
         mFinalStats.finished = finished.ok;
         mFinalStats.seconds = finished.seconds;
         mFinalStats.notes = finished.notes;
-        mFinalStats.nothingRecorded = !mAdapter->wroteAnything();
+        mFinalStats.nothingRecorded = !mAdapter->wroteAnything() || finished.nothingComplete;
         if (!finished.ok) mFinalStats.problem = finished.error;
         mDropped = mFinalStats.videoDropped + mFinalStats.audioDropped;
     }

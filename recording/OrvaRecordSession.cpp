@@ -202,16 +202,15 @@ void OrvaRecordSession::refuseStart(const std::string& why)
     mPlacementError = why;
 }
 
-// The working file of a recording that holds nothing goes (it is empty, or was never
-// written: the writer did not take it).
+// The working file of a recording that holds nothing playable goes (it is empty, or
+// was never written, or not one sample in it was whole).
 void OrvaRecordSession::discardWorkingFile()
 {
     if (mWorkingPath.empty()) return;
     auto& files = FileManager::defaultManager();
     const int fd = files.takeWorkingFile(mWorkingPath);
     if (fd >= 0) ::close(fd);
-    std::error_code ec;
-    if (std::filesystem::file_size(mWorkingPath, ec) == 0 && !ec) (void)files.removeItemAtPath(mWorkingPath);
+    (void)files.removeItemAtPath(mWorkingPath);
     mWorkingPath.clear();
 }
 

@@ -47,7 +47,7 @@ struct OrvaMovieStats {
     bool audioStalled = false;    ///< now: the microphone delivers nothing, its silence is written
     bool stoppedForSpace = false; ///< the recording ended with a minute of room left on the disk
     bool finished = false;        ///< the file is a regular movie (finished in place)
-    bool nothingRecorded = false; ///< not a single sample reached the file
+    bool nothingRecorded = false; ///< not a single sample reached the file whole
     double seconds = 0;           ///< the finished movie's length
     std::string problem;          ///< why the file is not finished, when it is not
     std::vector<std::string> notes; ///< tracks left out of the finished movie, and why

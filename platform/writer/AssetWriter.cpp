@@ -6,6 +6,7 @@
 #include "platform/media/SampleBuffer.h"
 #include "platform/writer/AssetWriterInput.h"
 #include "platform/writer/MovieFinisher.h"
+#include "platform/writer/WriteSeam.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -47,17 +48,6 @@ constexpr int64_t kFragmentBytes = 8 << 20;
 // length, up to this long, so that what follows keeps its place against the video.
 constexpr int64_t kLongestFilledGap = 10; // seconds
 constexpr int64_t kSyncIntervalNanoseconds = 1000000000;
-
-std::mutex& writeFunctionMutex()
-{
-    static std::mutex m;
-    return m;
-}
-AssetWriter::WriteFunction& writeFunction()
-{
-    static AssetWriter::WriteFunction f;
-    return f;
-}
 
 // The two-byte AudioSpecificConfig of AAC low complexity.
 std::vector<uint8_t> audioSpecificConfig(uint32_t rate, uint32_t channels)
@@ -107,18 +97,7 @@ struct AssetWriter::Track {
 
 void AssetWriter::setWriteFunctionForTesting(WriteFunction function)
 {
-    std::lock_guard lock(writeFunctionMutex());
-    writeFunction() = std::move(function);
-}
-
-long AssetWriter::writeThroughSeam(int fd, const void* data, size_t size)
-{
-    WriteFunction hook;
-    {
-        std::lock_guard lock(writeFunctionMutex());
-        hook = writeFunction();
-    }
-    return hook ? hook(fd, data, size) : ::write(fd, data, size);
+    WriteSeam::setForTesting(std::move(function));
 }
 
 std::shared_ptr<AssetWriter> AssetWriter::create(const std::string& path)
@@ -195,7 +174,7 @@ int AssetWriter::writeBytes(void* opaque, uint8_t* data, int size)
     if (self->mWriteErrno) return AVERROR(self->mWriteErrno); // a full disk stays full
     int done = 0;
     while (done < size) {
-        const long n = writeThroughSeam(self->mFd, data + done, static_cast<size_t>(size - done));
+        const long n = WriteSeam::write(self->mFd, data + done, static_cast<size_t>(size - done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             self->mWriteErrno = n < 0 && errno ? errno : EIO;

@@ -68,11 +68,10 @@ public:
     const MovieFinisher::Result& finishResult() const { return mFinished; }
 
     // The file's writes go through this function (tests make disks fail with it);
-    // it answers bytes written or -1 with errno set, as write(2). Null restores write(2).
+    // it answers bytes written or -1 with errno set, as write(2). Null restores
+    // write(2). The same as WriteSeam::setForTesting.
     using WriteFunction = std::function<long(int fd, const void* data, size_t size)>;
     static void setWriteFunctionForTesting(WriteFunction function);
-    // write(2) through that function: every write of a movie (the finisher's too).
-    static long writeThroughSeam(int fd, const void* data, size_t size);
 
 private:
     friend class AssetWriterInput;

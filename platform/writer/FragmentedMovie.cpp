@@ -59,7 +59,7 @@ bool topBox(int fd, uint64_t offset, uint64_t fileSize, TopBox& box)
         size = r.u64();
         box.header = 16;
     } else if (size == 0) {
-        size = fileSize - offset;
+        return false; // "to the end of the file": an index written after it would be hidden in it
     }
     box.offset = offset;
     box.size = size;
@@ -113,6 +113,17 @@ void describe(const uint8_t* stsd, size_t size, FragmentedMovie::Track& track)
     if (!r.ok() || entries == 0 || entrySize < 16 || entrySize > size - entryAt) {
         track.problem = "its sample description is missing or cut short";
         return;
+    }
+    // Every entry the count promises must be there (readers walk them all).
+    size_t at = entryAt;
+    for (uint32_t i = 0; i < entries; ++i) {
+        FieldReader e(stsd + at, size - at);
+        const uint32_t length = e.u32();
+        if (!e.ok() || length < 16 || length > size - at) {
+            track.problem = "its sample descriptions are damaged";
+            return;
+        }
+        at += length;
     }
     const uint8_t* entry = stsd + entryAt;
     if (track.handler == type("vide")) {
@@ -178,6 +189,48 @@ bool readTrak(const uint8_t* data, const Box& trak, FragmentedMovie::Track& trac
         describe(data + stsd.offset, static_cast<size_t>(stsd.size), track);
     }
     return true;
+}
+
+// Whether a movie's metadata (udta) is whole: every box in it fits exactly, and its
+// key list and item list too. Readers refuse a file whose metadata runs past its box.
+bool metadataUsable(const uint8_t* udta, size_t size)
+{
+    if (size < 8) return false;
+    BoxCursor children(udta + 8, size - 8);
+    Box child;
+    while (children.next(child)) {
+        if (child.type != type("meta")) continue;
+        const uint8_t* meta = udta + 8 + child.offset;
+        size_t at = child.header;
+        if (child.contentSize() >= 4 && meta[at] == 0 && meta[at + 1] == 0 && meta[at + 2] == 0 && meta[at + 3] == 0)
+            at += 4;
+        BoxCursor parts(meta + at, static_cast<size_t>(child.size) - at);
+        Box part;
+        while (parts.next(part)) {
+            const uint8_t* body = meta + at + part.contentOffset();
+            const size_t length = static_cast<size_t>(part.contentSize());
+            if (part.type == type("keys")) {
+                FieldReader k(body, length);
+                k.skip(4);
+                const uint32_t count = k.u32();
+                for (uint32_t i = 0; i < count; ++i) {
+                    const uint32_t keySize = k.u32();
+                    // Keys of another namespace than 'mdta' make readers lose their place.
+                    if (!k.ok() || keySize < 8 || keySize - 4 > k.remaining() || k.u32() != type("mdta")) return false;
+                    k.skip(keySize - 8);
+                }
+                if (!k.ok() || k.remaining() != 0) return false;
+            } else if (part.type == type("ilst")) {
+                BoxCursor items(body, length);
+                Box item;
+                while (items.next(item)) {
+                }
+                if (!items.atEnd()) return false;
+            }
+        }
+        if (!parts.atEnd()) return false;
+    }
+    return children.atEnd();
 }
 
 // "com.orva.aac-priming" from the movie's metadata (keys and ilst in udta/meta).
@@ -246,7 +299,9 @@ bool readMovieBox(const std::vector<uint8_t>& moov, FragmentedMovie& movie, bool
             FragmentedMovie::Track track;
             if (readTrak(moov.data(), child, track)) movie.tracks.push_back(std::move(track));
         } else if (child.type == type("udta")) {
-            movie.udta = boxBytes(moov.data(), child);
+            // Damaged metadata is left out: nothing a movie needs is in it.
+            if (metadataUsable(moov.data() + child.offset, static_cast<size_t>(child.size)))
+                movie.udta = boxBytes(moov.data(), child);
         } else if (child.type == type("mvex")) {
             fragmented = true;
             BoxCursor extends(moov.data() + child.contentOffset(), static_cast<size_t>(child.contentSize()));
@@ -274,8 +329,8 @@ bool readMovieBox(const std::vector<uint8_t>& moov, FragmentedMovie& movie, bool
     return !movie.mvhd.empty();
 }
 
-// A finished movie's index: its tracks have sample tables with samples in them.
-// Its length and how many tracks, or nothing.
+// A finished movie's index: each track has a sample description a reader can use and
+// sample tables with samples in them. Its length and how many tracks, or nothing.
 std::optional<std::pair<double, size_t>> readIndex(const std::vector<uint8_t>& moov)
 {
     BoxCursor children(moov.data() + 8, moov.size() - 8);
@@ -295,13 +350,26 @@ std::optional<std::pair<double, size_t>> readIndex(const std::vector<uint8_t>& m
             if (header) seconds = static_cast<double>(duration) / timescale;
         }
         if (child.type == type("mvex")) return std::nullopt;
-        Box stsz;
-        if (child.type == type("trak") &&
-            descend(moov.data(), child, {type("mdia"), type("minf"), type("stbl"), type("stsz")}, stsz)) {
-            FieldReader r(moov.data() + stsz.contentOffset(), static_cast<size_t>(stsz.contentSize()));
-            r.skip(8);
-            if (r.u32() > 0 && r.ok()) ++tracks;
+        if (child.type == type("udta") && !metadataUsable(moov.data() + child.offset, static_cast<size_t>(child.size)))
+            return std::nullopt;
+        if (child.type != type("trak")) continue;
+        FragmentedMovie::Track track;
+        if (!readTrak(moov.data(), child, track) || !track.describable) return std::nullopt;
+        for (const char* table : {"stts", "stsc", "stsz"}) {
+            Box found;
+            const uint32_t name = uint32_t(uint8_t(table[0])) << 24 | uint32_t(uint8_t(table[1])) << 16 |
+                                  uint32_t(uint8_t(table[2])) << 8 | uint32_t(uint8_t(table[3]));
+            if (!descend(moov.data(), child, {type("mdia"), type("minf"), type("stbl"), name}, found))
+                return std::nullopt;
+            FieldReader r(moov.data() + found.contentOffset(), static_cast<size_t>(found.contentSize()));
+            r.skip(name == type("stsz") ? 8 : 4);
+            if (r.u32() == 0 || !r.ok()) return std::nullopt;
         }
+        Box offsets;
+        if (!descend(moov.data(), child, {type("mdia"), type("minf"), type("stbl"), type("stco")}, offsets) &&
+            !descend(moov.data(), child, {type("mdia"), type("minf"), type("stbl"), type("co64")}, offsets))
+            return std::nullopt;
+        ++tracks;
     }
     if (!header || tracks == 0) return std::nullopt;
     return std::make_pair(seconds, tracks);
@@ -446,6 +514,8 @@ std::optional<FragmentedMovie> FragmentedMovie::read(int fd, std::string* error)
                 movie.firstMoovOffset = box.offset;
                 if (!readMovieBox(bytes, movie, fragmented)) return fail("its movie header is damaged");
                 movie.firstMoovFragmented = fragmented;
+                movie.firstMoovHeadedByMvhd = box.header == 8 && bytes.size() >= 16 && bytes[12] == 'm' &&
+                                              bytes[13] == 'v' && bytes[14] == 'h' && bytes[15] == 'd';
                 if (!fragmented) { // a regular movie, or one finished in place: this is its index
                     const auto index = readIndex(bytes);
                     if (!index) return fail("its movie header lists no sample");
@@ -471,10 +541,13 @@ std::optional<FragmentedMovie> FragmentedMovie::read(int fd, std::string* error)
             // Before any movie box: the file was being finished in place when it
             // stopped, and its first description is already gone.
             movie.fragments.push_back(box.offset);
-        } else if (box.type == type("mfra")) {
-            movie.fragments.push_back(box.offset); // the fragments' random access index goes with them
         } else if (box.type == type("free") && !sawMovieBox && box.offset > 0) {
             movie.firstMoovNeutralised = true;
+        } else if (box.type != type("ftyp") && box.type != type("free") && box.type != type("skip") &&
+                   box.type != type("wide") && box.type != type("mdat") && !movie.finished) {
+            // The fragments' random access index goes with them, and so does anything
+            // else a reader might trip on before the index.
+            movie.strays.push_back(box.offset);
         }
         pos = box.end();
         movie.completeEnd = pos;

@@ -51,8 +51,10 @@ public:
     std::vector<uint8_t> mvhd; // whole boxes, as in the first movie box
     std::vector<uint8_t> udta;
     uint64_t firstMoovOffset = 0;
+    bool firstMoovHeadedByMvhd = false; // its first child, right after an 8-byte header, is mvhd
     std::vector<Track> tracks;
-    std::vector<uint64_t> fragments; // each complete moof's offset (and an mfra's)
+    std::vector<uint64_t> fragments; // each complete moof's offset
+    std::vector<uint64_t> strays;    // other boxes before the index readers need not see (mfra, ...)
     uint64_t completeEnd = 0;        // the file's complete part ends here
     uint64_t fileSize = 0;
     bool finished = false;           // an index was written after the fragments

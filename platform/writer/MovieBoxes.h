@@ -32,6 +32,8 @@ class BoxCursor {
 public:
     BoxCursor(const uint8_t* data, size_t size) : mData(data), mSize(size) {}
     bool next(Box& box);
+    // Whether the boxes walked so far fill the span exactly (nothing cut short after).
+    bool atEnd() const { return mPos == mSize; }
     // The first child of the given type, found from the start.
     bool find(uint32_t type, Box& box);
     const uint8_t* data() const { return mData; }

@@ -1,8 +1,9 @@
 #include "platform/writer/MovieFinisher.h"
 
-#include "platform/writer/AssetWriter.h"
 #include "platform/writer/FragmentedMovie.h"
 #include "platform/writer/MovieIndex.h"
+#include "platform/writer/MovieIndexCheck.h"
+#include "platform/writer/WriteSeam.h"
 
 #include <cerrno>
 #include <csignal>
@@ -46,7 +47,7 @@ bool writeAt(int fd, uint64_t offset, const void* data, size_t size, uint64_t& w
     if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) return false;
     const auto* bytes = static_cast<const uint8_t*>(data);
     while (size > 0) {
-        const long n = AssetWriter::writeThroughSeam(fd, bytes, size);
+        const long n = WriteSeam::write(fd, bytes, size);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             if (n == 0) errno = EIO;
@@ -76,22 +77,39 @@ MovieFinisher::Result MovieFinisher::finishInPlace(int fd)
         result.error = "not a movie Orva can finish: " + error;
         return result;
     }
+    // What becomes free space: the fragments' descriptions, strays, and the first movie
+    // box and its header (readers that find no movie look for one inside free space).
+    std::vector<uint64_t> freed;
+    for (const auto* boxes : {&movie->fragments, &movie->strays})
+        for (uint64_t box : *boxes)
+            if (box < movie->completeEnd) freed.push_back(box);
+    if (movie->firstMoovFragmented) {
+        freed.push_back(movie->firstMoovOffset);
+        if (movie->firstMoovHeadedByMvhd) freed.push_back(movie->firstMoovOffset + 8);
+    }
     auto freeDescriptions = [&]() {
         // The fragments' descriptions first, the first movie box last: stopped half
         // way, readers still take the file as the fragmented movie it was.
         static const char kFree[4] = {'f', 'r', 'e', 'e'};
-        bool first = true;
-        for (uint64_t moof : movie->fragments) {
-            if (!writeAt(fd, moof + 4, kFree, 4, result.bytesWritten)) return false;
-            if (first) reach(Step::FreeingDescriptions);
-            first = false;
+        for (size_t i = 0; i < freed.size(); ++i) {
+            if (!writeAt(fd, freed[i] + 4, kFree, 4, result.bytesWritten)) return false;
+            if (i == 0) reach(Step::FreeingDescriptions);
         }
-        if (movie->firstMoovFragmented && !writeAt(fd, movie->firstMoovOffset + 4, kFree, 4, result.bytesWritten))
-            return false;
         return ::fdatasync(fd) == 0;
     };
     if (movie->finished) {
         result.alreadyFinished = true;
+        if (!MovieIndexCheck::opens(fd, movie->completeEnd, freed, {})) {
+            result.error = "its index is damaged: a reader refuses it";
+            return result;
+        }
+        if (movie->completeEnd < movie->fileSize) { // whatever follows the index goes
+            if (::ftruncate(fd, static_cast<off_t>(movie->completeEnd)) != 0) {
+                result.error = std::string("cannot cut the damaged tail: ") + std::strerror(errno);
+                return result;
+            }
+            result.cut = true;
+        }
         if (!freeDescriptions()) {
             result.error = std::string("cannot write: ") + std::strerror(errno);
             return result;
@@ -101,10 +119,29 @@ MovieFinisher::Result MovieFinisher::finishInPlace(int fd)
         result.tracks = movie->indexTracks;
         return result;
     }
-    auto index = MovieIndex::build(*movie);
+    // The index, checked with a reader before anything changes: without the metadata,
+    // then without a track, when a reader refuses what the file describes.
+    MovieIndex::Options options;
+    auto index = MovieIndex::build(*movie, options);
+    if (!index.bytes.empty() && !MovieIndexCheck::opens(fd, movie->completeEnd, freed, index.bytes)) {
+        options.metadata = false;
+        index = MovieIndex::build(*movie, options);
+        for (size_t i = 0; i < movie->tracks.size() && !index.bytes.empty() &&
+                           !MovieIndexCheck::opens(fd, movie->completeEnd, freed, index.bytes);
+             ++i) {
+            options.leaveOut = {movie->tracks[i].id};
+            index = MovieIndex::build(*movie, options);
+        }
+        if (!index.bytes.empty() && !MovieIndexCheck::opens(fd, movie->completeEnd, freed, index.bytes)) {
+            result.error = "a reader refuses what it describes";
+            return result;
+        }
+    }
     result.notes = index.notes;
     if (index.bytes.empty()) {
-        result.error = "no complete sample: nothing can be played";
+        result.nothingComplete = movie->sampleCount() == 0;
+        result.error = result.nothingComplete ? "no complete sample: nothing can be played"
+                                              : "no track can be played: " + (index.notes.empty() ? "" : index.notes.front());
         return result;
     }
     // The partial tail goes (a fragment cut short, an index cut short).

@@ -27,6 +27,7 @@ public:
         bool diskFull = false;    // no room for the index: the file is left a working movie
         bool alreadyFinished = false;
         bool cut = false;         // a partial tail was cut off
+        bool nothingComplete = false; // not one sample is whole: nothing can be played
         size_t tracks = 0;
         uint64_t bytesWritten = 0;
         std::vector<std::string> notes; // tracks left out, and why

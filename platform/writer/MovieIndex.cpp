@@ -211,57 +211,76 @@ void writeEditList(BoxWriter& out, const Plan& plan)
     out.close();
 }
 
-// The track's box again: new headers and sample tables, everything else as it was.
+// A handler reference as QuickTime writes them: the component type ('mhlr' for the
+// media, 'dhlr' for its data), its subtype and a name.
+void writeHandler(BoxWriter& out, uint32_t component, uint32_t subtype, const std::string& name)
+{
+    out.openFull(type("hdlr"), 0, 0);
+    out.u32(component);
+    out.u32(subtype);
+    out.u32(0);
+    out.u32(0);
+    out.u32(0);
+    out.u8(static_cast<uint8_t>(name.size())); // a counted string, as QuickTime has it
+    out.bytes(reinterpret_cast<const uint8_t*>(name.data()), name.size());
+    out.close();
+}
+
+// The track's box again, written anew but for its sample description: headers with
+// their durations, an edit list where one is needed, handlers, a data reference to
+// this file, and the sample tables.
 void writeTrack(BoxWriter& out, const Plan& plan)
 {
     const auto& trak = plan.track->trak;
     const uint64_t trackDuration = plan.emptyEdit + plan.shownDuration;
+    const bool video = plan.track->handler == type("vide");
     out.open(type("trak"));
+    Box tkhd, mdhd;
     BoxCursor children(trak.data() + 8, trak.size() - 8);
-    Box child;
-    while (children.next(child)) {
-        child.offset += 8;
-        if (child.type == type("tkhd")) {
-            rewriteHeader(out, trak.data(), child, 2, trackDuration);
-            // An edit list only where the media does not simply start at 0.
-            if (plan.emptyEdit > 0 || plan.priming > 0) writeEditList(out, plan);
-        } else if (child.type == type("edts")) {
-            continue; // written after tkhd
-        } else if (child.type == type("mdia")) {
-            out.open(type("mdia"));
-            BoxCursor media(trak.data() + child.contentOffset(), static_cast<size_t>(child.contentSize()));
-            Box part;
-            while (media.next(part)) {
-                part.offset += child.contentOffset();
-                if (part.type == type("mdhd")) {
-                    rewriteHeader(out, trak.data(), part, 1, plan.mediaDuration);
-                } else if (part.type == type("minf")) {
-                    out.open(type("minf"));
-                    BoxCursor info(trak.data() + part.contentOffset(), static_cast<size_t>(part.contentSize()));
-                    Box item;
-                    while (info.next(item)) {
-                        item.offset += part.contentOffset();
-                        if (item.type == type("stbl"))
-                            writeSampleTables(out, plan);
-                        else
-                            out.bytes(trak.data() + item.offset, static_cast<size_t>(item.size));
-                    }
-                    out.close();
-                } else {
-                    out.bytes(trak.data() + part.offset, static_cast<size_t>(part.size));
-                }
-            }
-            out.close();
-        } else {
-            out.bytes(trak.data() + child.offset, static_cast<size_t>(child.size));
-        }
+    (void)children.find(type("tkhd"), tkhd);
+    tkhd.offset += 8;
+    rewriteHeader(out, trak.data(), tkhd, 2, trackDuration);
+    if (plan.emptyEdit > 0 || plan.priming > 0) writeEditList(out, plan);
+    out.open(type("mdia"));
+    Box mdia;
+    (void)children.find(type("mdia"), mdia);
+    mdia.offset += 8;
+    BoxCursor media(trak.data() + mdia.contentOffset(), static_cast<size_t>(mdia.contentSize()));
+    (void)media.find(type("mdhd"), mdhd);
+    mdhd.offset += mdia.contentOffset();
+    rewriteHeader(out, trak.data(), mdhd, 1, plan.mediaDuration);
+    writeHandler(out, type("mhlr"), plan.track->handler, video ? "VideoHandler" : "SoundHandler");
+    out.open(type("minf"));
+    if (video) {
+        out.openFull(type("vmhd"), 0, 1);
+        out.u16(0); // graphics mode: copy
+        out.u16(0);
+        out.u16(0);
+        out.u16(0);
+        out.close();
+    } else {
+        out.openFull(type("smhd"), 0, 0);
+        out.u16(0); // balance
+        out.u16(0);
+        out.close();
     }
+    writeHandler(out, type("dhlr"), type("url "), "DataHandler");
+    out.open(type("dinf"));
+    out.openFull(type("dref"), 0, 0);
+    out.u32(1);
+    out.openFull(type("url "), 0, 1); // the media are in this file
     out.close();
+    out.close();
+    out.close();
+    writeSampleTables(out, plan);
+    out.close(); // minf
+    out.close(); // mdia
+    out.close(); // trak
 }
 
 } // namespace
 
-MovieIndex::Result MovieIndex::build(const FragmentedMovie& movie)
+MovieIndex::Result MovieIndex::build(const FragmentedMovie& movie, const Options& options)
 {
     Result result;
     std::vector<Plan> plans;
@@ -269,6 +288,10 @@ MovieIndex::Result MovieIndex::build(const FragmentedMovie& movie)
         const std::string name = track.handler == type("vide")   ? "the video track"
                                  : track.handler == type("soun") ? "the audio track"
                                                                  : "track " + std::to_string(track.id);
+        if (std::find(options.leaveOut.begin(), options.leaveOut.end(), track.id) != options.leaveOut.end()) {
+            result.notes.push_back(name + " (" + typeText(track.codec) + ") left out: a reader refuses its description");
+            continue;
+        }
         if (track.samples.empty()) {
             result.notes.push_back(name + " (" + typeText(track.codec) + ") has no complete sample: left out");
             continue;
@@ -309,7 +332,7 @@ MovieIndex::Result MovieIndex::build(const FragmentedMovie& movie)
     Box mvhd{type("mvhd"), 0, 8, movie.mvhd.size()};
     rewriteHeader(out, movie.mvhd.data(), mvhd, 1, movieDuration);
     for (const auto& p : plans) writeTrack(out, p);
-    if (!movie.udta.empty()) out.bytes(movie.udta);
+    if (!movie.udta.empty() && options.metadata) out.bytes(movie.udta);
     out.close();
     result.bytes = std::move(out.result());
     result.tracks = plans.size();

@@ -23,7 +23,11 @@ public:
         size_t tracks = 0;          // tracks kept
         std::vector<std::string> notes; // a line per track left out
     };
-    static Result build(const FragmentedMovie& movie);
+    struct Options {
+        bool metadata = true;            // the movie's metadata (creation time, ...)
+        std::vector<uint32_t> leaveOut;  // track ids
+    };
+    static Result build(const FragmentedMovie& movie, const Options& options);
 };
 
 } // namespace orva

@@ -195,6 +195,8 @@ int runRecord(Invocation& invocation)
     closeDevices();
 
     const auto stats = session->movieStats();
+    if (stats.nothingRecorded && session->recordingStatus() == kOrvaErrorDiskFull)
+        return invocation.fail(kExitFailure, "disk full: nothing could be kept (the first second did not fit)");
     if (stats.nothingRecorded)
         return invocation.fail(kExitFailure, "nothing was recorded: no frame arrived in %.1f s", *seconds);
     const std::string kept = session->moviePath().value_or("");
