@@ -15,6 +15,18 @@ export DBUS_SESSION_BUS_ADDRESS="unix:path=$root/run/bus"
 # so that no test sees what another (or the machine's user) left.
 export XDG_STATE_HOME="$root/state" XDG_CONFIG_HOME="$root/config" XDG_DATA_HOME="$root/data"
 unset PIPEWIRE_REMOTE PULSE_SERVER
+# The session manager manages only what the tests make: no sound cards, cameras or
+# Bluetooth of the machine (whose monitors also want systemd-logind, which a
+# container may not have).
+mkdir -p "$XDG_CONFIG_HOME/wireplumber/main.lua.d" "$XDG_CONFIG_HOME/wireplumber/bluetooth.lua.d"
+cat > "$XDG_CONFIG_HOME/wireplumber/main.lua.d/51-orva-tests.lua" <<'LUA'
+alsa_monitor.enabled = false
+v4l2_monitor.enabled = false
+libcamera_monitor.enabled = false
+LUA
+cat > "$XDG_CONFIG_HOME/wireplumber/bluetooth.lua.d/51-orva-tests.lua" <<'LUA'
+bluez_monitor.enabled = false
+LUA
 pids=()
 
 stop() {

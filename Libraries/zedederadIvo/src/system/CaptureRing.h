@@ -19,8 +19,9 @@ namespace zi::sys {
 class CaptureRing {
 public:
     struct Chunk {
-        int64_t time = 0;       // capture time of the chunk's first frame, microseconds
-        uint32_t frames = 0;    // frames in the chunk
+        int64_t time = 0;        // the cycle's time less the chunk's length, microseconds
+        int32_t delay = 0;       // what the graph says its capture took before that, microseconds
+        uint32_t frames = 0;     // frames in the chunk
         uint32_t lostBefore = 0; // frames lost (not written) just before this chunk
     };
 
@@ -30,7 +31,7 @@ public:
     }
 
     // Producer. False when it did not fit (its frames are then counted as lost).
-    bool write(const void* frames, uint32_t count, int64_t time)
+    bool write(const void* frames, uint32_t count, int64_t time, int32_t delay)
     {
         const uint64_t chunkHead = mChunkHead.load(std::memory_order_relaxed);
         const uint64_t byteHead = mByteHead.load(std::memory_order_relaxed);
@@ -45,7 +46,7 @@ public:
         const size_t first = std::min(bytes, mData.size() - at);
         std::memcpy(mData.data() + at, frames, first);
         std::memcpy(mData.data(), static_cast<const uint8_t*>(frames) + first, bytes - first);
-        mChunks[chunkHead % mChunks.size()] = Chunk{time, count, mPendingLost};
+        mChunks[chunkHead % mChunks.size()] = Chunk{time, delay, count, mPendingLost};
         mPendingLost = 0;
         mByteHead.store(byteHead + bytes, std::memory_order_release);
         mChunkHead.store(chunkHead + 1, std::memory_order_release);

@@ -240,19 +240,20 @@ void PipeWireMicrophone::process()
         const uint32_t size = std::min(d.chunk->size, d.maxsize - offset);
         const uint32_t count = size / (2 * mChannels);
         // The cycle's time is the graph clock's (when the cycle was due, however late
-        // this thread runs); its first frame was captured the graph's delay and its
-        // own length before.
+        // this thread runs); its first frame was captured its own length before, and
+        // the graph's delay before that.
         pw_time time{};
         int64_t now = 0, delay = 0;
         if (pw_stream_get_time_n(mStream, &time, sizeof time) == 0 && time.now > 0) {
             now = time.now / 1000;
             if (time.rate.denom > 0 && time.delay > 0)
-                delay = time.delay * 1000000 * time.rate.num / time.rate.denom;
+                delay = std::min<int64_t>(time.delay * 1000000 * time.rate.num / time.rate.denom, 1000000);
         } else {
             now = monotonicMicroseconds();
         }
-        const int64_t first = now - delay - int64_t{count} * 1000000 / mRate;
-        if (count > 0) (void)mRing->write(static_cast<const uint8_t*>(d.data) + offset, count, first);
+        const int64_t first = now - int64_t{count} * 1000000 / mRate;
+        if (count > 0)
+            (void)mRing->write(static_cast<const uint8_t*>(d.data) + offset, count, first, static_cast<int32_t>(delay));
     }
     pw_stream_queue_buffer(mStream, buffer);
 }
@@ -270,35 +271,39 @@ void PipeWireMicrophone::deliver()
                 std::vector<int16_t> rest(size_t{chunk.frames - count} * mChannels);
                 mRing->readFrames(rest.data(), chunk.frames - count);
             }
-            if (mDelivering.load()) take(mChunk.data(), count, chunk.time, chunk.lostBefore);
+            if (mDelivering.load()) take(mChunk.data(), count, chunk.time, chunk.delay, chunk.lostBefore);
         }
         if (mDeliveryRuns.load()) mRing->wait(seen);
     }
 }
 
-void PipeWireMicrophone::take(const int16_t* frames, uint32_t count, int64_t time, uint32_t lostBefore)
+void PipeWireMicrophone::take(const int16_t* frames, uint32_t count, int64_t time, int32_t delay, uint32_t lostBefore)
 {
-    // Where the counted line puts this chunk, against where the clock puts it.
+    // Where the counted line puts this chunk, against where the clock puts it. (The
+    // graph's delay changes with its quantum; it places the line once, it does not
+    // move it.)
     const uint64_t position = mFrames + mPendingFrames;
     if (mAnchor < 0 || position < uint64_t{mRate} / kSettlingParts) {
-        // The first cycles settle the line (the graph's delay is not known at once).
+        // The first cycles settle the line.
         mAnchor = time - static_cast<int64_t>(position * 1000000 / mRate);
+        mLatency = delay;
         mDrift = 0;
     }
     const int64_t drift = time - (mAnchor + static_cast<int64_t>(position * 1000000 / mRate));
     const int64_t jump = drift - mDrift;
     if (jump > kGapMicroseconds || (lostBefore > 0 && jump > 0)) {
         // Frames that never arrived: the line skips them, so the next buffer is
-        // stamped after the hole. A partly filled buffer goes first, as it is.
-        const uint64_t missing = static_cast<uint64_t>(jump) * mRate / 1000000;
+        // stamped after the hole. A partly filled buffer is made whole with silence
+        // (standing for the start of what is missing) and goes first.
+        uint64_t missing = static_cast<uint64_t>(jump) * mRate / 1000000;
         mLostFrames += missing;
         if (mPendingFrames > 0) {
-            if (mEncoder) {
-                std::fill(mPending.begin() + static_cast<std::ptrdiff_t>(size_t{mPendingFrames} * mChannels),
-                          mPending.end(), int16_t{0});
-                mPendingFrames = mFramesPerBuffer;
-            }
+            const uint32_t padding = mFramesPerBuffer - mPendingFrames;
+            std::fill(mPending.begin() + static_cast<std::ptrdiff_t>(size_t{mPendingFrames} * mChannels), mPending.end(),
+                      int16_t{0});
+            mPendingFrames = mFramesPerBuffer;
             emit();
+            missing -= std::min<uint64_t>(missing, padding);
         }
         mFrames += missing;
         mDrift = time - (mAnchor + static_cast<int64_t>((mFrames + mPendingFrames) * 1000000 / mRate));
@@ -321,7 +326,7 @@ void PipeWireMicrophone::take(const int16_t* frames, uint32_t count, int64_t tim
 // Hands on the pending frames as one buffer stamped with its first frame's time.
 void PipeWireMicrophone::emit()
 {
-    const int64_t timestamp = mAnchor + static_cast<int64_t>(mFrames * 1000000 / mRate);
+    const int64_t timestamp = mAnchor - mLatency + static_cast<int64_t>(mFrames * 1000000 / mRate);
     const uint32_t frames = mPendingFrames;
     mFrames += frames;
     mPendingFrames = 0;

@@ -6,10 +6,10 @@
 // Capture keeps up on a busy machine: the stream's real-time thread only copies each
 // cycle's frames, with the cycle's time from the graph's clock, into a ring that holds
 // two seconds, and never waits; a delivery thread of the capture packs, encodes and
-// hands them on. Times count frames from the first, so a late delivery never looks
-// like a gap; frames the server or the ring lost (a jump in the graph's clock beyond
-// what arrived) advance the count, so the buffer after them is stamped later by
-// exactly what is missing and the recording fills it with silence.
+// hands them on, always in whole buffers. Times count frames from the first, so a
+// late delivery never looks like a gap; frames the server or the ring lost (a jump in
+// the graph's clock beyond what arrived) advance the count, so the buffer after them
+// is stamped later by exactly what is missing and the recording fills it with silence.
 //
 // Threads: the ABI functions call the public members from any host thread. Buffers
 // reach the handle's subscribers on the capture's delivery thread; a subscriber may
@@ -69,7 +69,7 @@ private:
     static void onStateChanged(void* data, int oldState, int state, const char* error);
     void process(); // the stream's real-time thread
     void deliver(); // the delivery thread
-    void take(const int16_t* frames, uint32_t count, int64_t time, uint32_t lostBefore);
+    void take(const int16_t* frames, uint32_t count, int64_t time, int32_t delay, uint32_t lostBefore);
     void emit();
 
     std::shared_ptr<PipeWireSources> mSources;
@@ -95,6 +95,7 @@ private:
     int64_t mAnchor = -1;                 // the capture time of frame 0, microseconds
     uint64_t mFrames = 0;                 // frames of the time line so far (lost ones included)
     int64_t mDrift = 0;                   // the clock's offset from the counted line at the last chunk
+    int64_t mLatency = 0;                 // the graph's delay when the line was placed, microseconds
     uint64_t mLostFrames = 0;             // frames the server or the ring lost
     std::unique_ptr<AacEncoder> mEncoder;
 };
