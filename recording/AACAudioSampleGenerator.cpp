@@ -77,6 +77,8 @@ std::shared_ptr<SampleBuffer> AACAudioSampleGenerator::CreateSample(const uint8_
             buffers.push_back({1, length, data});
             packets.push_back({static_cast<int64_t>(size * n), 0, length});
             sample = CreateSampleBufferFromBufferList(buffers, std::move(packets), mNextTime);
+            if (sample && !mFirstSamplePending)
+                sample->setFilledDuration(MediaTime::multiply(mPacketDuration, static_cast<int32_t>(n)));
             mNextTime = MediaTime::add(mNextTime, MediaTime::multiply(mPacketDuration, static_cast<int32_t>(n)));
         } else {
             sample = CreateSampleBufferFromBufferList({{1, length, data}}, {{0, 0, length}}, mNextTime);
@@ -88,11 +90,6 @@ std::shared_ptr<SampleBuffer> AACAudioSampleGenerator::CreateSample(const uint8_
     }
     mNextTime = MediaTime::add(mNextTime, mPacketDuration);
     return sample;
-}
-
-double AACAudioSampleGenerator::silentSeconds() const
-{
-    return static_cast<double>(mSilentPackets) * mPacketDuration.seconds();
 }
 
 } // namespace orva

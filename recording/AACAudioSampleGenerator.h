@@ -27,7 +27,6 @@ public:
     AACAudioSampleGenerator(uint32_t sampleRate, int32_t channels);
     std::shared_ptr<SampleBuffer> CreateSample(const uint8_t* data, uint32_t length, uint64_t timestamp) override;
     uint64_t silentPackets() const override { return mSilentPackets; }
-    double silentSeconds() const override;
     std::shared_ptr<SampleBuffer> CreateSampleBufferFromBufferList(const std::vector<Buffer>& buffers,
                                                                    std::vector<AudioStreamPacketDescription> packets,
                                                                    const MediaTime& time);

@@ -195,6 +195,8 @@ void AVAssetWriterAdapter::AddSamplesFromQueues()
             (void)lost(!takeAudio, 0);
         } else if (takeAudio) {
             mSoundEnd = std::max(mSoundEnd, endSeconds(*sample));
+            mStalledMicroseconds.fetch_add(static_cast<int64_t>(sample->filledDuration().seconds() * 1e6),
+                                           std::memory_order_relaxed);
             if (mAudioStalled.exchange(false)) SystemLog::log("Sound is back");
         }
     }

@@ -69,7 +69,8 @@ public:
     uint64_t droppedSamples() const { return droppedVideoSamples() + droppedAudioSamples(); }
     uint64_t droppedVideoSamples() const { return mVideoDropped.load(std::memory_order_relaxed); }
     uint64_t droppedAudioSamples() const { return mAudioDropped.load(std::memory_order_relaxed); }
-    // Seconds of silence written for a stalled microphone. Any thread.
+    // Seconds of silence written: for a stalled microphone, and inside the samples
+    // for sound lost on the way (as their generators marked). Any thread.
     double stalledSeconds() const { return mStalledMicroseconds.load(std::memory_order_relaxed) / 1e6; }
     // Whether the microphone is stalled now (nothing for kAudioStall while the video
     // runs). Any thread.

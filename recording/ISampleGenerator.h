@@ -15,10 +15,9 @@ public:
     virtual ~ISampleGenerator() = default;
     // Null when the buffer makes no sample (out of order, not yet decodable, …).
     virtual std::shared_ptr<SampleBuffer> CreateSample(const uint8_t* data, uint32_t length, uint64_t timestamp) = 0;
-    // Audio: packets of silence put where capture times showed sound missing, and
-    // how long they last.
+    // Audio: packets of silence put where capture times showed sound missing (each
+    // sample carries how long its own silence lasts).
     virtual uint64_t silentPackets() const { return 0; }
-    virtual double silentSeconds() const { return 0; }
 };
 
 } // namespace orva

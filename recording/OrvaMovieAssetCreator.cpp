@@ -121,7 +121,7 @@ OrvaMovieStats OrvaMovieAssetCreator::countsLocked() const
     stats.videoDropped = mVideoDropped + videoLost;
     // Sound the device or the sound server lost shows as silence put in its place.
     stats.audioDropped = mAudioDropped + audioLost + (mAudioGenerator ? mAudioGenerator->silentPackets() : 0);
-    stats.audioSilenceSeconds = (mAudioGenerator ? mAudioGenerator->silentSeconds() : 0) + mAdapter->stalledSeconds();
+    stats.audioSilenceSeconds = mAdapter->stalledSeconds(); // what was written, not what was made
     stats.videoFrames = mVideoTaken > videoLost ? mVideoTaken - videoLost : 0;
     stats.audioBuffers = mAudioTaken > audioLost ? mAudioTaken - audioLost : 0;
     stats.audioStalled = mAdapter->audioStalled();

@@ -235,15 +235,16 @@ int32_t OrvaRecordSession::stopSession()
     return 0;
 }
 
-// The picture stops at the stop; the sound captured up to it is still on its way
-// (the sound server's and the capture's latency), so it is waited for while it keeps
-// coming, a second at most.
+// The picture stops at the stop; the sound captured up to its last frame's end is
+// still on its way (the sound server's and the capture's latency), so it is waited
+// for while it keeps coming, a second at most.
 void OrvaRecordSession::waitForSoundToCatchUp()
 {
     mVideoClosed = true;
     if (!audioDevice() || mLastVideoTimestamp.load() < 0) return;
+    constexpr int64_t kLastFrame = 25000; // what the last frame shows, less a buffer of sound
     const int64_t until = monotonicMicroseconds() + 1000000;
-    while (mLastSoundTimestamp.load() < mLastVideoTimestamp.load() && monotonicMicroseconds() < until &&
+    while (mLastSoundTimestamp.load() < mLastVideoTimestamp.load() + kLastFrame && monotonicMicroseconds() < until &&
            monotonicMicroseconds() - mLastSoundArrival.load() < 200000)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }

@@ -46,7 +46,6 @@ std::shared_ptr<SampleBuffer> PCMAudioSampleGenerator::CreateSample(const uint8_
             std::printf("[WARNING]: Inserting %d silence packets!!!\n", static_cast<int>(silent));
             std::fflush(stdout);
             mSilentPackets += silent;
-            mSilentMicroseconds += silent * d;
         }
     }
     const uint64_t totalFrames = frames * (silent + 1);
@@ -58,6 +57,7 @@ std::shared_ptr<SampleBuffer> PCMAudioSampleGenerator::CreateSample(const uint8_
     (void)block->replaceDataBytes(data, silenceBytes, dataBytes);
     auto sample = SampleBuffer::createAudio(std::move(block), mFormatDescription, static_cast<int64_t>(totalFrames),
                                             MediaTime::make(static_cast<int64_t>(mNextTime), 1000000));
+    if (sample && silent > 0) sample->setFilledDuration(MediaTime::make(static_cast<int64_t>(silent * d), 1000000));
     mNextTime += totalFrames * 1000000 / rate;
     return sample;
 }

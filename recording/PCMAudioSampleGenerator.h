@@ -14,14 +14,12 @@ public:
     PCMAudioSampleGenerator(uint32_t sampleRate, uint16_t channels, uint16_t bitsPerSample);
     std::shared_ptr<SampleBuffer> CreateSample(const uint8_t* data, uint32_t length, uint64_t timestamp) override;
     uint64_t silentPackets() const override { return mSilentPackets; }
-    double silentSeconds() const override { return static_cast<double>(mSilentMicroseconds) / 1e6; }
     const std::shared_ptr<const AudioFormatDescription>& formatDescription() const { return mFormatDescription; }
 
 private:
     std::shared_ptr<const AudioFormatDescription> mFormatDescription;
     uint64_t mNextTime = 0;
     uint64_t mSilentPackets = 0;
-    uint64_t mSilentMicroseconds = 0;
     uint64_t mLastTimestamp = 0;
     const AudioStreamBasicDescription* mStreamDescription = nullptr;
 };

@@ -56,6 +56,25 @@ double peak(const AVFrame& frame)
     return most;
 }
 
+// Appends the first channel of a decoded audio frame, as -1..1.
+void appendFirstChannel(const AVFrame& frame, std::vector<float>& out)
+{
+    const auto format = static_cast<AVSampleFormat>(frame.format);
+    const int channels = frame.ch_layout.nb_channels;
+    const bool planar = av_sample_fmt_is_planar(format);
+    for (int k = 0; k < frame.nb_samples; ++k) {
+        const int at = planar ? k : k * channels;
+        float v = 0;
+        switch (av_get_packed_sample_fmt(format)) {
+        case AV_SAMPLE_FMT_FLT: v = reinterpret_cast<const float*>(frame.extended_data[0])[at]; break;
+        case AV_SAMPLE_FMT_S16: v = reinterpret_cast<const int16_t*>(frame.extended_data[0])[at] / 32768.0f; break;
+        case AV_SAMPLE_FMT_S32: v = static_cast<float>(reinterpret_cast<const int32_t*>(frame.extended_data[0])[at] / 2147483648.0); break;
+        default: break;
+        }
+        out.push_back(v);
+    }
+}
+
 } // namespace
 
 const ReadTrack* ReadMovie::video() const
@@ -119,6 +138,7 @@ ReadMovie readMovie(const std::string& path)
                 t.framePts.push_back(frame->pts == AV_NOPTS_VALUE ? -1.0
                                                                   : frame->pts * av_q2d(ctx->streams[i]->time_base));
                 t.framePeaks.push_back(peak(*frame));
+                appendFirstChannel(*frame, t.samples);
             }
             av_frame_unref(frame);
         }

@@ -24,6 +24,8 @@ struct ReadTrack {
     // Audio: each decoded frame's time (seconds) and peak (0-1, the largest sample
     // magnitude of any channel), in decoding order.
     std::vector<double> framePts, framePeaks;
+    // Audio: the first channel's decoded samples (-1 to 1), in order.
+    std::vector<float> samples;
 };
 
 struct ReadMovie {

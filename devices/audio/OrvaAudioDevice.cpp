@@ -273,6 +273,16 @@ std::vector<float> OrvaAudioDevice::channelLevels() const
     return levels;
 }
 
+bool OrvaAudioDevice::meterStalled() const
+{
+    if (!mAudioPreviewOutput) return false;
+    const auto connections = mAudioPreviewOutput->connections();
+    if (connections->empty()) return false;
+    for (const auto& channel : connections->front()->audioChannels())
+        if (channel->stalled()) return true;
+    return false;
+}
+
 int32_t OrvaAudioDevice::stopVUMeter()
 {
     if (!meterRunning()) {

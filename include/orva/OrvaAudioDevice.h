@@ -97,6 +97,9 @@ public:
     /// the last buffer, for a host that shows one bar per channel; empty otherwise.
     /// Called on the meter's thread.
     std::vector<float> channelLevels() const;
+    /// While the meter runs: whether the microphone stopped delivering sound (nothing
+    /// for 0.3 s after it had started); its levels then read -120. Meter's thread.
+    bool meterStalled() const;
     ///@}
 
     /// @name Volume and mute

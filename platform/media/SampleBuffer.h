@@ -67,6 +67,11 @@ public:
     size_t totalSampleSize() const;
     const std::vector<AudioStreamPacketDescription>& packetDescriptions() const { return mPackets; }
 
+    // Audio: how much of the sample is silence standing in for sound that was lost
+    // (set by the generator that put it there).
+    MediaTime filledDuration() const { return mFilled; }
+    void setFilledDuration(const MediaTime& filled) { mFilled = filled; }
+
     // The one sample's attachment table (made on first use).
     Value sampleAttachments();
     Value sampleAttachmentsIfPresent() const { return mSampleAttachments; }
@@ -84,6 +89,7 @@ private:
     std::vector<AudioStreamPacketDescription> mPackets;
     Value mSampleAttachments;
     Value mBufferAttachments;
+    MediaTime mFilled = MediaTime::zero();
 };
 
 } // namespace orva

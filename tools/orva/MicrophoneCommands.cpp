@@ -134,10 +134,12 @@ int runMeter(Invocation& invocation)
     const bool wasInterrupted = runFor(*seconds, 0.1, [&](double elapsed) {
         const auto levels = mic->channelLevels();
         if (levels.empty()) return;
+        const bool stalled = mic->meterStalled();
         bars.update(levels, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        const char* note = stalled ? "  stalled: no sound comes" : "";
         if (json) {
             JsonWriter line(out(), true);
-            line.beginObject().field("time", elapsed).key("channels").beginArray();
+            line.beginObject().field("time", elapsed).field("stalled", stalled).key("channels").beginArray();
             for (size_t i = 0; i < levels.size(); ++i)
                 line.beginObject().field("level_db", static_cast<double>(levels[i])).field("peak_db", bars.peaks()[i]).endObject();
             line.endArray().endObject();
@@ -145,11 +147,12 @@ int runMeter(Invocation& invocation)
         }
         if (!terminal) { // into a file or a pipe: a block of lines per tick
             for (size_t i = 0; i < levels.size(); ++i)
-                std::fprintf(out(), "%6.2f s %s\n", elapsed, bars.line(i, levels[i]).c_str());
+                std::fprintf(out(), "%6.2f s %s%s\n", elapsed, bars.line(i, levels[i]).c_str(), note);
             return;
         }
         if (drawn) std::fprintf(out(), "\033[%zuA", drawn); // back to the first bar
-        for (size_t i = 0; i < levels.size(); ++i) std::fprintf(out(), "%s\033[K\n", bars.line(i, levels[i]).c_str());
+        for (size_t i = 0; i < levels.size(); ++i)
+            std::fprintf(out(), "%s%s\033[K\n", bars.line(i, levels[i]).c_str(), note);
         drawn = levels.size();
         std::fflush(out());
     }, [&] { return gone = listener->stopped || unplug.gone(); });
