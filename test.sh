@@ -2,8 +2,12 @@
 # Runs the whole test suite: the normal build, then the same tests under
 # AddressSanitizer+UndefinedBehaviorSanitizer, then the threaded tests under
 # ThreadSanitizer. `./test.sh quick` runs the normal build only.
+# ORVA_TEST_LOAD=N runs it all beside N busy processes per core (a loaded desktop).
 set -euo pipefail
 cd "$(dirname "$0")"
+if [ -n "${ORVA_TEST_LOAD:-}" ] && [ -z "${ORVA_UNDER_LOAD:-}" ]; then
+  ORVA_UNDER_LOAD=1 exec tests/with-load.sh "$ORVA_TEST_LOAD" "$0" "$@"
+fi
 ./setup.sh
 
 mode=${1:-all}
