@@ -1,12 +1,17 @@
 // The recording path against libavformat's QuickTime muxer fed the same frames in the
-// same process (bench/MovieMuxer), on camera-like input: libx264 1080p30 at 6 Mbit/s
-// (bench/CameraStream) and 48 kHz stereo PCM in 10 ms buffers; or 2vuy 1080p30.
+// same process (bench/MovieMuxer: a plain movie written through avio_open's buffered
+// I/O, sharing none of Orva's code), on camera-like input: libx264 1080p30 at 6 and
+// 20 Mbit/s (bench/CameraStream) and 48 kHz stereo PCM in 10 ms buffers; or 2vuy.
 // CPU is the whole process's (every thread: the writer's queue, the simulator's),
-// from getrusage. Measured: the movie creator (creator → adapter → writer, then the
-// finished movie that recording puts at the destination), the full record session
-// fed through the capture library's C ABI, and the anchor; as fast as the writer
-// takes them, and at real time. Memory: resident growth over 10 minutes of media, the
-// component against the anchor, each in a child process of its own.
+// from getrusage. Measured: the movie creator (creator → adapter → writer, the movie
+// finished in place), the full record session fed through the capture library's C
+// ABI, and the anchor; as fast as the writer takes them, and at real time, where the
+// feeding loop's own CPU (measured alone) is taken off both sides. Also: the bytes
+// the recording writes against the movie's size, the time from the stop to the
+// finished file for ten minutes of 720p 2vuy beside the time to copy that file, and
+// the fastest feed of more media than the queues hold that loses nothing. Memory:
+// resident growth over 10 minutes of media, the component against the anchor, each
+// in a child process of its own.
 //
 // ORVA_BENCH_SHORT=1 (test.sh) runs a few seconds of media instead.
 #include "CameraStream.h"
@@ -21,12 +26,13 @@
 #include <orva/OrvaRecordSession.h>
 #include <orva/OrvaVideoDevice.h>
 #include "platform/foundation/SystemLog.h"
-#include "platform/writer/MovieFinisher.h"
+#include "platform/writer/WriteSeam.h"
 #include "recording/OrvaMovieAssetCreator.h"
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -70,6 +76,7 @@ double statusMegabytes(const char* field)
 // What is fed: video frames as a camera gives them, 10 ms PCM buffers.
 struct Media {
     uint32_t codec = 0x61766331;
+    int width = 1920, height = 1080;
     std::vector<std::vector<uint8_t>> frames;
     std::vector<bool> keys;
     std::vector<uint8_t> pcm = std::vector<uint8_t>(480 * 2 * 2);
@@ -104,12 +111,14 @@ Media h264Media(int megabits)
     return m;
 }
 
-Media uyvyMedia()
+Media uyvyMedia(int width = 1920, int height = 1080)
 {
     Media m;
     m.codec = 0x32767579;
+    m.width = width;
+    m.height = height;
     for (int i = 0; i < 4; ++i) { // a few distinct pictures, looped
-        std::vector<uint8_t> picture(1920 * 1080 * 2);
+        std::vector<uint8_t> picture(static_cast<size_t>(width) * height * 2);
         for (size_t k = 0; k < picture.size(); ++k) picture[k] = static_cast<uint8_t>((k * 7 + static_cast<size_t>(i) * 13) >> 3);
         m.frames.push_back(std::move(picture));
         m.keys.push_back(true);
@@ -155,44 +164,72 @@ void feed(const Media& media, double seconds, double speed, Video video, Audio a
 struct Run {
     double cpu = 0;
     uint64_t dropped = 0;
+    uint64_t written = 0, size = 0; // bytes written by the recording, and the movie's size
+    double stop = 0;                // seconds from the stop to the finished file
 };
 
-// libavformat alone. Plain: one regular movie, nothing survives a crash. Crash-safe:
-// what it takes libavformat to give the recorder's guarantee, a fragmented file
-// while recording and a regular movie made of it at the end.
-Run runAnchor(const Media& media, double seconds, double speed, const fs::path& file, bool crashSafe = false)
+// Counts every byte the recording writes (its fragments, the finisher's index).
+struct CountedWrites {
+    std::atomic<uint64_t> bytes{0};
+    CountedWrites()
+    {
+        WriteSeam::setForTesting([this](int fd, const void* data, size_t size) -> long {
+            const long n = ::write(fd, data, size);
+            if (n > 0) bytes += static_cast<uint64_t>(n);
+            return n;
+        });
+    }
+    ~CountedWrites() { WriteSeam::setForTesting(nullptr); }
+};
+
+uint64_t fileSize(const fs::path& file)
+{
+    std::error_code ec;
+    const auto size = fs::file_size(file, ec);
+    return ec ? 0 : size;
+}
+
+// The feeding loop alone (what both sides pay at real time).
+Run runFeed(const Media& media, double seconds, double speed)
+{
+    const double before = cpuSeconds();
+    uint64_t sink = 0;
+    feed(media, seconds, speed, [&](std::vector<uint8_t>& f, int64_t, bool) { sink += f[0]; },
+         [&](std::vector<uint8_t>& p, int64_t) { sink += p[0]; }, [] {});
+    benchmark::DoNotOptimize(sink);
+    return Run{cpuSeconds() - before};
+}
+
+// libavformat alone: one plain movie, written through its own buffered I/O.
+Run runAnchor(const Media& media, double seconds, double speed, const fs::path& file)
 {
     const double before = cpuSeconds();
     {
-        orvabench::MovieMuxer muxer(file.string(), media.codec, 1920, 1080, 30, 48000, 2, crashSafe);
+        orvabench::MovieMuxer muxer(file.string(), media.codec, media.width, media.height, 30, 48000, 2);
         feed(media, seconds, speed,
              [&](std::vector<uint8_t>& f, int64_t t, bool key) { muxer.addVideo(f.data(), f.size(), t, key); },
              [&](std::vector<uint8_t>& p, int64_t t) { muxer.addAudio(p.data(), p.size(), t); }, [] {});
     }
-    const fs::path regular = file.string() + ".regular.mov";
-    if (crashSafe) {
-        const int fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
-        (void)MovieFinisher::finishInPlace(fd);
-        ::close(fd);
-    }
-    Run run{cpuSeconds() - before, 0};
+    Run run{cpuSeconds() - before};
+    run.size = fileSize(file);
     fs::remove(file);
-    fs::remove(regular);
     return run;
 }
 
-// The movie creator, then the movie finished beside the destination as recording does.
-Run runCreator(const Media& media, double seconds, double speed, const fs::path& dir)
+// The movie creator, its movie finished in place.
+Run runCreator(const Media& media, double seconds, double speed, const fs::path& dir, bool keep = false)
 {
     std::fflush(stdout);
     const int savedOut = ::dup(1); // the writer's start and finish lines are not figures
     (void)std::freopen("/dev/null", "w", stdout);
+    CountedWrites writes;
+    const fs::path file = dir / "creator.mov";
     const double before = cpuSeconds();
     Run run;
     {
-        auto creator = CreateMovieCreator((dir / "working.mov").c_str());
+        auto creator = CreateMovieCreator(file.c_str());
         const auto* assets = dynamic_cast<const OrvaMovieAssetCreator*>(creator.get());
-        _OrvaVideoDescription video{1920, 1080, media.codec, 30};
+        _OrvaVideoDescription video{media.width, media.height, media.codec, 30, 333333};
         _OrvaAudioDescription audio{0x636D, 2, 48000, 16};
         (void)creator->Open(&video, &audio);
         const uint64_t base = 1'000'000;
@@ -209,15 +246,18 @@ Run runCreator(const Media& media, double seconds, double speed, const fs::path&
                  while (assets && assets->queuedSamples() > 128) std::this_thread::sleep_for(std::chrono::milliseconds(1));
              });
         while (assets && assets->queuedSamples() > 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        const auto stopped = std::chrono::steady_clock::now();
         (void)creator->Close();
+        run.stop = std::chrono::duration<double>(std::chrono::steady_clock::now() - stopped).count();
         run.dropped = creator->droppedSamples();
     }
     run.cpu = cpuSeconds() - before;
+    run.written = writes.bytes.load();
+    run.size = fileSize(file);
     std::fflush(stdout);
     ::dup2(savedOut, 1);
     ::close(savedOut);
-    fs::remove(dir / "working.mov");
-    fs::remove(dir / "finished.mov");
+    if (!keep) fs::remove(file);
     return run;
 }
 
@@ -235,15 +275,13 @@ Run runSession(const Media& media, double seconds, double speed, const fs::path&
     auto mic = std::dynamic_pointer_cast<OrvaAudioDevice>(OrvaAVDevice::newDevice(manager->getAudioDeviceList()->front()));
     (void)camera->openDevice();
     (void)mic->openDevice();
-    camera->setFormat(VideoFormatDescription::create(media.codec, 1920, 1080));
+    camera->setFormat(VideoFormatDescription::create(media.codec, media.width, media.height));
     mic->setFormat(OrvaAudioDevice::descriptionForWaveFormat(0x636D, 2, 48000, 16));
     const std::string cameraPath = *camera->deviceInfo()->path(), micPath = *mic->deviceInfo()->path();
     std::fflush(stdout);
     const int savedOut = ::dup(1);
     (void)std::freopen("/dev/null", "w", stdout);
-    const std::string tmp = (dir / "tmp").string();
-    fs::create_directories(tmp);
-    ::setenv("TMPDIR", tmp.c_str(), 1);
+    CountedWrites writes;
     auto session = OrvaRecordSession::create(camera, mic, (dir / "session.mov").string());
     const double before = cpuSeconds();
     Run run;
@@ -264,6 +302,8 @@ Run runSession(const Media& media, double seconds, double speed, const fs::path&
         run.dropped = session->droppedSamples();
     }
     run.cpu = cpuSeconds() - before;
+    run.written = writes.bytes.load();
+    run.size = fileSize(dir / "session.mov");
     std::fflush(stdout);
     ::dup2(savedOut, 1);
     ::close(savedOut);
@@ -286,8 +326,8 @@ fs::path benchFolder()
 }
 
 // Each side runs twice, interleaved, and its cheaper run counts: whichever run follows
-// the deletion of a large movie pays for the kernel's clean-up of it (up to half a
-// CPU-second for 124 MB of 2vuy), which belongs to no side.
+// the deletion of a large movie pays for the kernel's clean-up of it, which belongs
+// to no side.
 void best(Run& kept, const Run& run)
 {
     const uint64_t dropped = std::max(kept.dropped, run.dropped); // drops in either run count
@@ -295,64 +335,106 @@ void best(Run& kept, const Run& run)
     kept.dropped = dropped;
 }
 
-// H.264 6 Mbit/s: arg 0 as fast as it goes, 1 at real time.
-void BM_RecordingPath_1080p30_H264_6Mbit_vs_libavformat(benchmark::State& state)
+// The share of a side's CPU that is its own: at real time, less the feeding loop.
+double net(const Run& run, const Run& feeding)
 {
-    const Media media = h264Media(6);
+    return std::max(1e-6, run.cpu - feeding.cpu);
+}
+
+// H.264: arg 0 the bit rate (Mbit/s), arg 1 as fast as it goes (0) or at real time (1).
+void BM_RecordingPath_1080p30_H264_vs_libavformat(benchmark::State& state)
+{
+    const Media media = h264Media(static_cast<int>(state.range(0)));
     if (media.frames.empty()) return state.SkipWithError("libx264 is not available");
-    const bool realTime = state.range(0) == 1;
+    const bool realTime = state.range(1) == 1;
     const double seconds = shortRun() ? 2 : realTime ? 10 : 60;
     const double speed = realTime ? 1 : 0;
     const fs::path dir = benchFolder();
     for (auto _ : state) {
-        Run anchor, safe, creator, session;
+        Run anchor, creator, session, feeding;
         for (int round = 0; round < 2; ++round) { // see best()
+            if (realTime) best(feeding, runFeed(media, seconds, speed));
             best(anchor, runAnchor(media, seconds, speed, dir / "anchor.mov"));
-            best(safe, runAnchor(media, seconds, speed, dir / "safe.mov", true));
             best(creator, runCreator(media, seconds, speed, dir));
             best(session, runSession(media, seconds, speed, dir));
         }
         state.counters["media_s"] = seconds;
-        state.counters["libavformat_cpu_s"] = anchor.cpu;
-        state.counters["libavformat_crash_safe_cpu_s"] = safe.cpu;
-        state.counters["creator_vs_crash_safe"] = creator.cpu / safe.cpu;
-        state.counters["session_vs_crash_safe"] = session.cpu / safe.cpu;
-        state.counters["creator_cpu_s"] = creator.cpu;
-        state.counters["session_cpu_s"] = session.cpu;
-        state.counters["creator_vs_libavformat"] = creator.cpu / anchor.cpu;
-        state.counters["session_vs_libavformat"] = session.cpu / anchor.cpu;
+        state.counters["libavformat_cpu_s"] = net(anchor, feeding);
+        state.counters["creator_cpu_s"] = net(creator, feeding);
+        state.counters["session_cpu_s"] = net(session, feeding);
+        state.counters["creator_vs_libavformat"] = net(creator, feeding) / net(anchor, feeding);
+        state.counters["session_vs_libavformat"] = net(session, feeding) / net(anchor, feeding);
+        state.counters["written_vs_movie"] = static_cast<double>(creator.written) / std::max<uint64_t>(1, creator.size);
+        state.counters["stop_s"] = creator.stop;
         state.counters["dropped"] = static_cast<double>(creator.dropped + session.dropped);
     }
     fs::remove_all(dir);
 }
 
-// 2vuy 1080p30 (124 MB a second) at real time, and the highest speed at which the
-// creator drops nothing.
+// 2vuy 1080p30 (124 MB a second) at real time, net of the feeding loop; and the fastest
+// feed of 20 s (twice what the video queue holds) that loses nothing.
 void BM_RecordingPath_1080p30_2vuy_vs_libavformat(benchmark::State& state)
 {
     const Media media = uyvyMedia();
     const double seconds = shortRun() ? 1 : 5;
     const fs::path dir = benchFolder();
     for (auto _ : state) {
-        Run anchor, safe, creator;
+        Run anchor, creator, feeding;
         for (int round = 0; round < 2; ++round) {
+            best(feeding, runFeed(media, seconds, 1));
             best(anchor, runAnchor(media, seconds, 1, dir / "anchor.mov"));
-            best(safe, runAnchor(media, seconds, 1, dir / "safe.mov", true));
             best(creator, runCreator(media, seconds, 1, dir));
         }
         double highest = 0;
+        const double fed = shortRun() ? 2 : 20;
         for (double speed : {1.0, 2.0, 4.0, 8.0}) {
-            if (runCreator(media, shortRun() ? 0.5 : 2, speed, dir).dropped != 0) break;
+            if (runCreator(media, fed, speed, dir).dropped != 0) break;
             highest = speed;
         }
         state.counters["media_s"] = seconds;
-        state.counters["libavformat_cpu_s"] = anchor.cpu;
-        state.counters["creator_cpu_s"] = creator.cpu;
-        state.counters["creator_vs_libavformat"] = creator.cpu / anchor.cpu;
-        state.counters["libavformat_crash_safe_cpu_s"] = safe.cpu;
-        state.counters["creator_vs_crash_safe"] = creator.cpu / safe.cpu;
+        state.counters["libavformat_cpu_s"] = net(anchor, feeding);
+        state.counters["creator_cpu_s"] = net(creator, feeding);
+        state.counters["creator_vs_libavformat"] = net(creator, feeding) / net(anchor, feeding);
+        state.counters["written_vs_movie"] = static_cast<double>(creator.written) / std::max<uint64_t>(1, creator.size);
         state.counters["dropped_at_real_time"] = static_cast<double>(creator.dropped);
+        state.counters["fed_s"] = fed;
         state.counters["highest_speed_without_drops"] = highest;
+    }
+    fs::remove_all(dir);
+}
+
+// The stop of a long 2vuy 1280x720 recording (ten minutes, 33 GB, made from repeated
+// frames at full speed): the time from the stop to the finished movie, beside the
+// time it takes to copy the file (what finishing by copying would cost at least).
+void BM_Recording_StopToFile_10min_2vuy_720p(benchmark::State& state)
+{
+    const Media media = uyvyMedia(1280, 720);
+    const double seconds = shortRun() ? 3 : 600;
+    const fs::path dir = benchFolder();
+    for (auto _ : state) {
+        const Run run = runCreator(media, seconds, 0, dir, true);
+        // Copying: the whole file when short, else its first 2 GB, scaled.
+        const fs::path file = dir / "creator.mov";
+        const uint64_t size = fileSize(file), sample = std::min<uint64_t>(size, 2ull << 30);
+        const int in = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        const int out = ::open((dir / "copy.mov").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const auto started = std::chrono::steady_clock::now();
+        off_t from = 0;
+        while (static_cast<uint64_t>(from) < sample) {
+            const ssize_t n = ::copy_file_range(in, &from, out, nullptr, sample - static_cast<uint64_t>(from), 0);
+            if (n <= 0) break;
+        }
+        ::fsync(out);
+        const double copy = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        ::close(in);
+        ::close(out);
+        fs::remove(dir / "copy.mov");
+        fs::remove(file);
+        state.counters["media_s"] = seconds;
+        state.counters["movie_GB"] = static_cast<double>(size) / 1e9;
+        state.counters["stop_to_file_s"] = run.stop;
+        state.counters["copy_s"] = sample ? copy * static_cast<double>(size) / static_cast<double>(sample) : 0;
+        state.counters["written_vs_movie"] = static_cast<double>(run.written) / std::max<uint64_t>(1, run.size);
     }
     fs::remove_all(dir);
 }
@@ -397,8 +479,10 @@ void BM_RecordingMemory_10min_1080p30_H264_vs_libavformat(benchmark::State& stat
 
 } // namespace
 
-BENCHMARK(BM_RecordingPath_1080p30_H264_6Mbit_vs_libavformat)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_RecordingPath_1080p30_H264_vs_libavformat)
+    ->Args({6, 0})->Args({6, 1})->Args({20, 0})->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK(BM_RecordingPath_1080p30_2vuy_vs_libavformat)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_Recording_StopToFile_10min_2vuy_720p)->Iterations(1)->Unit(benchmark::kSecond);
 namespace orvabench {
 
 int runRecordingMemoryChild(const char* side)

@@ -34,7 +34,7 @@ std::shared_ptr<SampleBuffer> AACAudioSampleGenerator::CreateSampleBufferFromBuf
 {
     size_t total = 0;
     for (const auto& b : buffers) total += b.byteSize;
-    auto block = BlockBuffer::createWithMemoryBlock(total);
+    auto block = mBlocks ? mBlocks->createBlockBuffer(total) : BlockBuffer::createWithMemoryBlock(total);
     if (!block) return nullptr;
     size_t offset = 0;
     for (const auto& b : buffers) {

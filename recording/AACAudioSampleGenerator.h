@@ -5,6 +5,8 @@
 // priming (one packet) as a trim at the start.
 #pragma once
 
+#include "platform/media/BlockBufferPool.h"
+
 #include <orva/FormatDescription.h>
 #include "platform/media/SampleBuffer.h"
 #include "recording/ISampleGenerator.h"
@@ -44,6 +46,7 @@ private:
     MediaTime mNextTime;
     uint64_t mSilentPackets = 0; // after the first sample (silence before it starts the track at 0)
     MediaTime mPacketDuration;
+    std::shared_ptr<BlockBufferPool> mBlocks = BlockBufferPool::create(); // sample memory, used again
 };
 
 } // namespace orva

@@ -24,7 +24,7 @@ std::shared_ptr<SampleBuffer> H264SampleGenerator::CreateVideoSampleBuffer(const
         if (mHeaderInfo.sps().size >= 5 && mHeaderInfo.pps().size >= 5) CreateVideoFormat();
         if (!mFormatDescription) return nullptr;
     }
-    auto block = BlockBuffer::createWithMemoryBlock(length);
+    auto block = mBlocks ? mBlocks->createBlockBuffer(length) : BlockBuffer::createWithMemoryBlock(length);
     if (!block) return nullptr;
     // Copy the picture units back to back. A unit whose length runs past the frame
     // (only after a failed conversion) ends the walk: nothing outside is read.

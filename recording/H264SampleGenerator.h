@@ -4,6 +4,8 @@
 // an IDR slice.
 #pragma once
 
+#include "platform/media/BlockBufferPool.h"
+
 #include "recording/CH264HeaderInfo.h"
 #include "recording/VideoSampleGenerator.h"
 
@@ -23,6 +25,7 @@ protected:
 private:
     void CreateVideoFormat();
     CH264HeaderInfo mHeaderInfo;
+    std::shared_ptr<BlockBufferPool> mBlocks = BlockBufferPool::create(); // sample memory, used again
 };
 
 } // namespace orva

@@ -50,7 +50,8 @@ std::shared_ptr<SampleBuffer> PCMAudioSampleGenerator::CreateSample(const uint8_
     }
     const uint64_t totalFrames = frames * (silent + 1);
     const uint64_t dataBytes = frames * bytesPerFrame;
-    auto block = BlockBuffer::createWithMemoryBlock(totalFrames * bytesPerFrame);
+    const uint64_t blockBytes = totalFrames * bytesPerFrame;
+    auto block = mBlocks ? mBlocks->createBlockBuffer(blockBytes) : BlockBuffer::createWithMemoryBlock(blockBytes);
     if (!block) return nullptr;
     const uint64_t silenceBytes = block->dataLength() - dataBytes;
     if (silenceBytes) (void)block->fillDataBytes(0, 0, silenceBytes);

@@ -3,6 +3,8 @@
 // filled with silence in the same sample, so the track keeps to the capture clock.
 #pragma once
 
+#include "platform/media/BlockBufferPool.h"
+
 #include <orva/FormatDescription.h>
 #include "platform/media/SampleBuffer.h"
 #include "recording/ISampleGenerator.h"
@@ -22,6 +24,7 @@ private:
     uint64_t mSilentPackets = 0;
     uint64_t mLastTimestamp = 0;
     const AudioStreamBasicDescription* mStreamDescription = nullptr;
+    std::shared_ptr<BlockBufferPool> mBlocks = BlockBufferPool::create(); // sample memory, used again
 };
 
 } // namespace orva

@@ -279,6 +279,9 @@ bool AssetWriter::writeHeader()
         return false;
     }
     ctx->pb->seekable = AVIO_SEEKABLE_NORMAL;
+    // A fragment's media goes from the muxer's own buffer straight to the file, not
+    // through this one again (the boxes around it are still gathered here).
+    ctx->pb->direct = 1;
 
     for (auto& track : mTracks) {
         if (!track->format) continue; // a track that never got a sample stays out
