@@ -268,7 +268,9 @@ bool AssetWriter::writeHeader()
         return false;
     }
     mFormatContext = ctx;
-    constexpr int kBufferSize = 1 << 20; // large writes
+    // Writes of a megabyte. (Handing a fragment of several megabytes to the kernel in
+    // one write, bypassing this buffer, measured three times slower for 2vuy.)
+    constexpr int kBufferSize = 1 << 20;
     auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
     ctx->pb = buffer ? avio_alloc_context(buffer, kBufferSize, 1, this, nullptr, &AssetWriter::writeBytes,
                                           &AssetWriter::seek)
@@ -279,9 +281,6 @@ bool AssetWriter::writeHeader()
         return false;
     }
     ctx->pb->seekable = AVIO_SEEKABLE_NORMAL;
-    // A fragment's media goes from the muxer's own buffer straight to the file, not
-    // through this one again (the boxes around it are still gathered here).
-    ctx->pb->direct = 1;
 
     for (auto& track : mTracks) {
         if (!track->format) continue; // a track that never got a sample stays out
