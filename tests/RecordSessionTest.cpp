@@ -255,6 +255,19 @@ TEST_F(RecordSession, StoppingTwiceAndBuffersWithoutARecorder)
     RunLoop::current().runUntilDate(0.01);
 }
 
+TEST_F(RecordSession, AStopBeforeAnySampleLeavesNoFile)
+{
+    choose(kCodec2VUY, 320, 240, 0x636D, 16000, 1, 16);
+    ZISim_UseManualClock(1); // the devices deliver nothing while the clock stands
+    ZISim_SetClock(1000000);
+    auto session = OrvaRecordSession::create(camera, mic, (base / "out" / "empty.mov").string());
+    ASSERT_EQ(session->startSession(), 0);
+    EXPECT_EQ(session->stopSession(), 0);
+    EXPECT_TRUE(session->movieStats().nothingRecorded);
+    EXPECT_FALSE(session->moviePath());
+    EXPECT_TRUE(fs::is_empty(base / "out"));
+}
+
 TEST_F(RecordSession, FailedStartsLeaveNoSessionThreadOrFileBehind)
 {
     choose(kCodec2VUY, 320, 240, 0x636D, 16000, 1, 16);

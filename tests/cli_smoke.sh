@@ -106,6 +106,7 @@ check record 0 "track 1: audio mp4a" "" -- "$orva" record --video avc1:640x360 -
 grep -Eq "Starting writing|0x[0-9a-f]{6,}" "$out" "$err" && fail "record: the component's console lines leak"
 grep -q $'\r' "$err" && fail "record: a progress line on a non-terminal"
 check record-log 0 "track 0" "Starting writing" -- "$orva" record --seconds 0.5 --log -y "$work/r.mov"
+check record-shorter-than-a-frame 0 "1 frames" "" -- "$orva" record --seconds 0.001 --audio none -y "$work/tiny.mov"
 check record-progress 0 "" $'\r' -- "$orva" record --seconds 0.5 --progress -y "$work/r.mov"
 json "record --json" -- "$orva" record --seconds 0.5 -y --json "$work/r.mov"
 check probe 0 "QuickTime movie, .* 2 tracks" "" -- "$orva" probe "$work/r.mov"

@@ -184,6 +184,11 @@ int runRecord(Invocation& invocation)
             silent = false;
         }
     }, [&] { return failure.load() != 0 || unplug.gone(); });
+    // A recording shorter than a frame still holds the first one: it is waited for
+    // (five seconds at most, for a camera slow to start).
+    bool interrupted = wasInterrupted;
+    if (!interrupted && frames->count.load() == 0 && failure.load() == 0 && !unplug.gone())
+        interrupted = runFor(5, 0.25, [](double) {}, [&] { return frames->count.load() > 0 || unplug.gone(); });
     progress.finish();
     const auto gone = unplug.gone();
     if (gone) std::fprintf(err(), "%s was unplugged.\n", gone->c_str());
@@ -198,7 +203,7 @@ int runRecord(Invocation& invocation)
     if (stats.nothingRecorded && session->recordingStatus() == kOrvaErrorDiskFull)
         return invocation.fail(kExitFailure, "disk full: nothing could be kept (the first second did not fit)");
     if (stats.nothingRecorded)
-        return invocation.fail(kExitFailure, "nothing was recorded: no frame arrived in %.1f s", *seconds);
+        return invocation.fail(kExitFailure, "nothing was recorded: no frame arrived in %.1f s", std::max(*seconds, 5.0));
     const std::string kept = session->moviePath().value_or("");
     const bool placed = kept == *destination;
     const char* repairHint = stats.finished ? "" : " (a working movie: orva repair makes a movie of it)";
@@ -230,7 +235,7 @@ int runRecord(Invocation& invocation)
         json.field("video_frames_captured", frames->count.load())
             .field("audio_buffers_captured", buffers->count.load())
             .field("dropped", stats.videoDropped + stats.audioDropped)
-            .field("interrupted", wasInterrupted)
+            .field("interrupted", interrupted)
             .field("unplugged", gone.has_value())
             .endObject();
     } else {
@@ -241,7 +246,7 @@ int runRecord(Invocation& invocation)
     if (gone)
         return invocation.fail(kExitFailure, "%s was unplugged: movie kept up to %.1f s at %s", gone->c_str(),
                                summary->duration, out.c_str());
-    return wasInterrupted ? kExitInterrupted : kExitOk;
+    return interrupted ? kExitInterrupted : kExitOk;
 }
 
 int runProbe(Invocation& invocation)
