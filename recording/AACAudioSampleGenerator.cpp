@@ -1,4 +1,5 @@
 #include "recording/AACAudioSampleGenerator.h"
+#include "platform/foundation/ConsoleLog.h"
 
 #include "platform/media/AACSilence.h"
 #include "platform/media/AudioFormatInfo.h"
@@ -49,7 +50,7 @@ std::shared_ptr<SampleBuffer> AACAudioSampleGenerator::CreateSample(const uint8_
                                                                     uint64_t timestamp)
 {
     if (mLastTimestamp > timestamp) {
-        std::fprintf(stderr, "[WARNING]: Dropping out of order audio packet [pts = %llu, last = %llu]\n",
+        ConsoleLog::print(OrvaLogLevel::Warning, ConsoleLog::Stream::StandardError, "[WARNING]: Dropping out of order audio packet [pts = %llu, last = %llu]",
                      static_cast<unsigned long long>(timestamp), static_cast<unsigned long long>(mLastTimestamp));
         return nullptr;
     }
@@ -63,7 +64,7 @@ std::shared_ptr<SampleBuffer> AACAudioSampleGenerator::CreateSample(const uint8_
         const auto& silence = silentPacket();
         if (timestamp > next + 2 * p && p > 0 && !silence.empty()) {
             const uint64_t n = (timestamp - next) / p; // at least 2
-            std::fprintf(stderr, "[WARNING]: Inserting %d silence packets\n", static_cast<int>(n));
+            ConsoleLog::print(OrvaLogLevel::Warning, ConsoleLog::Stream::StandardError, "[WARNING]: Inserting %d silence packets", static_cast<int>(n));
             if (!mFirstSamplePending) mSilentPackets += n;
             std::vector<Buffer> buffers;
             std::vector<AudioStreamPacketDescription> packets;

@@ -1,4 +1,5 @@
 #include "recording/H264BoxFormat.h"
+#include "platform/foundation/ConsoleLog.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -114,8 +115,7 @@ void ConvertStreamToBoxFormat(uint8_t* data, uint32_t length)
         at = static_cast<size_t>(next);
     }
     if (at != end) {
-        std::fputs("*** [Error] in converting to box format!!!\n", stdout);
-        std::fflush(stdout);
+        ConsoleLog::print(OrvaLogLevel::Error, ConsoleLog::Stream::StandardOutput, "*** [Error] in converting to box format!!!");
     }
 }
 

@@ -1,4 +1,5 @@
 #include "recording/OrvaMovieAssetCreator.h"
+#include "platform/foundation/ConsoleLog.h"
 
 #include "platform/media/SampleBuffer.h"
 #include "recording/AACAudioSampleGenerator.h"
@@ -94,8 +95,8 @@ int32_t OrvaMovieAssetCreator::AddSampleToMovie(uint8_t* data, uint32_t length, 
         ++mAudioTaken;
         return mAdapter->addAudioSample(sample);
     }
-    std::printf("*** Unsupported media type [%d] -- ignoring data\n", static_cast<int>(type));
-    std::fflush(stdout);
+    ConsoleLog::print(OrvaLogLevel::Error, ConsoleLog::Stream::StandardOutput, "*** Unsupported media type [%d] -- ignoring data",
+                      static_cast<int>(type));
     return kErrorUnsupportedMediaType;
 }
 

@@ -1,4 +1,5 @@
 #include "recording/PCMAudioSampleGenerator.h"
+#include "platform/foundation/ConsoleLog.h"
 
 #include <cstdio>
 
@@ -23,9 +24,9 @@ std::shared_ptr<SampleBuffer> PCMAudioSampleGenerator::CreateSample(const uint8_
                                                                     uint64_t timestamp)
 {
     if (mLastTimestamp > timestamp) {
-        std::printf("[WARNING]: Dropping out of order audio packet [last = %llu, pts = %llu]\n",
-                    static_cast<unsigned long long>(mLastTimestamp), static_cast<unsigned long long>(timestamp));
-        std::fflush(stdout);
+        ConsoleLog::print(OrvaLogLevel::Warning, ConsoleLog::Stream::StandardOutput,
+                          "[WARNING]: Dropping out of order audio packet [last = %llu, pts = %llu]",
+                          static_cast<unsigned long long>(mLastTimestamp), static_cast<unsigned long long>(timestamp));
         return nullptr;
     }
     mLastTimestamp = timestamp;
@@ -43,8 +44,8 @@ std::shared_ptr<SampleBuffer> PCMAudioSampleGenerator::CreateSample(const uint8_
     } else if (mNextTime < timestamp && d > 0) {
         silent = (timestamp - mNextTime) / d;
         if (silent >= 1) {
-            std::printf("[WARNING]: Inserting %d silence packets!!!\n", static_cast<int>(silent));
-            std::fflush(stdout);
+            ConsoleLog::print(OrvaLogLevel::Warning, ConsoleLog::Stream::StandardOutput,
+                              "[WARNING]: Inserting %d silence packets!!!", static_cast<int>(silent));
             mSilentPackets += silent;
         }
     }

@@ -11,6 +11,10 @@
 #include "platform/writer/MovieProbe.h"
 #include <orva/Value.h>
 
+#include <orva/OrvaLog.h>
+#include "platform/foundation/SystemLog.h"
+#include <orva/OrvaMovieCreator.h>
+#include <mutex>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -330,4 +334,43 @@ TEST_F(FilesBeside, InputsThatAreNotRegularFilesAreRefusedAtOnce)
     EXPECT_EQ(fm.readRegularFile(file, 4, &error), std::optional<std::string>("four"));
     EXPECT_FALSE(fm.readRegularFile(file, 3, &error));
     EXPECT_NE(error.find("is larger than"), std::string::npos);
+}
+
+TEST(LogSink, AHostThatSetsASinkGetsEveryConsoleLineAndItsStandardOutputStaysEmpty)
+{
+    std::vector<std::pair<OrvaLogLevel, std::string>> lines;
+    std::mutex mutex;
+    OrvaSetLogSink([&](OrvaLogLevel level, const std::string& line) {
+        std::lock_guard lock(mutex);
+        lines.emplace_back(level, line);
+    });
+    char folder[] = "/tmp/orva-log-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(folder));
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    {
+        // A movie's writer says when it starts and finishes; the PCM generator warns of
+        // silence it puts in; the system log has its lines.
+        auto creator = CreateMovieCreator((std::string(folder) + "/m.mov").c_str());
+        _OrvaAudioDescription audio{0x636D, 1, 16000, 16};
+        ASSERT_EQ(creator->Open(nullptr, &audio), 0);
+        std::vector<uint8_t> sound(320);
+        (void)creator->AddSampleToMovie(sound.data(), 320, 1000000, OrvaMovieCreator::Audio);
+        (void)creator->AddSampleToMovie(sound.data(), 320, 1100000, OrvaMovieCreator::Audio);
+        (void)creator->Close();
+        SystemLog::log("a system log line");
+    }
+    const std::string printed = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+    OrvaSetLogSink(nullptr);
+    std::filesystem::remove_all(folder);
+    EXPECT_EQ(printed, "") << "nothing behind the host's back";
+    std::lock_guard lock(mutex);
+    auto has = [&](OrvaLogLevel level, const std::string& start) {
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const auto& l) { return l.first == level && l.second.rfind(start, 0) == 0; });
+    };
+    EXPECT_TRUE(has(OrvaLogLevel::Info, "Starting writing ["));
+    EXPECT_TRUE(has(OrvaLogLevel::Info, "Finished writing ["));
+    EXPECT_TRUE(has(OrvaLogLevel::Warning, "[WARNING]: Inserting 9 silence packets!!!"));
+    EXPECT_TRUE(has(OrvaLogLevel::Info, "a system log line"));
 }

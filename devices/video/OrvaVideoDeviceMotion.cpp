@@ -1,5 +1,6 @@
 // Relative pan/tilt motion: 125 ms bursts on the device's serial queue.
 #include "devices/video/OrvaPropertySets.h"
+#include "platform/foundation/ConsoleLog.h"
 #include <orva/OrvaVideoDevice.h>
 
 #include "platform/foundation/DispatchQueue.h"
@@ -72,12 +73,12 @@ bool OrvaVideoDevice::isPTZRelativeSupported()
     std::vector<uint32_t> ids((size + sizeof(uint32_t) - 1) / sizeof(uint32_t));
     const int32_t result = VCI_Enum_Property_Items(mHandle.load(), &set, ids.data(), &size, &count);
     if (result != ZI_OK) {
-        std::printf("\n VCI_Enum_Property_Items is failed with error %d", result);
+        ConsoleLog::print(OrvaLogLevel::Error, ConsoleLog::Stream::StandardOutput, "\n VCI_Enum_Property_Items is failed with error %d", result);
         return false;
     }
     if (ids.empty()) return false;
     for (uint32_t i = 0; i < count && i < ids.size(); ++i) {
-        std::printf("item %d = %u \n", static_cast<int>(i), ids[i]);
+        ConsoleLog::print(OrvaLogLevel::Info, ConsoleLog::Stream::StandardOutput, "item %d = %u ", static_cast<int>(i), ids[i]);
         if (ids[i] == kRelativePanTiltValue) return true;
     }
     return false;

@@ -12,6 +12,7 @@
 #include <orva/OrvaAudioDevice.h>
 #include <orva/OrvaDeviceInfo.h>
 #include <orva/OrvaDeviceManager.h>
+#include <orva/OrvaLog.h>
 #include <orva/OrvaMovieCreator.h>
 #include <orva/OrvaRecordSession.h>
 #include <orva/OrvaRecorder.h>

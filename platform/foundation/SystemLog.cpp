@@ -1,5 +1,7 @@
 #include "platform/foundation/SystemLog.h"
 
+#include "platform/foundation/ConsoleLog.h"
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -64,7 +66,7 @@ void SystemLog::write(const std::string& line)
         echo = s.echo;
     }
     syslog(LOG_NOTICE, "%s", line.c_str());
-    if (echo) {
+    if (!ConsoleLog::toSink(OrvaLogLevel::Info, line) && echo) {
         timeval tv{};
         gettimeofday(&tv, nullptr);
         tm local{};

@@ -1,5 +1,6 @@
 // The system log: each line goes to syslog(3) and, like the platform's logger, to
-// standard error with a time stamp and the process name. Callable from any thread;
+// standard error with a time stamp and the process name (or, instead, to the host's
+// log sink when it set one: include/orva/OrvaLog.h). Callable from any thread;
 // a line is written whole. Tests and hosts can capture lines through a hook, which
 // runs on the logging thread.
 #pragma once

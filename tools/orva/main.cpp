@@ -4,6 +4,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/SystemLog.h"
 
+#include <orva/OrvaLog.h>
 #include <orva/OrvaVersion.h>
 
 #include <cstdio>
@@ -352,6 +353,10 @@ int main(int argc, char** argv)
     allVendors = allVendors || invocation->flag("all-vendors");
     log = log || invocation->flag("log") || envSet("ORVA_LOG");
     setUpOutput(log);
+    // The component's console lines: on standard error with --log, else nowhere.
+    orva::OrvaSetLogSink([log](orva::OrvaLogLevel, const std::string& line) {
+        if (log) std::fprintf(err(), "%s\n", line.c_str());
+    });
     orva::SystemLog::setEchoToStandardError(log);
     if (allVendors) setenv("ORVA_ALL_VENDORS", "1", 1);
     // Watching follows the system's own devices (a camera plugged in later is what a
