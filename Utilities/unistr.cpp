@@ -101,7 +101,7 @@ uint32_t unistr_copy(unichar* dst, const unichar* src, uint32_t capacity)
 bool unistr_equal(const unichar* str1, const unichar* str2)
 {
     if (!(str1 != NULL && str2 != NULL)) {
-        ConsoleLog::print(OrvaLogLevel::Error, ConsoleLog::Stream::StandardError, "Assertion failed: (str1 != NULL && str2 != NULL), function unistr_equal, file %s, line %d.",
+        ConsoleLog::print(OrvaLogLevel::Error, ConsoleLog::Stream::StandardError, "Assertion failed: (str1 != NULL && str2 != NULL), function unistr_equal, file %s, line %d.\n",
                      __FILE__, __LINE__);
         std::abort();
     }

@@ -50,7 +50,7 @@ std::shared_ptr<SampleBuffer> AACAudioSampleGenerator::CreateSample(const uint8_
                                                                     uint64_t timestamp)
 {
     if (mLastTimestamp > timestamp) {
-        ConsoleLog::print(OrvaLogLevel::Warning, ConsoleLog::Stream::StandardError, "[WARNING]: Dropping out of order audio packet [pts = %llu, last = %llu]",
+        ConsoleLog::print(OrvaLogLevel::Warning, ConsoleLog::Stream::StandardError, "[WARNING]: Dropping out of order audio packet [pts = %llu, last = %llu]\n",
                      static_cast<unsigned long long>(timestamp), static_cast<unsigned long long>(mLastTimestamp));
         return nullptr;
     }
@@ -64,7 +64,7 @@ std::shared_ptr<SampleBuffer> AACAudioSampleGenerator::CreateSample(const uint8_
         const auto& silence = silentPacket();
         if (timestamp > next + 2 * p && p > 0 && !silence.empty()) {
             const uint64_t n = (timestamp - next) / p; // at least 2
-            ConsoleLog::print(OrvaLogLevel::Warning, ConsoleLog::Stream::StandardError, "[WARNING]: Inserting %d silence packets", static_cast<int>(n));
+            ConsoleLog::print(OrvaLogLevel::Warning, ConsoleLog::Stream::StandardError, "[WARNING]: Inserting %d silence packets\n", static_cast<int>(n));
             if (!mFirstSamplePending) mSilentPackets += n;
             std::vector<Buffer> buffers;
             std::vector<AudioStreamPacketDescription> packets;

@@ -76,7 +76,7 @@ void AVAssetWriterAdapter::setup()
         mWriterQueue = DispatchQueue::create("Media Writer Queue");
     }
     ConsoleLog::print(OrvaLogLevel::Info, ConsoleLog::Stream::StandardOutput,
-                      "Starting writing [%s] with audio = %p, video = %p", mPath.c_str(),
+                      "Starting writing [%s] with audio = %p, video = %p\n", mPath.c_str(),
                       static_cast<void*>(mAudioInput.get()), static_cast<void*>(mVideoInput.get()));
 }
 
@@ -89,7 +89,7 @@ int32_t AVAssetWriterAdapter::addVideoSample(const std::shared_ptr<SampleBuffer>
         const Value depends = sample->sampleAttachmentsIfPresent().get(kSampleAttachmentKey_DependsOnOthers);
         const bool independent = depends.number() && !depends.number()->boolValue();
         if (format && format->mediaSubType() == kCodecAVC1 && !independent) {
-            ConsoleLog::print(OrvaLogLevel::Warning, ConsoleLog::Stream::StandardOutput, "Samples are being discarded!!!");
+            ConsoleLog::print(OrvaLogLevel::Warning, ConsoleLog::Stream::StandardOutput, "Samples are being discarded!!!\n");
             return lost(true, 0);
         }
         mWaitingForKeyFrame = false;
@@ -128,7 +128,7 @@ int32_t AVAssetWriterAdapter::addSample(const std::shared_ptr<SampleBuffer>& sam
     const double pts = sample ? sample->timing().presentationTimeStamp.seconds() : 0;
     if (sample && !queue.enqueue(sample)) {
         // Said once per run of losses of the track, not once per sample.
-        if (!dropping) ConsoleLog::print(OrvaLogLevel::Error, ConsoleLog::Stream::StandardError, "[FATAL] dropping packet!");
+        if (!dropping) ConsoleLog::print(OrvaLogLevel::Error, ConsoleLog::Stream::StandardError, "[FATAL] dropping packet!\n");
         dropping = true;
         (void)lost(video, 0);
     } else {
@@ -293,7 +293,7 @@ void AVAssetWriterAdapter::finish()
         while (mVideoQueue.dequeue()) (void)lost(true, 0);
         mFinished = true;
     }
-    ConsoleLog::print(OrvaLogLevel::Info, ConsoleLog::Stream::StandardOutput, "Finished writing [%s]", mPath.c_str());
+    ConsoleLog::print(OrvaLogLevel::Info, ConsoleLog::Stream::StandardOutput, "Finished writing [%s]\n", mPath.c_str());
 }
 
 } // namespace orva

@@ -115,7 +115,7 @@ void ConvertStreamToBoxFormat(uint8_t* data, uint32_t length)
         at = static_cast<size_t>(next);
     }
     if (at != end) {
-        ConsoleLog::print(OrvaLogLevel::Error, ConsoleLog::Stream::StandardOutput, "*** [Error] in converting to box format!!!");
+        ConsoleLog::print(OrvaLogLevel::Error, ConsoleLog::Stream::StandardOutput, "*** [Error] in converting to box format!!!\n");
     }
 }
 

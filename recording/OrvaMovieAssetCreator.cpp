@@ -95,7 +95,7 @@ int32_t OrvaMovieAssetCreator::AddSampleToMovie(uint8_t* data, uint32_t length, 
         ++mAudioTaken;
         return mAdapter->addAudioSample(sample);
     }
-    ConsoleLog::print(OrvaLogLevel::Error, ConsoleLog::Stream::StandardOutput, "*** Unsupported media type [%d] -- ignoring data",
+    ConsoleLog::print(OrvaLogLevel::Error, ConsoleLog::Stream::StandardOutput, "*** Unsupported media type [%d] -- ignoring data\n",
                       static_cast<int>(type));
     return kErrorUnsupportedMediaType;
 }

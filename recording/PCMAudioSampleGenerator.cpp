@@ -25,7 +25,7 @@ std::shared_ptr<SampleBuffer> PCMAudioSampleGenerator::CreateSample(const uint8_
 {
     if (mLastTimestamp > timestamp) {
         ConsoleLog::print(OrvaLogLevel::Warning, ConsoleLog::Stream::StandardOutput,
-                          "[WARNING]: Dropping out of order audio packet [last = %llu, pts = %llu]",
+                          "[WARNING]: Dropping out of order audio packet [last = %llu, pts = %llu]\n",
                           static_cast<unsigned long long>(mLastTimestamp), static_cast<unsigned long long>(timestamp));
         return nullptr;
     }
@@ -45,7 +45,7 @@ std::shared_ptr<SampleBuffer> PCMAudioSampleGenerator::CreateSample(const uint8_
         silent = (timestamp - mNextTime) / d;
         if (silent >= 1) {
             ConsoleLog::print(OrvaLogLevel::Warning, ConsoleLog::Stream::StandardOutput,
-                              "[WARNING]: Inserting %d silence packets!!!", static_cast<int>(silent));
+                              "[WARNING]: Inserting %d silence packets!!!\n", static_cast<int>(silent));
             mSilentPackets += silent;
         }
     }

@@ -78,7 +78,7 @@ bool OrvaVideoDevice::isPTZRelativeSupported()
     }
     if (ids.empty()) return false;
     for (uint32_t i = 0; i < count && i < ids.size(); ++i) {
-        ConsoleLog::print(OrvaLogLevel::Info, ConsoleLog::Stream::StandardOutput, "item %d = %u ", static_cast<int>(i), ids[i]);
+        ConsoleLog::print(OrvaLogLevel::Info, ConsoleLog::Stream::StandardOutput, "item %d = %u \n", static_cast<int>(i), ids[i]);
         if (ids[i] == kRelativePanTiltValue) return true;
     }
     return false;

@@ -42,11 +42,12 @@ void ConsoleLog::print(OrvaLogLevel level, Stream stream, const char* format, ..
     const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
     va_end(args);
     if (n < 0) return;
-    std::string line(buffer, std::min<size_t>(static_cast<size_t>(n), sizeof buffer - 1));
-    if (!line.empty() && line.back() == '\n') line.pop_back();
-    if (toSink(level, line)) return;
+    const std::string text(buffer, std::min<size_t>(static_cast<size_t>(n), sizeof buffer - 1));
+    // The sink gets the line without the line ends around it; a stream, the text as it is.
+    const size_t first = text.find_first_not_of('\n'), last = text.find_last_not_of('\n');
+    if (toSink(level, first == std::string::npos ? std::string() : text.substr(first, last - first + 1))) return;
     FILE* out = stream == Stream::StandardOutput ? stdout : stderr;
-    std::fprintf(out, "%s\n", line.c_str());
+    std::fputs(text.c_str(), out);
     std::fflush(out);
 }
 

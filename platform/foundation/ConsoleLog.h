@@ -11,7 +11,8 @@ namespace orva {
 class ConsoleLog {
 public:
     enum class Stream { StandardOutput, StandardError };
-    // A line (its own line end is not needed; a trailing one is dropped).
+    // A line, as printf would print it on the stream (the sink gets it without its
+    // line ends).
     static void print(OrvaLogLevel level, Stream stream, const char* format, ...) __attribute__((format(printf, 3, 4)));
     // A system-log line: to the sink, when one is set (true); false to echo it.
     static bool toSink(OrvaLogLevel level, const std::string& line);
