@@ -30,20 +30,25 @@ env -u LD_LIBRARY_PATH ORVA_SIMULATE=1 "$prefix/bin/orva" devices | grep -q "Orv
 env -u LD_LIBRARY_PATH "$prefix/bin/orva" catalogue > /dev/null || fail "the installed orva has no sample catalogue"
 
 # Each public header on its own, with only the installed include folder (no
-# third-party include path: a header that needs one fails here).
-for header in "$prefix"/include/orva-1/orva/*.h; do
-  echo "#include <orva/$(basename "$header")>" |
-    c++ -std=c++20 -Wall -Wextra -Werror -fsyntax-only -I"$prefix/include/orva-1" -x c++ - ||
-    fail "$(basename "$header") does not compile on its own"
+# third-party include path: a header that needs one fails here), with GCC and clang.
+for compiler in g++ clang++; do
+  for header in "$prefix"/include/orva-1/orva/*.h; do
+    echo "#include <orva/$(basename "$header")>" |
+      "$compiler" -std=c++20 -Wall -Wextra -pedantic -Werror -fsyntax-only -I"$prefix/include/orva-1" -x c++ - ||
+      fail "$(basename "$header") does not compile on its own with $compiler"
+  done
 done
 
-# The examples, from the prefix alone: pkg-config, then find_package.
+# The examples, from the prefix alone: pkg-config (with GCC and clang), then find_package.
 export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
 mkdir -p "$work/pkg-config"
 for example in devices record meter; do
-  # shellcheck disable=SC2046
-  c++ -std=c++20 -Wall -Wextra -Werror "$source/examples/$example.cpp" $(pkg-config --cflags --libs orva) \
-    -o "$work/pkg-config/orva-example-$example"
+  for compiler in g++ clang++; do
+    # shellcheck disable=SC2046
+    "$compiler" -std=c++20 -Wall -Wextra -pedantic -Werror "$source/examples/$example.cpp" \
+      $(pkg-config --cflags --libs orva) -o "$work/pkg-config/orva-example-$example-$compiler"
+  done
+  cp "$work/pkg-config/orva-example-$example-clang++" "$work/pkg-config/orva-example-$example"
 done
 cmake -S "$source/examples" -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" > /dev/null
 cmake --build "$work/cmake" > /dev/null

@@ -19,7 +19,7 @@ namespace orva {
 using unichar = uint16_t;
 
 /// Number of units before the 0 unit.
-ORVA_EXPORT [[nodiscard]] size_t unistr_length(const unichar* str);
+[[nodiscard]] ORVA_EXPORT size_t unistr_length(const unichar* str);
 
 /// Copies at most capacity - 1 units, stopping at the source's 0 unit, and always ends
 /// the destination with a 0 unit; answers the number of units copied. A capacity of 0
@@ -28,13 +28,13 @@ ORVA_EXPORT uint32_t unistr_copy(unichar* dst, const unichar* src, uint32_t capa
 
 /// True when both strings have the same units and the same length. A null argument
 /// stops the process with an assertion failure.
-ORVA_EXPORT [[nodiscard]] bool unistr_equal(const unichar* str1, const unichar* str2);
+[[nodiscard]] ORVA_EXPORT bool unistr_equal(const unichar* str1, const unichar* str2);
 
 /// Writes all of the text's UTF-16 units and a 0 unit; dst must hold them.
 ORVA_EXPORT void unistr_copyFromCFString(unichar* dst, const std::string& str);
 
 /// A new text string of the units before the 0 unit.
-ORVA_EXPORT [[nodiscard]] std::string unistr_createCFString(const unichar* str);
+[[nodiscard]] ORVA_EXPORT std::string unistr_createCFString(const unichar* str);
 
 /// Writes the string as zero-terminated UTF-8. When it does not fit, as many whole
 /// characters as fit are written, then the 0 byte. A capacity of 0 writes nothing.
