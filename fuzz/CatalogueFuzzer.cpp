@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     (void)retrieveForPath(root, bytes.substr(0, 64));
     (void)root.description();
     // The product ids a catalogue names, and one it may not.
-    for (uint32_t pid : {0x08E4u, 0x01A2u, static_cast<uint32_t>(size & 0xFFFF)}) {
+    for (uint32_t pid : {0x7E01u, 0x01A2u, static_cast<uint32_t>(size & 0xFFFF)}) {
         const SMResolutionInfo info(root, pid);
         uint32_t count = 0;
         if (info.getResolutionCount(&count) == 0)

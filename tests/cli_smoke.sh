@@ -82,11 +82,11 @@ check format-junk 2 "" "not \"avc1:1280x720junk\"" -- "$orva" capture --format a
 check seconds-junk 2 "" "positive number of seconds" -- "$orva" meter --seconds 1s
 check record-empty-name 2 "" "empty" -- "$orva" record ""
 check record-bad-format 2 "" "avc1:WIDTHxHEIGHT" -- "$orva" record --video avc1 "$work/r2.mov"
-check catalogue 0 "product 0x08E4: 10 resolutions" "" -- "$orva" catalogue
-check catalogue-decimal 0 "1280x720 for avc1: yes" "" -- "$orva" catalogue --pid 2276 --codec avc1 --size 1280x720
-check catalogue-hex 0 "1280x720 for avc1: yes" "" -- "$orva" catalogue --pid 0x08E4 --codec avc1 --size 1280x720
+check catalogue 0 "product 0x7E01: 10 resolutions" "" -- "$orva" catalogue
+check catalogue-decimal 0 "1280x720 for avc1: yes" "" -- "$orva" catalogue --pid 32257 --codec avc1 --size 1280x720
+check catalogue-hex 0 "1280x720 for avc1: yes" "" -- "$orva" catalogue --pid 0x7E01 --codec avc1 --size 1280x720
 check catalogue-missing 1 "not in the catalogue" "" -- "$orva" catalogue --pid 0x1234
-check catalogue-no 1 "for avc1: no" "" -- "$orva" catalogue --pid 0x08E4 --codec avc1 --size 1x1
+check catalogue-no 1 "for avc1: no" "" -- "$orva" catalogue --pid 0x7E01 --codec avc1 --size 1x1
 
 # Files: never lose what is there; validate before touching anything.
 echo keep >"$work/keep.mov"

@@ -1,7 +1,6 @@
-// Configuration: the camera models whose zoom maximum the firmware reports wrongly,
-// and the maximum the component reports for each instead (in this order). The
-// simulated bus's "PTZ" virtual camera (0x08E6) and its built-in camera (0x08E4)
-// are two of these models.
+// Configuration: the maker's camera models whose zoom maximum the firmware reports
+// wrongly, and the maximum the component reports for each instead (in this order).
+// (The virtual cameras have product IDs of their own, 0x7E01 and 0x7E03.)
 #pragma once
 
 #include <cstdint>

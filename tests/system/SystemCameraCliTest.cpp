@@ -102,7 +102,7 @@ TEST_F(OrvaOnASystemCamera, ACameraUnpluggedMidCaptureEndsItAtOnce)
     testbed.uevent(node, "remove"); // reaches the child through the testbed it shares
     EXPECT_EQ(child->wait(), 1) << "ended by the removal, long before its 60 s";
     const std::string said = orva.errors();
-    EXPECT_NE(said.find("Camera was unplugged; what it sent before is kept"), std::string::npos) << said;
+    EXPECT_NE(said.find("Webcam was unplugged; what it sent before is kept"), std::string::npos) << said;
     EXPECT_EQ(said.find("no camera found"), std::string::npos) << "the system's camera, not the virtual one: " << said;
     EXPECT_EQ(readFile(orva.path("yuyv.2vuy")).size() % (640 * 480 * 2), 0u) << "whole frames only";
 }

@@ -119,11 +119,11 @@ const std::vector<Command>& commands()
          "A resolution catalogue (default: the shipped sample) as a table per product, or a lookup: is the size "
          "there (for the codec), is the codec there. Codecs are avc1 and 2vuy. Exit 1 when an answer is no or the "
          "product is not in the catalogue.",
-         {{"pid", 0, "PID", "the product id: decimal, or hexadecimal with 0x (0x08E4)"},
+         {{"pid", 0, "PID", "the product id: decimal, or hexadecimal with 0x (0x7E01)"},
           {"codec", 0, "CODEC", "avc1 or 2vuy"},
           {"size", 0, "WIDTHxHEIGHT", "a frame size to look up"},
           {"interpolated", 0, nullptr, "look up the interpolated size"}},
-         {"catalogue", "catalogue --pid 0x08E4 --codec avc1 --size 1280x720"},
+         {"catalogue", "catalogue --pid 0x7E01 --codec avc1 --size 1280x720"},
          0, 1, 0, true, false, runCatalogue},
         {"audio-formats", "[MIC]", "The microphone's wave formats.",
          {},

@@ -34,6 +34,12 @@ extern "C" {
  * answers its full length in bytes. */
 ZI_EXPORT int32_t ZISys_Describe(char* buffer, uint32_t size);
 
+/* The cameras of the maker (of any vendor with ORVA_ALL_VENDORS) that are attached
+ * but cannot be used: a line each, "NODE: reason" (with what to do, such as the group
+ * to join), written and answered as ZISys_Describe does; 0 when there is none. A host
+ * tells "no camera" from "a camera it may not use" by it. */
+ZI_EXPORT int32_t ZISys_UnusableCameras(char* buffer, uint32_t size);
+
 typedef struct ZISysDeviceFileOps {
     void* context;
     int (*open)(void* context, const char* path, int flags);

@@ -20,7 +20,9 @@ constexpr Uuid kImageGeometry{0x49, 0xE4, 0x02, 0x15, 0xF4, 0x34, 0x47, 0xFE,
                               0xB1, 0x58, 0x0E, 0x88, 0x50, 0x23, 0xE5, 0x1B};
 constexpr Uuid kSunwise{0xF7, 0x54, 0x49, 0x96, 0x08, 0x19, 0x4E, 0xC2,
                         0x99, 0x7E, 0xAA, 0x41, 0x88, 0x79, 0x64, 0xEA};
-constexpr uint16_t kPtzProductID = 0x08E6;
+// Models with an absolute pan/tilt head: the maker's PTZ camera (0x08E6), and the
+// virtual PTZ camera (a product ID of its own, never a real product's).
+constexpr uint16_t kPtzProductID = 0x08E6, kVirtualPtzProductID = 0x7E03;
 constexpr Uuid kDeviceInfo{0x69, 0x67, 0x8E, 0xE4, 0x41, 0x0F, 0x40, 0xDB,
                            0xA8, 0x50, 0x74, 0x20, 0xD7, 0xD8, 0x24, 0x0E};
 
@@ -111,7 +113,7 @@ void describeDefaultCamera(Device& device)
     range<uint8_t>(device, kImageGeometry, 13, 0, 0, 0, 1);                     // mirror
     range<uint8_t>(device, kSunwise, 6, 0, 0, 0, 1);                            // Sunwise
     block(device, kDeviceInfo, 4, {0x03, 0x07});                                // sensor: CMOS, type 7
-    if (device.productID == kPtzProductID) {
+    if (device.productID == kPtzProductID || device.productID == kVirtualPtzProductID) {
         // The PTZ model also has an absolute pan/tilt head (arc-seconds, pan then tilt).
         auto& set = setFor(device, kCameraTerminal);
         Property p;
@@ -143,9 +145,9 @@ void Bus::plugBuiltIns()
     ZISimDeviceDesc camera{};
     camera.type = ZISIM_CAMERA;
     camera.path = ZISIM_BUILTIN_CAMERA_PATH;
-    camera.name = "ZI Virtual Camera";
+    camera.name = "Orva Virtual Camera";
     camera.vendorID = 0x2E7A;
-    camera.productID = 0x08E4;
+    camera.productID = 0x7E01; // the virtual devices' own product IDs, never a real product's
     camera.revision = 0x0102;
     camera.withDefaultDescription = 1;
     plug(camera, true);
@@ -153,9 +155,9 @@ void Bus::plugBuiltIns()
     ZISimDeviceDesc mic{};
     mic.type = ZISIM_MICROPHONE;
     mic.path = ZISIM_BUILTIN_MICROPHONE_PATH;
-    mic.name = "ZI Virtual Microphone";
+    mic.name = "Orva Virtual Microphone";
     mic.vendorID = 0x2E7A;
-    mic.productID = 0x08E5;
+    mic.productID = 0x7E02;
     mic.revision = 0x0102;
     mic.withDefaultDescription = 1;
     plug(mic, true);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 #include <grp.h>
 #include <sys/stat.h>
 
@@ -60,6 +61,27 @@ std::string cameraReport()
     return text;
 }
 
+// Cameras attached but not usable: a node of the maker's USB device that could not be
+// opened, once per device (its metadata node fails alike).
+std::string unusableCameras()
+{
+    CameraDirectory directory;
+    if (!directory.start(false)) return {};
+    std::string text;
+    std::vector<std::string> devices;
+    for (const auto& node : directory.all()) {
+        if (node.listed || node.openError == 0) continue;
+        if (!CameraDirectory::allVendors() && node.vendorID != ZI_MAKER_VENDOR_ID) continue;
+        const std::string device = node.bus.empty() ? node.node : node.bus;
+        if (std::find(devices.begin(), devices.end(), device) != devices.end()) continue;
+        devices.push_back(device);
+        text += node.node + ": " + node.name + " cannot be opened: " + std::strerror(node.openError);
+        if (node.openError == EACCES || node.openError == EPERM) text += permissionAdvice(node);
+        text += "\n";
+    }
+    return text;
+}
+
 std::string microphoneReport()
 {
     std::string text = "Microphones (PipeWire audio sources):\n";
@@ -84,6 +106,17 @@ extern "C" {
 ZI_EXPORT int32_t ZISys_Describe(char* buffer, uint32_t size)
 {
     const std::string text = zi::sys::cameraReport() + zi::sys::microphoneReport();
+    if (buffer && size > 0) {
+        const size_t n = std::min<size_t>(text.size(), size - 1);
+        std::memcpy(buffer, text.data(), n);
+        buffer[n] = 0;
+    }
+    return static_cast<int32_t>(text.size());
+}
+
+ZI_EXPORT int32_t ZISys_UnusableCameras(char* buffer, uint32_t size)
+{
+    const std::string text = zi::sys::unusableCameras();
     if (buffer && size > 0) {
         const size_t n = std::min<size_t>(text.size(), size - 1);
         std::memcpy(buffer, text.data(), n);
