@@ -76,7 +76,7 @@ check volume-range 2 "" "0 to 255, not \"300\"" -- "$orva" volume 300
 check volume-negative 2 "" "not \"-1\"" -- "$orva" volume -1
 check volume 0 "volume 128" "" -- "$orva" volume 128
 check mute 0 "mute on" "" -- "$orva" mute on
-check ptz 0 "head position: pan 1" "" -- "$orva" ptz left
+check ptz 0 "head position: pan +1 (1 step left)" "" -- "$orva" ptz left
 check ptz-junk 2 "" "not \"3abc\"" -- "$orva" ptz left 3abc
 check format-junk 2 "" "not \"avc1:1280x720junk\"" -- "$orva" capture --format avc1:1280x720junk
 check seconds-junk 2 "" "positive number of seconds" -- "$orva" meter --seconds 1s

@@ -318,6 +318,8 @@ std::optional<Number> OrvaVideoDevice::getAntiFlickerDefault()
     return Number::numberWithUnsignedChar(value);
 }
 
+ORVA_GET(getAntiFlickerMax, ProcessingUnitSet, kAntiFlicker, kMax, 1, U8, 0)
+
 void OrvaVideoDevice::setAntiFlickerCur(const OptionalNumber& v) { writeInteger(ProcessingUnitSet, kAntiFlicker, 1, v); }
 
 bool OrvaVideoDevice::isMirrorSupported()

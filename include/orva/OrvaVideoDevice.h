@@ -204,9 +204,10 @@ public:
     OptionalNumber isAutoFocusSet();        ///< automatic focus as a boolean; null on failure
     bool getAutoFocusDefault();             ///< automatic focus's default
     bool isAntiFlickerSupported();          ///< whether the camera has anti-flicker
-    OptionalNumber getAntiFlickerCur();     ///< anti-flicker (0 off, 1 50 Hz, 2 60 Hz; 0 after a failure)
+    OptionalNumber getAntiFlickerCur();     ///< anti-flicker (0 off, 1 50 Hz, 2 60 Hz, 3 auto; 0 after a failure)
     void setAntiFlickerCur(const OptionalNumber& value); ///< sets anti-flicker
     OptionalNumber getAntiFlickerDefault(); ///< anti-flicker's default
+    OptionalNumber getAntiFlickerMax();     ///< the highest anti-flicker setting the camera has (3: auto); null when it does not say
     bool isMirrorSupported();               ///< whether the camera can mirror its picture
     OptionalNumber getMirrorDef();          ///< mirror's default; null when not supported
     OptionalNumber getMirrorCur();          ///< mirror; null when not supported

@@ -160,10 +160,17 @@ int runPtz(Invocation& invocation)
         return invocation.fail(kExitFailure, "%s does not take relative pan/tilt moves",
                                camera->deviceInfo()->nameText().c_str());
     }
+    // The head counts its steps from the centre: pan grows to the left, tilt upwards.
+    auto steps = [](const std::optional<Number>& n, const char* plus, const char* minus) -> std::string {
+        if (!n) return "?";
+        const long long v = n->integerValue();
+        if (v == 0) return "0 (centre)";
+        return (v > 0 ? "+" : "") + std::to_string(v) + " (" + std::to_string(v > 0 ? v : -v) + " step" +
+               (v == 1 || v == -1 ? "" : "s") + " " + (v > 0 ? plus : minus) + ")";
+    };
     auto position = [&] {
-        auto pan = camera->getPanRelCur(), tilt = camera->getTiltRelCur();
-        std::fprintf(out(), "  head position: pan %s, tilt %s\n", pan ? pan->description().c_str() : "?",
-                     tilt ? tilt->description().c_str() : "?");
+        std::fprintf(out(), "  head position: pan %s, tilt %s\n", steps(camera->getPanRelCur(), "left", "right").c_str(),
+                     steps(camera->getTiltRelCur(), "up", "down").c_str());
     };
     position();
     if (move == "reset") {

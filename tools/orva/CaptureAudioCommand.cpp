@@ -155,8 +155,7 @@ int runCaptureAudio(Invocation& invocation)
     if (const int32_t started = mic->startCapture(); started != 0) {
         mic->removeDelegate(sink);
         mic->closeDevice();
-        return invocation.fail(kExitFailure, "the microphone did not start (status %d%s)", started,
-                               started == 5 ? ": it is in use" : "");
+        return invocation.fail(kExitFailure, "%s", startFailure(*mic, started).c_str());
     }
     std::fprintf(err(), "Capturing %s from %s for %g s%s%s. Ctrl-C stops.\n", formatText.c_str(),
                  mic->deviceInfo()->nameText().c_str(), *seconds, destination ? " into " : "",

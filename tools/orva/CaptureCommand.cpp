@@ -107,8 +107,7 @@ int runCapture(Invocation& invocation)
     if (started != 0) {
         camera->removeDelegate(sink);
         camera->closeDevice();
-        return invocation.fail(kExitFailure, "the camera did not start (status %d%s)", started,
-                               started == 6 ? ": it is in use" : "");
+        return invocation.fail(kExitFailure, "%s", startFailure(*camera, started).c_str());
     }
     std::fprintf(err(), "Capturing %s from %s for %g s%s%s. Ctrl-C stops.\n", formatText.c_str(),
                  camera->deviceInfo()->nameText().c_str(), *seconds, destination ? " into " : "",

@@ -20,6 +20,7 @@
 
 namespace orva {
 class FormatDescription;
+class OrvaAVDevice;
 class OrvaAudioDevice;
 class OrvaDeviceInfo;
 class OrvaVideoDevice;
@@ -126,17 +127,23 @@ bool runFor(double seconds, double interval, const std::function<void(double ela
 
 // Chooses the devices of the halves a command uses: the simulated bus when asked,
 // else the system's, falling back (with a notice) to the built-in virtual camera or
-// microphone where there is none.
-void chooseDevices(unsigned halves, bool simulate);
+// microphone only where the system has none at all. False after saying why when the
+// maker's camera is attached but cannot be used (permission, ...).
+bool chooseDevices(unsigned halves, bool simulate);
 bool simulatedDevices();
 
-// Picks a camera (or microphone) record by index or name; on a bad choice says what
-// there is and answers null.
+// Picks a camera (or microphone) record, one rule for every command: its index in
+// orva devices, its name, its path as orva prints it, its node (/dev/video0, or a
+// link to it such as /dev/v4l/by-id/...; a PipeWire node name), or its serial number.
+// On a bad choice says what there is and answers null.
 std::shared_ptr<orva::OrvaDeviceInfo> chooseDevice(const Invocation& invocation, bool camera,
                                                    const std::optional<std::string>& choice);
 std::shared_ptr<orva::OrvaVideoDevice> openCamera(const Invocation& invocation, const std::optional<std::string>& choice);
 std::shared_ptr<orva::OrvaAudioDevice> openMicrophone(const Invocation& invocation,
                                                       const std::optional<std::string>& choice);
+// Why a device did not start, as a person can act on it (for a camera in use, the
+// programs that hold its node where /proc tells).
+std::string startFailure(const orva::OrvaAVDevice& device, int32_t status);
 
 // Formats as the commands spell them: avc1:1280x720, lpcm:48000:2:16, aac:48000:2.
 struct VideoChoice {

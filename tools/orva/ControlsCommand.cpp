@@ -23,7 +23,11 @@ struct Control {
     Getter min, max, def, cur;
     Setter set;
     std::function<std::string(OrvaVideoDevice&)> autoMode; // empty when the control has none
+    // A menu's labels by value (anti-flicker), or a switch's (mirror: off, on).
+    std::vector<const char*> labels = {};
 };
+
+const std::vector<const char*> kOffOn = {"off", "on"};
 
 std::string onOff(bool on)
 {
@@ -64,9 +68,11 @@ const std::vector<Control>& controls()
          nullptr},
         {"tilt-relative", &V::getTiltRelMin, &V::getTiltRelMax, &V::getTiltRelDef, &V::getTiltRelCur,
          &V::setTiltRelCur, nullptr},
-        {"anti-flicker", nullptr, nullptr, &V::getAntiFlickerDefault, &V::getAntiFlickerCur, &V::setAntiFlickerCur,
-         nullptr},
-        {"mirror", nullptr, nullptr, &V::getMirrorDef, &V::getMirrorCur, &V::setMirrorCur, nullptr},
+        // The power-line frequency the exposure avoids beating with; cameras without an
+        // automatic setting say their highest is 2.
+        {"anti-flicker", nullptr, &V::getAntiFlickerMax, &V::getAntiFlickerDefault, &V::getAntiFlickerCur,
+         &V::setAntiFlickerCur, nullptr, {"off", "50hz", "60hz", "auto"}},
+        {"mirror", nullptr, nullptr, &V::getMirrorDef, &V::getMirrorCur, &V::setMirrorCur, nullptr, kOffOn},
     };
     return table;
 }
@@ -76,10 +82,18 @@ std::string text(const std::optional<Number>& n)
     return n ? n->description() : "-";
 }
 
+// A value as a person reads it: a menu's or switch's label, else the number.
+std::string text(const Control& c, const std::optional<Number>& n)
+{
+    if (n && !c.labels.empty() && n->integerValue() >= 0 && n->integerValue() < static_cast<int64_t>(c.labels.size()))
+        return c.labels[static_cast<size_t>(n->integerValue())];
+    return text(n);
+}
+
 bool parseOnOff(const std::string& s, bool& on)
 {
-    if (s == "on" || s == "1" || s == "yes") return on = true, true;
-    if (s == "off" || s == "0" || s == "no") return on = false, true;
+    if (s == "on" || s == "1" || s == "yes" || s == "true") return on = true, true;
+    if (s == "off" || s == "0" || s == "no" || s == "false") return on = false, true;
     return false;
 }
 
@@ -121,16 +135,38 @@ int setControl(const Invocation& invocation, OrvaVideoDevice& camera, const std:
         const auto max = c.max ? (camera.*c.max)() : std::nullopt;
         if (!(camera.*c.cur)() && !(camera.*c.def)())
             return invocation.fail(kExitFailure, "%s has no %s control", camera.deviceInfo()->nameText().c_str(), c.name);
-        // The control's own range, else what the library's 32-bit values hold.
-        const auto value = invocation.integer(valueText, name, min ? min->integerValue() : INT32_MIN,
-                                              max ? max->integerValue() : INT32_MAX);
-        if (!value) return kExitUsage;
+        std::optional<int64_t> value;
+        if (!c.labels.empty()) {
+            // A menu or a switch: its labels (or their numbers), up to what the camera has.
+            const int64_t highest = max ? std::min<int64_t>(max->integerValue(), static_cast<int64_t>(c.labels.size()) - 1)
+                                        : static_cast<int64_t>(c.labels.size()) - 1;
+            bool on = false;
+            const std::string asked = lower(valueText);
+            for (int64_t i = 0; i <= highest; ++i)
+                if (asked == c.labels[static_cast<size_t>(i)] || asked == std::to_string(i)) value = i;
+            if (!value && c.labels == kOffOn && parseOnOff(asked, on)) value = on ? 1 : 0;
+            if (!value) {
+                std::string choices;
+                for (int64_t i = 0; i <= highest; ++i)
+                    choices += std::string(i ? ", " : "") + c.labels[static_cast<size_t>(i)] + " (" + std::to_string(i) + ")";
+                return invocation.fail(kExitUsage, "%s is one of %s, not \"%s\"", c.name, choices.c_str(),
+                                       valueText.c_str());
+            }
+        } else {
+            // The control's own range, else what the library's 32-bit values hold.
+            value = invocation.integer(valueText, name, min ? min->integerValue() : INT32_MIN,
+                                       max ? max->integerValue() : INT32_MAX);
+            if (!value) return kExitUsage;
+        }
         (camera.*c.set)(Number::numberWithInteger(*value));
         const auto now = (camera.*c.cur)();
-        std::fprintf(out(), "%s is now %s\n", c.name, text(now).c_str());
+        std::fprintf(out(), "%s is now %s\n", c.name, text(c, now).c_str());
         if (!now) return invocation.fail(kExitFailure, "the camera did not answer what %s is now", c.name);
-        if (now->integerValue() != *value)
-            std::fprintf(err(), "orva controls: note: the camera made %lld of %s %lld\n",
+        if (now->integerValue() != *value && !c.labels.empty())
+            return invocation.fail(kExitFailure, "the camera kept %s at %s instead of %s", c.name, text(c, now).c_str(),
+                                   text(c, Number::numberWithInteger(*value)).c_str());
+        if (now->integerValue() != *value) // a camera rounds to its control's step
+            std::fprintf(err(), "orva controls: note: the camera made %lld of %s %lld (its step)\n",
                          static_cast<long long>(now->integerValue()), c.name, static_cast<long long>(*value));
         return kExitOk;
     }
@@ -167,14 +203,20 @@ int runControls(Invocation& invocation)
     }
     OrvaVideoDevice& cam = *camera;
     struct Row {
-        const char* name;
+        const Control* control;
         std::optional<Number> min, max, def, cur;
         std::string autoMode;
     };
     std::vector<Row> rows;
     for (const auto& c : controls()) {
-        Row r{c.name, c.min ? (cam.*c.min)() : std::nullopt, c.max ? (cam.*c.max)() : std::nullopt, (cam.*c.def)(),
+        Row r{&c, c.min ? (cam.*c.min)() : std::nullopt, c.max ? (cam.*c.max)() : std::nullopt, (cam.*c.def)(),
               (cam.*c.cur)(), c.autoMode ? c.autoMode(cam) : ""};
+        if (!c.labels.empty()) {
+            // A menu or switch runs from its first label to its last the camera has.
+            r.min = Number::numberWithInt(0);
+            if (!r.max || r.max->integerValue() >= static_cast<int64_t>(c.labels.size()))
+                r.max = Number::numberWithInt(static_cast<int32_t>(c.labels.size()) - 1);
+        }
         if (r.cur || r.def) rows.push_back(std::move(r)); // else the camera lacks it
     }
     std::optional<Number> fov;
@@ -190,13 +232,19 @@ int runControls(Invocation& invocation)
         JsonWriter json(out());
         json.beginObject().field("device", name).key("controls").beginArray();
         for (const auto& r : rows) {
-            json.beginObject().field("name", r.name);
+            json.beginObject().field("name", r.control->name);
             number(json.key("min"), r.min);
             number(json.key("max"), r.max);
             number(json.key("default"), r.def);
             number(json.key("current"), r.cur);
             json.key("auto");
             r.autoMode.empty() ? json.null() : json.value(r.autoMode);
+            if (!r.control->labels.empty()) {
+                // The labels of the values min to max, and the current one's.
+                json.key("labels").beginArray();
+                for (int64_t i = 0; r.max && i <= r.max->integerValue(); ++i) json.value(r.control->labels[static_cast<size_t>(i)]);
+                json.endArray().field("current_label", text(*r.control, r.cur));
+            }
             json.endObject();
         }
         json.endArray();
@@ -205,10 +253,19 @@ int runControls(Invocation& invocation)
         json.endObject();
     } else {
         std::fprintf(out(), "%s\n", name.c_str());
-        std::fprintf(out(), "  %-14s %8s %8s %8s %8s  %s\n", "control", "min", "max", "default", "current", "auto");
-        for (const auto& r : rows)
-            std::fprintf(out(), "  %-14s %8s %8s %8s %8s  %s\n", r.name, text(r.min).c_str(), text(r.max).c_str(),
-                         text(r.def).c_str(), text(r.cur).c_str(), r.autoMode.c_str());
+        std::fprintf(out(), "  %-14s %8s %8s %8s %8s  %s\n", "control", "min", "max", "default", "current",
+                     "auto, or the values");
+        for (const auto& r : rows) {
+            const Control& c = *r.control;
+            std::string choices = r.autoMode;
+            if (!c.labels.empty()) {
+                choices = "one of";
+                for (int64_t i = 0; r.max && i <= r.max->integerValue(); ++i)
+                    choices += std::string(i ? ", " : " ") + c.labels[static_cast<size_t>(i)];
+            }
+            std::fprintf(out(), "  %-14s %8s %8s %8s %8s  %s\n", c.name, text(c, r.min).c_str(), text(c, r.max).c_str(),
+                         text(c, r.def).c_str(), text(c, r.cur).c_str(), choices.c_str());
+        }
         if (hasFov) std::fprintf(out(), "  %-14s %8s %8s %8s %8s\n", "field-of-view", "", "", "", text(fov).c_str());
         std::fprintf(out(), "  %-14s %8s %8s %8s %8s\n", "sunwise", "", "", "", sunwise ? "on" : "off");
         std::fprintf(out(), "  anti-flicker supported: %s, mirror supported: %s\n", antiFlicker ? "yes" : "no",

@@ -7,7 +7,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <strings.h>
+
+#include <orva/OrvaStatus.h>
 
 using namespace orva;
 
@@ -36,6 +40,19 @@ std::vector<std::string> split(const std::string& text, char separator)
     }
 }
 
+std::string pathOf(const OrvaDeviceInfo& device)
+{
+    const auto path = device.path();
+    return path ? *path : std::string();
+}
+
+// The node of a device's path (/dev/video0; pipewire:NAME; the simulator's path).
+std::string nodeOf(const OrvaDeviceInfo& device)
+{
+    const std::string path = pathOf(device);
+    return path.substr(0, path.find(';'));
+}
+
 // The chosen device of the kind, opened; null after saying why.
 template <typename Device>
 std::shared_ptr<Device> openChosen(const Invocation& invocation, bool camera, const std::optional<std::string>& choice)
@@ -45,14 +62,15 @@ std::shared_ptr<Device> openChosen(const Invocation& invocation, bool camera, co
     auto device = std::dynamic_pointer_cast<Device>(OrvaAVDevice::newDevice(info));
     if (!device) return nullptr;
     if (const int32_t status = device->openDevice(); status != 0) {
-        invocation.fail(kExitFailure, "cannot open \"%s\" (status %d%s)", info->nameText().c_str(), status,
-                        status == 7 ? ": the capture library failed; orva doctor may say why" : "");
+        invocation.fail(kExitFailure, "cannot open %s (%s): %s; orva doctor says why", info->nameText().c_str(),
+                        nodeOf(*info).c_str(), OrvaStatusDescription(status));
         return nullptr;
     }
     return device;
 }
 
 } // namespace
+
 
 std::shared_ptr<OrvaDeviceInfo> chooseDevice(const Invocation& invocation, bool camera,
                                              const std::optional<std::string>& choice)
@@ -65,13 +83,61 @@ std::shared_ptr<OrvaDeviceInfo> chooseDevice(const Invocation& invocation, bool 
         return nullptr;
     }
     if (!choice) return list->front();
-    const bool index = !choice->empty() && choice->size() < 9 && choice->find_first_not_of("0123456789") == std::string::npos;
-    if (index && std::stoul(*choice) < list->size()) return (*list)[std::stoul(*choice)];
+    // One rule for every command: the index, then the path as orva prints it, the
+    // node (or a link to it), the PipeWire node name, the serial number, the name.
+    const std::string& c = *choice;
+    const bool index = !c.empty() && c.size() < 9 && c.find_first_not_of("0123456789") == std::string::npos;
+    if (index && std::stoul(c) < list->size()) return (*list)[std::stoul(c)];
+    std::error_code ec;
+    const std::string real = std::filesystem::exists(c, ec) ? std::filesystem::canonical(c, ec).string() : c;
+    auto matches = [&](const OrvaDeviceInfo& d) {
+        const std::string path = pathOf(d);
+        const std::string node = path.substr(0, path.find(';'));
+        return path == c || node == c || node == real || node == "pipewire:" + c ||
+               path.find(";serial=" + c) != std::string::npos;
+    };
     for (auto& d : *list)
-        if (strcasecmp(d->nameText().c_str(), choice->c_str()) == 0) return d;
-    invocation.fail(kExitFailure, "no %s \"%s\"; the %ss are:", kind, choice->c_str(), kind);
-    for (size_t i = 0; i < list->size(); ++i) std::fprintf(err(), "  [%zu] %s\n", i, (*list)[i]->nameText().c_str());
+        if (matches(*d)) return d;
+    for (auto& d : *list)
+        if (strcasecmp(d->nameText().c_str(), c.c_str()) == 0) return d;
+    invocation.fail(kExitFailure, "no %s \"%s\"; the %ss are (choose by index, name, path, node or serial):", kind,
+                    c.c_str(), kind);
+    for (size_t i = 0; i < list->size(); ++i)
+        std::fprintf(err(), "  [%zu] %s  %s\n", i, (*list)[i]->nameText().c_str(), pathOf(*(*list)[i]).c_str());
     return nullptr;
+}
+
+std::string startFailure(const OrvaAVDevice& device, int32_t status)
+{
+    const auto info = device.deviceInfo();
+    const std::string node = info ? nodeOf(*info) : std::string();
+    const std::string name = (info ? info->nameText() : std::string("the device")) + (node.empty() ? "" : " (" + node + ")");
+    if (status == kOrvaErrorCameraBusy || status == kOrvaErrorMicrophoneBusy) {
+        // Who holds the node, where /proc tells (programs of this user).
+        std::string holders;
+        std::error_code ec;
+        if (!node.empty() && node[0] == '/')
+            for (const auto& process : std::filesystem::directory_iterator("/proc", ec)) {
+                const std::string pid = process.path().filename().string();
+                if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+                std::error_code fdError;
+                for (const auto& fd : std::filesystem::directory_iterator(process.path() / "fd", fdError)) {
+                    std::error_code linkError;
+                    if (std::filesystem::read_symlink(fd.path(), linkError).string() != node) continue;
+                    std::ifstream comm(process.path() / "comm");
+                    std::string command;
+                    std::getline(comm, command);
+                    holders += (holders.empty() ? "" : ", ") + command + " (pid " + pid + ")";
+                    break;
+                }
+            }
+        return name + " is in use by another program" + (holders.empty() ? "" : ": " + holders) +
+               "; close it and try again";
+    }
+    if (status == kOrvaErrorNoFormat)
+        return name + " does not support the chosen format (unsupported; orva formats lists what it offers)";
+    return name + " did not start: " + OrvaStatusDescription(status) + " (status " + std::to_string(status) +
+           "); orva doctor may say why";
 }
 
 std::shared_ptr<OrvaVideoDevice> openCamera(const Invocation& invocation, const std::optional<std::string>& choice)

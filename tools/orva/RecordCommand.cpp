@@ -151,8 +151,9 @@ int runRecord(Invocation& invocation)
         closeDevices();
         if (started == kOrvaErrorCannotCreateFile || started == kOrvaErrorDiskFull)
             return invocation.fail(kExitFailure, "the recording did not start: %s", session->placementError().c_str());
-        return invocation.fail(kExitFailure, "the recording did not start (status %d: %s)", started,
-                               OrvaStatusDescription(started));
+        if (mic && started == kOrvaErrorMicrophoneBusy)
+            return invocation.fail(kExitFailure, "the recording did not start: %s", startFailure(*mic, started).c_str());
+        return invocation.fail(kExitFailure, "the recording did not start: %s", startFailure(*camera, started).c_str());
     }
     std::fprintf(err(), "Recording %s%s%s from %s%s%s into %s for %g s. Ctrl-C stops (the movie is still finished).\n",
                  videoText.c_str(), audio ? " + " : "", audio ? audioText.c_str() : "",

@@ -60,7 +60,8 @@ const std::vector<Command>& commands()
          {"controls", "controls set brightness 40", "controls set auto-focus off"},
          0, 3, 1, true, false, runControls},
         {"ptz", "left|right|up|down|reset [COUNT]", "Relative pan/tilt moves of 125 ms (COUNT 1 to 100), or the "
-                                                   "head's reset.",
+                                                   "head's reset. The head position counts steps from the centre: "
+                                                   "pan + is left, tilt + is up.",
          {kCamera},
          {"ptz left", "ptz up 3", "ptz reset"},
          1, 2, 1, false, false, runPtz},
@@ -361,7 +362,7 @@ int main(int argc, char** argv)
     if (allVendors) setenv("ORVA_ALL_VENDORS", "1", 1);
     // Watching follows the system's own devices (a camera plugged in later is what a
     // watcher waits for), even when it has none yet.
-    chooseDevices(invocation->flag("watch") ? 0 : command->halves, simulate);
+    if (!chooseDevices(invocation->flag("watch") ? 0 : command->halves, simulate)) return kExitFailure;
     const int status = command->run(*invocation);
     std::fflush(out());
     return status;
