@@ -117,6 +117,19 @@ TEST_F(VideoDevice, CaptureParametersFollowTheFormat)
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(lines[0], std::string("VCI_Set_Capture_Parameters(handle=h1, ") + c.expected + ") -> 0");
     }
+    // A host that asks for one of the listed rates gets it; null goes back to 30.
+    const auto vga = format(kCodec2VUY, 640, 480);
+    const auto listed = camera->getSupportedFrameIntervals(*vga);
+    ASSERT_TRUE(listed && listed->size() >= 2);
+    camera->setFrameInterval(std::make_shared<const Number>((*listed)[1]));
+    ZISim_JournalClear();
+    EXPECT_EQ(camera->setCaptureFormat(*vga), 0);
+    EXPECT_NE(calls("VCI_Set_Capture_Parameters").at(0).find("interval=" + std::to_string((*listed)[1].integerValue()) +
+                                                             "/10000000"),
+              std::string::npos);
+    EXPECT_EQ(camera->captureFrameInterval(), static_cast<uint32_t>((*listed)[1].integerValue()));
+    camera->setFrameInterval(nullptr);
+    EXPECT_EQ(camera->captureFrameInterval(), 333333u);
     // A size the camera does not have is refused.
     EXPECT_EQ(camera->setCaptureFormat(*format(kCodecAVC1, 1000, 1000)), 2);
     camera->closeDevice();

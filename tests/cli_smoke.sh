@@ -2,9 +2,11 @@
 # Runs the orva commands against the built-in virtual devices and checks what a person
 # (or a script) would: exit statuses, what goes to standard output and what to standard
 # error, that no file of theirs is lost, strict parsing, JSON that parses, and files
-# other tools read. Usage: cli_smoke.sh ORVA
+# other tools read, JSON documents as docs/cli-json.md describes them, and streams
+# piped into ffprobe. Usage: cli_smoke.sh ORVA CLI-JSON.md
 set -uo pipefail
 orva=$1
+jsonDoc=$2
 work=$(mktemp -d)
 child=""
 cleanup() {
@@ -41,6 +43,23 @@ json() { # json NAME -- COMMAND...: one JSON document on stdout, exit 0
   if "$@" 2>"$err" | jq -e . >/dev/null; then echo "ok   $name"; else fail "$name: not one JSON document"; fi
 }
 
+# documented SECTION -- COMMAND...: the command's JSON (a document, or a line each)
+# has only snake_case keys, each named in the section of docs/cli-json.md whose
+# heading names `orva SECTION`.
+documented() {
+  local section=$1 keys text missing=""
+  shift 2
+  "$@" >"$out" 2>"$err" || { fail "$section JSON: exit $? ($(tail -2 "$err"))"; return; }
+  keys=$(jq -r '[.. | objects | keys[]] | unique[]' "$out" | sort -u) || { fail "$section JSON does not parse"; return; }
+  text=$(awk -v want="\`orva $section" '/^## /{inside = index($0, want " ") || index($0, want "`")} inside' "$jsonDoc")
+  [ -n "$text" ] || { fail "docs/cli-json.md has no section for orva $section"; return; }
+  for k in $keys; do
+    [[ $k =~ ^[a-z][a-z0-9_]*$ ]] || missing="$missing $k(not snake_case)"
+    grep -Fq -e "\"$k\"" -e "\`$k\`" <<<"$text" || missing="$missing $k"
+  done
+  if [ -n "$missing" ]; then fail "orva $section JSON keys not in docs/cli-json.md:$missing"; else echo "ok   $section JSON as documented"; fi
+}
+
 # Every command explains itself, with an example.
 for c in devices formats controls ptz info capture record repair probe doctor overlay catalogue \
          audio-formats meter volume mute capture-audio; do
@@ -66,6 +85,8 @@ for fault in "devices VCI_Enum_Devices" "devices ACI_Enum_Devices" "formats VCI_
   check "$1 with $2 failing" 1 "" "failed" -- env ORVA_SIM_FAULTS="$2=1" "$orva" "$1"
 done
 check watch-json 0 '^\{"event":"added"' "" -- "$orva" devices --watch --seconds 1 --simulate-hotplug 0.3 --json
+head -1 "$out" | grep -q '^{"event":"present","device":{"index":0,"name":"Orva Virtual Camera"' ||
+  fail "watch-json does not start with the cameras present: $(head -1 "$out")"
 
 # Strict parsing: names in any case, numbers whole and in range, ranges named.
 check controls-case 0 "brightness is now 40" "" -- "$orva" controls set Brightness 40
@@ -76,12 +97,12 @@ check volume-range 2 "" "0 to 255, not \"300\"" -- "$orva" volume 300
 check volume-negative 2 "" "not \"-1\"" -- "$orva" volume -1
 check volume 0 "volume 128" "" -- "$orva" volume 128
 check mute 0 "mute on" "" -- "$orva" mute on
-check ptz 0 "head position: pan +1 (1 step left)" "" -- "$orva" ptz left
+check ptz 0 "head position: pan \\+1 \\(1 step left\\)" "" -- "$orva" ptz left
 check ptz-junk 2 "" "not \"3abc\"" -- "$orva" ptz left 3abc
 check format-junk 2 "" "not \"avc1:1280x720junk\"" -- "$orva" capture --format avc1:1280x720junk
 check seconds-junk 2 "" "positive number of seconds" -- "$orva" meter --seconds 1s
 check record-empty-name 2 "" "empty" -- "$orva" record ""
-check record-bad-format 2 "" "avc1:WIDTHxHEIGHT" -- "$orva" record --video avc1 "$work/r2.mov"
+check record-bad-format 2 "" "CODEC:WIDTHxHEIGHT" -- "$orva" record --video avc1 "$work/r2.mov"
 check catalogue 0 "product 0x7E01: 10 resolutions" "" -- "$orva" catalogue
 check catalogue-decimal 0 "1280x720 for avc1: yes" "" -- "$orva" catalogue --pid 32257 --codec avc1 --size 1280x720
 check catalogue-hex 0 "1280x720 for avc1: yes" "" -- "$orva" catalogue --pid 0x7E01 --codec avc1 --size 1280x720
@@ -153,6 +174,37 @@ if command -v ffprobe >/dev/null; then
   odd=$(ffprobe -v error -select_streams v -show_entries packet=duration -of csv=p=0 "$work/r.mov" | awk '$1 % 3000' | head -3)
   [ -z "$odd" ] || fail "r.mov has frames that are not whole periods: $odd"
 fi
+
+# Every JSON document holds what docs/cli-json.md says.
+for c in devices formats controls info audio-formats catalogue doctor volume mute; do documented "$c" -- "$orva" "$c" --json; done
+documented "devices" -- "$orva" devices --watch --json --seconds 1 --simulate-hotplug 0.3
+documented "capture" -- "$orva" capture --seconds 0.3 --json
+documented "capture-audio" -- "$orva" capture-audio --seconds 0.3 --json --out "$work/j.wav"
+documented "record" -- "$orva" record --seconds 0.5 -y --json "$work/r.mov"
+documented "probe" -- "$orva" probe --json "$work/r.mov"
+documented "meter" -- "$orva" meter --seconds 0.3 --json
+cp "$work/r.mov" "$work/.broken.mov.recording"
+documented "repair" -- "$orva" repair --json "$work/.broken.mov.recording"
+
+# Pipes: streams go to standard output for another program; movies need a file.
+if command -v ffprobe >/dev/null; then
+  probe() { ffprobe -v error -of csv=p=0 "$@" - 2>&1; }
+  got=$("$orva" capture --format 2vuy:640x480 --seconds 0.5 --out - 2>"$err" |
+        probe -f rawvideo -pixel_format uyvy422 -video_size 640x480 -show_entries stream=codec_name,width)
+  [ "$got" = "rawvideo,640" ] || fail "capture 2vuy to a pipe: ffprobe says \"$got\""
+  grep -q "Captured .* frames" "$err" || fail "capture --out -: the summary is not on standard error"
+  got=$("$orva" capture --format avc1:640x360 --seconds 0.5 --out - 2>/dev/null | probe -f h264 -show_entries stream=codec_name,width)
+  [ "$got" = "h264,640" ] || fail "capture H.264 to a pipe: ffprobe says \"$got\""
+  got=$("$orva" capture-audio --seconds 0.5 --out - 2>/dev/null | probe -show_entries stream=codec_name,sample_rate)
+  [ "$got" = "pcm_s16le,48000" ] || fail "capture-audio WAV to a pipe: ffprobe says \"$got\""
+  got=$("$orva" capture-audio --format aac:48000:2 --seconds 0.5 --out /dev/stdout 2>/dev/null | probe -show_entries stream=codec_name)
+  [ "$got" = "aac" ] || fail "capture-audio AAC to /dev/stdout: ffprobe says \"$got\""
+  # A reader that stops early ends the capture, not with a write error.
+  "$orva" capture --format 2vuy:640x480 --seconds 30 --out - 2>"$err" | head -c 1000000 >/dev/null
+  grep -q "the reader closed the pipe" "$err" || fail "capture into a closed pipe: $(tail -2 "$err")"
+fi
+check record-pipe 2 "" "needs a seekable file" -- "$orva" record -
+check capture-pipe-json 2 "" "--json and --out - both want standard output" -- "$orva" capture --out - --json
 
 # Ctrl-C: the movie is still finished, and the status says the run was cut short.
 "$orva" record --seconds 60 "$work/cut.mov" >"$out" 2>"$err" &

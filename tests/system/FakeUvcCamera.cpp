@@ -276,7 +276,9 @@ int FakeUvcCamera::ioctl(Node& node, int fd, unsigned long request, void* argume
         auto it = node.controls.find(item->id);
         if (it == node.controls.end()) return fail(EINVAL);
         const auto& indices = it->second.menuIndices;
-        return std::find(indices.begin(), indices.end(), item->index) != indices.end() ? 0 : fail(EINVAL);
+        if (std::find(indices.begin(), indices.end(), item->index) == indices.end()) return fail(EINVAL);
+        std::snprintf(reinterpret_cast<char*>(item->name), sizeof item->name, "Item %u", item->index);
+        return 0;
     }
     case VIDIOC_G_EXT_CTRLS:
     case VIDIOC_S_EXT_CTRLS: {

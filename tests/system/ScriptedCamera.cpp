@@ -5,11 +5,18 @@
 // with moving bars, or the same at 1280x720 as a JPEG. With the test's umockdev
 // testbed (whose directory the program inherits) the program sees a USB camera of the
 // maker at /dev/video0 with its metadata node at /dev/video1.
+//
+// ORVA_SCRIPTED_CAMERA_FAULT makes it a camera a person cannot use: "unreadable" (its
+// nodes refuse opening with EACCES, as a mode-000 node refuses a user outside its
+// group), "busy" (another program streams: setting the format answers EBUSY), or
+// "unsupported" (it offers only a pixel format the library does not capture).
 #include "FakeUvcCamera.h"
 
 #include <turbojpeg.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <ctime>
 #include <thread>
@@ -70,11 +77,25 @@ public:
     {
         mCamera.addNode(kNode);
         mCamera.addNode("/dev/video1", V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING);
-        const v4l2_fract thirty{1, 30};
-        mCamera.addFormat(kNode, {V4L2_PIX_FMT_YUYV, 640, 480, {thirty}});
-        mCamera.addFormat(kNode, {V4L2_PIX_FMT_MJPEG, 1280, 720, {thirty}});
+        const v4l2_fract thirty{1, 30}, fifteen{1, 15}, ntsc{1001, 30000};
+        const std::string fault = std::getenv("ORVA_SCRIPTED_CAMERA_FAULT") ? std::getenv("ORVA_SCRIPTED_CAMERA_FAULT") : "";
+        if (fault == "unsupported") {
+            mCamera.addFormat(kNode, {V4L2_PIX_FMT_NV12, 640, 480, {thirty}});
+        } else {
+            mCamera.addFormat(kNode, {V4L2_PIX_FMT_YUYV, 640, 480, {thirty, fifteen}});
+            mCamera.addFormat(kNode, {V4L2_PIX_FMT_MJPEG, 1280, 720, {ntsc, fifteen}});
+        }
+        if (fault == "unreadable") {
+            mCamera.failOpen(kNode, EACCES);
+            mCamera.failOpen("/dev/video1", EACCES);
+        }
+        if (fault == "busy") mCamera.failIoctl(VIDIOC_S_FMT, EBUSY, 1000);
         mCamera.setControl(kNode, V4L2_CID_BRIGHTNESS, FakeUvcCamera::range(-64, 64, 0, 0));
         mCamera.setControl(kNode, V4L2_CID_CONTRAST, FakeUvcCamera::range(0, 95, 32, 32));
+        // Anti-flicker without the automatic setting: off, 50 Hz, 60 Hz.
+        auto powerLine = FakeUvcCamera::menu({0, 1, 2}, 1, 1);
+        powerLine.maximum = 2;
+        mCamera.setControl(kNode, V4L2_CID_POWER_LINE_FREQUENCY, powerLine);
         // The pictures are made before main() runs: a capture's first frame comes at
         // once, even in a slow (sanitized) program.
         for (uint32_t shift = 0; shift < 640; shift += 160) mYuyv.push_back(yuyvPicture(640, 480, shift));

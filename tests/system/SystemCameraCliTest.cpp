@@ -22,12 +22,20 @@ using orvatest::UdevTestbed;
 
 namespace {
 
+std::map<std::string, std::string> scriptedCamera(const std::string& fault = "");
+
 // The scripted camera goes into the child beside umockdev's preload (from
 // umockdev-wrapper), which carries this test's testbed.
-std::map<std::string, std::string> scriptedCamera()
+std::map<std::string, std::string> scriptedCamera(const std::string& fault)
 {
     const char* preloaded = std::getenv("LD_PRELOAD");
-    return {{"LD_PRELOAD", std::string(preloaded ? preloaded : "") + ":" + ORVA_SCRIPTED_CAMERA}};
+    return {{"LD_PRELOAD", std::string(preloaded ? preloaded : "") + ":" + ORVA_SCRIPTED_CAMERA},
+            {"ORVA_SCRIPTED_CAMERA_FAULT", fault}};
+}
+
+bool has(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
 }
 
 class OrvaOnASystemCamera : public ::testing::Test {
@@ -52,8 +60,9 @@ TEST_F(OrvaOnASystemCamera, ListsFormatsControlsCapturesAndRecordsIt)
     EXPECT_EQ(orva.errors().find("no camera found"), std::string::npos) << orva.trace();
 
     ASSERT_EQ(orva.run({"formats"}), 0) << orva.trace();
-    EXPECT_NE(orva.output().find("2vuy   640x480     30 fps"), std::string::npos) << "YUYV, offered as 2vuy: " << orva.trace();
-    EXPECT_NE(orva.output().find("2vuy   1280x720    30 fps"), std::string::npos) << "MJPEG, offered as 2vuy: " << orva.trace();
+    EXPECT_NE(orva.output().find("2vuy   640x480     30 fps, 15 fps"), std::string::npos) << "YUYV, offered as 2vuy: " << orva.trace();
+    EXPECT_NE(orva.output().find("2vuy   1280x720    29.97 fps, 15 fps"), std::string::npos)
+        << "MJPEG, offered as 2vuy, its rates as the camera declares them: " << orva.trace();
 
     ASSERT_EQ(orva.run({"controls", "set", "brightness", "40"}), 0) << orva.trace();
     EXPECT_NE(orva.output().find("brightness is now 40"), std::string::npos) << orva.trace();
@@ -105,6 +114,83 @@ TEST_F(OrvaOnASystemCamera, ACameraUnpluggedMidCaptureEndsItAtOnce)
     EXPECT_NE(said.find("Webcam was unplugged; what it sent before is kept"), std::string::npos) << said;
     EXPECT_EQ(said.find("no camera found"), std::string::npos) << "the system's camera, not the virtual one: " << said;
     EXPECT_EQ(readFile(orva.path("yuyv.2vuy")).size() % (640 * 480 * 2), 0u) << "whole frames only";
+}
+
+TEST_F(OrvaOnASystemCamera, ChoosesTheCameraByEveryNameAPersonHasForIt)
+{
+    const std::string byId = testbed.addDevLink("v4l/by-id/usb-Orva_Webcam_SN0001-video-index0", "../../video0");
+    for (const std::string choice : {"0", "Orva Webcam", "orva webcam", "/dev/video0", "/dev/video0;usb=1-4;serial=SN0001",
+                                     "SN0001", byId.c_str()}) {
+        EXPECT_EQ(orva.run({"formats", choice}), 0) << choice << ": " << orva.trace();
+        EXPECT_TRUE(has(orva.output(), "Orva Webcam: 2 formats")) << choice << ": " << orva.trace();
+    }
+    // The same rule for --camera.
+    EXPECT_EQ(orva.run({"controls", "--camera", "SN0001", "set", "brightness", "10"}), 0) << orva.trace();
+
+    EXPECT_EQ(orva.run({"formats", "/dev/video7"}), 1);
+    EXPECT_TRUE(has(orva.errors(), "no camera \"/dev/video7\"")) << orva.trace();
+    EXPECT_TRUE(has(orva.errors(), "[0] Orva Webcam  /dev/video0;usb=1-4;serial=SN0001")) << "what there is: " << orva.trace();
+}
+
+TEST_F(OrvaOnASystemCamera, FrameRatesAreChosenAndPrintedAsTheCameraDeclaresThem)
+{
+    ASSERT_EQ(orva.run({"formats", "--json"}), 0) << orva.trace();
+    EXPECT_TRUE(has(orva.output(), "\"frame_rates\": [\n        29.97,\n        15\n      ]")) << orva.trace();
+    EXPECT_TRUE(has(orva.output(), "\"numerator\": 30000,\n          \"denominator\": 1001")) << "exact: " << orva.trace();
+
+    ASSERT_EQ(orva.run({"capture", "--format", "2vuy:640x480@15", "--seconds", "1", "--json"}), 0) << orva.trace();
+    EXPECT_TRUE(has(orva.output(), "\"fps\": 15")) << orva.trace();
+    ASSERT_EQ(orva.run({"capture", "--format", "2vuy:1280x720", "--fps", "29.97", "--seconds", "1", "--json"}), 0)
+        << orva.trace();
+    EXPECT_TRUE(has(orva.output(), "\"fps\": 29.97")) << orva.trace();
+
+    EXPECT_EQ(orva.run({"capture", "--format", "2vuy:640x480", "--fps", "24", "--seconds", "1"}), 1);
+    EXPECT_TRUE(has(orva.errors(), "has no rate 24 fps for 2vuy:640x480; it has 30, 15")) << orva.trace();
+    EXPECT_EQ(orva.run({"capture", "--format", "2vuy:640x480@fast"}), 2);
+}
+
+TEST_F(OrvaOnASystemCamera, MenuControlsTakeTheirLabelsAndOnlyTheValuesTheCameraHas)
+{
+    ASSERT_EQ(orva.run({"controls"}), 0) << orva.trace();
+    EXPECT_TRUE(has(orva.output(), "anti-flicker        off     60hz     50hz     50hz  one of off, 50hz, 60hz"))
+        << orva.trace();
+    ASSERT_EQ(orva.run({"controls", "set", "anti-flicker", "60hz"}), 0) << orva.trace();
+    EXPECT_TRUE(has(orva.output(), "anti-flicker is now 60hz")) << orva.trace();
+    ASSERT_EQ(orva.run({"controls", "set", "anti-flicker", "0"}), 0) << "a menu's number: " << orva.trace();
+    EXPECT_TRUE(has(orva.output(), "anti-flicker is now off")) << orva.trace();
+    for (const char* wrong : {"-5", "auto", "3", "251"}) {
+        EXPECT_EQ(orva.run({"controls", "set", "anti-flicker", wrong}), 2) << wrong << ": " << orva.trace();
+        EXPECT_TRUE(has(orva.errors(), "anti-flicker is one of off (0), 50hz (1), 60hz (2)")) << orva.trace();
+    }
+    EXPECT_EQ(orva.run({"controls", "set", "contrast", "-1"}), 2) << "below the camera's range";
+}
+
+TEST(OrvaOnAnUnusableCamera, SaysWhyAndNeverFallsBackToTheVirtualCamera)
+{
+    const struct {
+        const char* fault;
+        std::vector<std::string> command;
+        const char* reason;
+    } cases[] = {
+        {"unreadable", {"devices"}, "/dev/video0: ZI Camera cannot be opened: Permission denied; join the group"},
+        {"unreadable", {"capture", "--seconds", "1"}, "cannot be opened: Permission denied"},
+        {"busy", {"capture", "--format", "2vuy:640x480", "--seconds", "1"},
+         "Orva Webcam (/dev/video0) is in use by another program"},
+        {"busy", {"record", "--video", "2vuy:640x480", "--audio", "none", "--seconds", "1", "busy.mov"},
+         "is in use by another program"},
+        {"unsupported", {"formats"}, "Orva Webcam (/dev/video0) offers no format Orva captures"},
+        {"unsupported", {"capture", "--seconds", "1"}, "Orva Webcam has no format avc1:1280x720"},
+    };
+    for (const auto& c : cases) {
+        UdevTestbed testbed;
+        const std::string usb = testbed.addUsbCamera({});
+        testbed.addNode("video0", usb);
+        testbed.addNode("video1", usb);
+        orvatest::OrvaCommand orva{scriptedCamera(c.fault)};
+        EXPECT_EQ(orva.run(c.command), 1) << c.fault << ": " << orva.trace();
+        EXPECT_TRUE(has(orva.errors(), c.reason)) << c.fault << ": " << orva.trace();
+        EXPECT_FALSE(has(orva.errors() + orva.output(), "irtual")) << c.fault << ": never the virtual camera: " << orva.trace();
+    }
 }
 
 } // namespace

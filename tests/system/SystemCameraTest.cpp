@@ -260,7 +260,15 @@ TEST_F(SystemCamera, NodeFormatsAreOfferedAsAvc1And2vuy)
     ASSERT_EQ(camera->stopCapture(), 0);
     ASSERT_EQ(start(kFourcc2vuy, 640, 480), 0);
     EXPECT_EQ(fake.lastFormat("/dev/video0").pixelformat, static_cast<uint32_t>(V4L2_PIX_FMT_YUYV));
+    EXPECT_EQ(fake.lastInterval("/dev/video0").denominator, 30u) << "the default";
     ASSERT_EQ(camera->stopCapture(), 0);
+    // A host's choice of 15 reaches the node as the camera's own fraction.
+    camera->setFrameInterval(std::make_shared<const Number>(Number::numberWithInt(666666)));
+    ASSERT_EQ(start(kFourcc2vuy, 640, 480), 0);
+    EXPECT_EQ(fake.lastInterval("/dev/video0").numerator, 1u);
+    EXPECT_EQ(fake.lastInterval("/dev/video0").denominator, 15u);
+    ASSERT_EQ(camera->stopCapture(), 0);
+    camera->setFrameInterval(nullptr);
     // 720p is only at 15 fps: the nearest interval is taken.
     ASSERT_EQ(start(kFourcc2vuy, 1280, 720), 0);
     EXPECT_EQ(fake.lastInterval("/dev/video0").denominator, 15u);

@@ -1,5 +1,7 @@
 #include "UdevTestbed.h"
 
+#include <filesystem>
+
 #include <umockdev.h>
 
 #include <cstdio>
@@ -53,6 +55,18 @@ std::string UdevTestbed::addNode(const std::string& sysname, const std::string& 
                                                               sysname.c_str(), nullptr, "DEVNAME", devname.c_str(),
                                                               nullptr));
     return path;
+}
+
+std::string UdevTestbed::addDevLink(const std::string& link, const std::string& target)
+{
+    const std::filesystem::path inTestbed = std::filesystem::path(umockdev_testbed_get_root_dir(mTestbed)) / "dev" / link;
+    std::filesystem::create_directories(inTestbed.parent_path());
+    std::filesystem::create_symlink(target, inTestbed);
+    // The preload library shows a link of the testbed only when it leads somewhere
+    // there: the node gets a file in the testbed's /dev (the seam still answers it).
+    const auto node = (inTestbed.parent_path() / target).lexically_normal();
+    if (!std::filesystem::exists(node)) std::fclose(std::fopen(node.c_str(), "w"));
+    return "/dev/" + link;
 }
 
 void UdevTestbed::uevent(const std::string& syspath, const char* action)

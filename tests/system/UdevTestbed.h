@@ -32,6 +32,9 @@ public:
     // answers its syspath. Nothing is announced until uevent().
     std::string addNode(const std::string& sysname, const std::string& parent);
     void uevent(const std::string& syspath, const char* action);
+    // A symbolic link in the testbed's /dev (v4l/by-id/NAME → ../../video0), as udev
+    // rules make them; answers the path programs see.
+    std::string addDevLink(const std::string& link, const std::string& target);
 
     // USB descriptors of a VideoControl interface holding one extension unit.
     static std::vector<uint8_t> descriptorsWithExtensionUnit(const uint8_t guidAsStored[16], uint8_t unitID,

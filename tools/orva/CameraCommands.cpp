@@ -5,6 +5,7 @@
 #include <orva/OrvaDeviceManager.h>
 #include <orva/OrvaVideoDevice.h>
 
+#include <cctype>
 #include <chrono>
 #include <thread>
 
@@ -20,7 +21,7 @@ int runFormats(Invocation& invocation)
     struct Row {
         std::string codec;
         int32_t width, height;
-        std::vector<double> rates;
+        std::vector<uint32_t> intervals; // 100 ns units
     };
     std::vector<Row> rows;
     for (const auto& f : formats ? *formats : FormatList{}) {
@@ -29,7 +30,7 @@ int runFormats(Invocation& invocation)
         Row row{fourccText(video->mediaSubType()), video->dimensions().width, video->dimensions().height, {}};
         if (const auto intervals = camera->getSupportedFrameIntervals(*video))
             for (const auto& interval : *intervals)
-                if (interval.doubleValue() > 0) row.rates.push_back(1e7 / interval.doubleValue());
+                if (interval.integerValue() > 0) row.intervals.push_back(static_cast<uint32_t>(interval.integerValue()));
         rows.push_back(std::move(row));
     }
     const std::string name = camera->deviceInfo()->nameText();
@@ -39,8 +40,19 @@ int runFormats(Invocation& invocation)
         json.beginObject().field("device", name).key("formats").beginArray();
         for (const auto& r : rows) {
             json.beginObject().field("codec", r.codec).field("width", r.width).field("height", r.height);
+            // Rounded as cameras name them (29.97), and exactly.
             json.key("frame_rates").beginArray();
-            for (double fps : r.rates) json.value(fps);
+            for (uint32_t interval : r.intervals) json.value(rateRounded(interval));
+            json.endArray().key("rates").beginArray();
+            for (uint32_t interval : r.intervals) {
+                const auto [numerator, denominator] = rateFraction(interval);
+                json.beginObject()
+                    .field("fps", rateRounded(interval))
+                    .field("numerator", numerator)
+                    .field("denominator", denominator)
+                    .field("interval_100ns", static_cast<int64_t>(interval))
+                    .endObject();
+            }
             json.endArray().endObject();
         }
         json.endArray().endObject();
@@ -49,17 +61,18 @@ int runFormats(Invocation& invocation)
         std::fprintf(out(), "  %-6s %-11s %s\n", "codec", "size", "frame rates");
         for (const auto& r : rows) {
             std::string rates;
-            for (double fps : r.rates) {
-                char text[32];
-                std::snprintf(text, sizeof text, "%s%.4g fps", rates.empty() ? "" : ", ", fps);
-                rates += text;
-            }
+            for (uint32_t interval : r.intervals) rates += (rates.empty() ? "" : ", ") + rateText(interval) + " fps";
             const std::string size = std::to_string(r.width) + "x" + std::to_string(r.height);
             std::fprintf(out(), "  %-6s %-11s %s\n", r.codec.c_str(), size.c_str(), rates.c_str());
         }
     }
     // A camera always has a format: an empty list means the library did not answer.
-    if (rows.empty()) return invocation.fail(kExitFailure, "%s lists no format (the capture library failed)", name.c_str());
+    if (rows.empty()) {
+        const auto path = camera->deviceInfo()->path();
+        const std::string node = path ? path->substr(0, path->find(';')) : std::string();
+        return invocation.fail(kExitFailure, "%s (%s) offers no format Orva captures (H.264, MJPEG, YUYV or UYVY): "
+                               "unsupported, or the capture library failed", name.c_str(), node.c_str());
+    }
     return kExitOk;
 }
 
@@ -73,6 +86,17 @@ struct InfoTable {
     Value value;
     std::vector<const char*> keys;
 };
+
+// BuildNo → build_no.
+std::string snakeCase(const std::string& key)
+{
+    std::string text;
+    for (char c : key) {
+        if (std::isupper(static_cast<unsigned char>(c)) && !text.empty()) text += '_';
+        text += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
 
 } // namespace
 
@@ -106,7 +130,7 @@ int runInfo(Invocation& invocation)
             for (const char* k : t.keys) {
                 const Value entry = t.value.get(k);
                 const Number* n = entry.number();
-                json.key(k);
+                json.key(snakeCase(k)); // the component's key, as every key of the document is spelt
                 n ? json.value(n->integerValue()) : json.null();
             }
             json.endObject();

@@ -1,6 +1,7 @@
 // orva capture-audio [--mic M] [--format lpcm:48000:2:16|aac:48000:2] [--seconds N] [--out FILE] [-y]
 // PCM is written as a WAV file, AAC as ADTS frames: both play in common players.
 #include "Cli.h"
+#include "JsonWriter.h"
 #include "OutputFile.h"
 #include "UnplugWatch.h"
 
@@ -8,6 +9,7 @@
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -49,12 +51,16 @@ void put32(uint8_t* p, uint32_t v)
     put16(p + 2, v >> 16);
 }
 
+// The data size of a WAV stream whose end is not known when its header is written
+// (players read to the end of the stream).
+constexpr uint32_t kUnknownLength = 0xFFFFFFFF;
+
 // The 44-byte header of a WAV file of 16-bit PCM holding `dataBytes` bytes.
 std::array<uint8_t, 44> wavHeader(uint32_t rate, uint32_t channels, uint32_t dataBytes)
 {
     std::array<uint8_t, 44> h{};
     std::memcpy(h.data(), "RIFF", 4);
-    put32(h.data() + 4, 36 + dataBytes);
+    put32(h.data() + 4, dataBytes == kUnknownLength ? kUnknownLength : 36 + dataBytes);
     std::memcpy(h.data() + 8, "WAVEfmt ", 8);
     put32(h.data() + 16, 16);
     put16(h.data() + 20, 1); // PCM
@@ -89,17 +95,20 @@ public:
         mLast = timestamp;
         mBuffers++;
         mBytes += length;
-        if (!mOut || length == 0) return;
+        if (!mOut || length == 0 || mPipeClosed) return;
+        bool written = true;
         if (mADTS) {
             std::array<uint8_t, 7> header{};
-            if (!adtsHeader(mRate, mChannels, length, header) ||
-                std::fwrite(header.data(), 1, header.size(), mOut) != header.size())
-                mWriteFailed = true;
+            written = adtsHeader(mRate, mChannels, length, header) &&
+                      std::fwrite(header.data(), 1, header.size(), mOut) == header.size();
         }
-        if (std::fwrite(data, 1, length, mOut) != length) mWriteFailed = true;
+        written = written && std::fwrite(data, 1, length, mOut) == length;
+        // A pipe's reader that stops reading ends the capture, as it ends cat.
+        if (!written && errno == EPIPE) mPipeClosed = mDone = true;
+        else if (!written) mWriteFailed = true;
     }
     std::atomic<int64_t> mBuffers{0}, mBytes{0};
-    std::atomic<bool> mWriteFailed{false}, mDone{false};
+    std::atomic<bool> mWriteFailed{false}, mDone{false}, mPipeClosed{false};
 
 private:
     FILE* mOut;
@@ -127,6 +136,8 @@ int runCaptureAudio(Invocation& invocation)
     if (outPath && !(destination = OutputFile::check(invocation, *outPath, status))) return status;
     if (destination) OutputFile::tellAboutLeftovers(*destination);
     const bool aac = choice->tag == kAudioFormatMPEG4AAC;
+    const bool piped = destination && OutputFile::isStandardOutput(*destination);
+    FILE* const results = piped ? err() : out(); // the sound has standard output
 
     auto mic = openMicrophone(invocation, invocation.value("mic"));
     if (!mic) return kExitFailure;
@@ -143,8 +154,8 @@ int runCaptureAudio(Invocation& invocation)
             mic->closeDevice();
             return kExitFailure;
         }
-        if (!aac) { // the sizes are filled in at the end
-            const auto header = wavHeader(choice->rate, choice->channels, 0);
+        if (!aac) { // the sizes are filled in at the end; a pipe's say "unknown length"
+            const auto header = wavHeader(choice->rate, choice->channels, piped ? kUnknownLength : 0);
             std::fwrite(header.data(), 1, header.size(), file->stream());
         }
     }
@@ -159,7 +170,7 @@ int runCaptureAudio(Invocation& invocation)
     }
     std::fprintf(err(), "Capturing %s from %s for %g s%s%s. Ctrl-C stops.\n", formatText.c_str(),
                  mic->deviceInfo()->nameText().c_str(), *seconds, destination ? " into " : "",
-                 destination ? outPath->c_str() : "");
+                 piped ? "standard output" : destination ? outPath->c_str() : "");
     Progress progress(invocation);
     UnplugWatch unplug(invocation, {mic->deviceInfo()});
     const bool wasInterrupted = runFor(*seconds + 1, 0.25, [&](double elapsed) {
@@ -171,7 +182,7 @@ int runCaptureAudio(Invocation& invocation)
     mic->removeDelegate(sink);
     mic->closeDevice();
 
-    if (file && !aac) {
+    if (file && !aac && !piped) {
         const auto header = wavHeader(choice->rate, choice->channels, static_cast<uint32_t>(sink->mBytes.load()));
         if (std::fseek(file->stream(), 0, SEEK_SET) != 0 ||
             std::fwrite(header.data(), 1, header.size(), file->stream()) != header.size())
@@ -181,9 +192,27 @@ int runCaptureAudio(Invocation& invocation)
     if (file && !file->commit()) return kExitFailure;
     const double frames = aac ? sink->mBuffers.load() * 1024.0
                               : static_cast<double>(sink->mBytes.load()) / (2.0 * choice->channels);
-    std::fprintf(out(), "Captured %lld buffers, %.3f s, %.3f MB%s%s\n", static_cast<long long>(sink->mBuffers.load()),
-                 frames / choice->rate, sink->mBytes.load() / 1e6,
-                 destination ? (aac ? "; ADTS AAC in " : "; WAV (16-bit PCM) in ") : "", destination ? outPath->c_str() : "");
+    const std::string where = piped ? "standard output" : destination ? *outPath : "";
+    if (invocation.json()) {
+        JsonWriter json(results);
+        json.beginObject()
+            .field("device", mic->deviceInfo()->nameText())
+            .field("format", formatText)
+            .field("buffers", sink->mBuffers.load())
+            .field("bytes", sink->mBytes.load())
+            .field("seconds", frames / choice->rate);
+        json.key("file");
+        destination ? json.value(where) : json.null();
+        json.field("kind", aac ? "adts" : "wav")
+            .field("interrupted", wasInterrupted)
+            .field("unplugged", unplug.gone().has_value())
+            .endObject();
+    } else {
+        std::fprintf(results, "Captured %lld buffers, %.3f s, %.3f MB%s%s\n", static_cast<long long>(sink->mBuffers.load()),
+                     frames / choice->rate, sink->mBytes.load() / 1e6,
+                     destination ? (aac ? "; ADTS AAC in " : "; WAV (16-bit PCM) in ") : "", where.c_str());
+    }
+    if (sink->mPipeClosed) std::fprintf(err(), "orva capture-audio: the reader closed the pipe; the capture ended there\n");
     if (const auto gone = unplug.gone())
         return invocation.fail(kExitFailure, "%s was unplugged; what it sent before is kept", gone->c_str());
     if (sink->mBuffers.load() == 0) return invocation.fail(kExitFailure, "no audio came from the microphone");

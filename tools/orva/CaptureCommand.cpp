@@ -1,5 +1,6 @@
 // orva capture [--camera C] [--format avc1:1280x720] [--seconds N] [--out FILE] [-y]
 #include "Cli.h"
+#include "JsonWriter.h"
 #include "OutputFile.h"
 #include "UnplugWatch.h"
 
@@ -7,6 +8,7 @@
 #include <orva/OrvaVideoDevice.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
@@ -35,7 +37,11 @@ public:
         mLast = timestamp;
         mFrames++;
         mBytes += length;
-        if (mOut && length && std::fwrite(frame, 1, length, mOut) != length) mWriteFailed = true;
+        if (mOut && length && !mPipeClosed && std::fwrite(frame, 1, length, mOut) != length) {
+            // A pipe's reader that stops reading ends the capture, as it ends cat.
+            if (errno == EPIPE) mPipeClosed = mDone = true;
+            else mWriteFailed = true;
+        }
     }
     double fps() const
     {
@@ -43,7 +49,7 @@ public:
         return span > 0 ? (mFrames.load() - 1) / span : 0.0;
     }
     std::atomic<int64_t> mFrames{0}, mBytes{0}, mFirst{0}, mLast{0};
-    std::atomic<bool> mWriteFailed{false}, mDone{false};
+    std::atomic<bool> mWriteFailed{false}, mDone{false}, mPipeClosed{false};
 
 private:
     FILE* mOut;
@@ -61,10 +67,8 @@ bool endsWith(const std::string& text, const char* suffix)
 int runCapture(Invocation& invocation)
 {
     const std::string formatText = invocation.value("format").value_or("avc1:1280x720");
-    const auto format = parseVideoFormat(formatText);
-    if (!format)
-        return invocation.fail(kExitUsage, "--format is CODEC:WIDTHxHEIGHT as orva formats lists it, such as "
-                                           "avc1:1280x720, not \"%s\"", formatText.c_str());
+    const auto format = videoChoice(invocation, "format", "avc1:1280x720");
+    if (!format) return kExitUsage;
     const auto seconds = invocation.seconds("seconds", 5);
     if (!seconds) return kExitUsage;
     if (!UnplugWatch::validOption(invocation)) return kExitUsage;
@@ -74,14 +78,15 @@ int runCapture(Invocation& invocation)
     if (outPath && !(destination = OutputFile::check(invocation, *outPath, status))) return status;
     if (destination) OutputFile::tellAboutLeftovers(*destination);
     const bool movie = destination && endsWith(*destination, ".mov");
+    const bool piped = destination && OutputFile::isStandardOutput(*destination);
+    FILE* const results = piped ? err() : out(); // the frames have standard output
 
     auto camera = openCamera(invocation, invocation.value("camera"));
     if (!camera) return kExitFailure;
-    const auto chosen = findVideoFormat(*camera, *format);
+    const auto chosen = chooseVideoFormat(invocation, *camera, *format);
     if (!chosen) {
         camera->closeDevice();
-        return invocation.fail(kExitFailure, "%s has no format %s; see orva formats",
-                               camera->deviceInfo()->nameText().c_str(), formatText.c_str());
+        return kExitFailure;
     }
     camera->setFormat(chosen);
 
@@ -109,9 +114,10 @@ int runCapture(Invocation& invocation)
         camera->closeDevice();
         return invocation.fail(kExitFailure, "%s", startFailure(*camera, started).c_str());
     }
-    std::fprintf(err(), "Capturing %s from %s for %g s%s%s. Ctrl-C stops.\n", formatText.c_str(),
-                 camera->deviceInfo()->nameText().c_str(), *seconds, destination ? " into " : "",
-                 destination ? outPath->c_str() : "");
+    const uint32_t interval = camera->captureFrameInterval();
+    std::fprintf(err(), "Capturing %s at %s fps from %s for %g s%s%s. Ctrl-C stops.\n", formatText.c_str(),
+                 rateText(interval).c_str(), camera->deviceInfo()->nameText().c_str(), *seconds,
+                 destination ? " into " : "", piped ? "standard output" : destination ? outPath->c_str() : "");
     Progress progress(invocation);
     UnplugWatch unplug(invocation, {camera->deviceInfo()});
     // A second more than asked, for a camera slow to start; the frames' own times end it.
@@ -132,8 +138,31 @@ int runCapture(Invocation& invocation)
         return invocation.fail(kExitFailure, "the movie could not be put at \"%s\": %s", outPath->c_str(),
                                session->placementError().c_str());
     const char* kept = movie ? "; QuickTime movie in " : format->codec == kCodecAVC1 ? "; H.264 stream in " : "; raw frames in ";
-    std::fprintf(out(), "Captured %lld frames, %.2f MB, %.1f fps%s%s\n", static_cast<long long>(frames),
-                 sink->mBytes.load() / 1e6, sink->fps(), destination ? kept : "", destination ? outPath->c_str() : "");
+    const std::string where = piped ? "standard output" : destination ? *outPath : "";
+    if (invocation.json()) {
+        const auto [numerator, denominator] = rateFraction(interval);
+        JsonWriter json(results);
+        json.beginObject()
+            .field("device", camera->deviceInfo()->nameText())
+            .field("format", fourccText(format->codec) + ":" + std::to_string(format->width) + "x" +
+                                 std::to_string(format->height))
+            .field("fps", rateRounded(interval))
+            .field("fps_numerator", numerator)
+            .field("fps_denominator", denominator)
+            .field("frames", frames)
+            .field("bytes", sink->mBytes.load())
+            .field("measured_fps", sink->fps());
+        json.key("file");
+        destination ? json.value(where) : json.null();
+        json.field("kind", movie ? "movie" : format->codec == kCodecAVC1 ? "h264" : "2vuy")
+            .field("interrupted", wasInterrupted)
+            .field("unplugged", unplug.gone().has_value())
+            .endObject();
+    } else {
+        std::fprintf(results, "Captured %lld frames, %.2f MB, %.1f fps%s%s\n", static_cast<long long>(frames),
+                     sink->mBytes.load() / 1e6, sink->fps(), destination ? kept : "", where.c_str());
+    }
+    if (sink->mPipeClosed) std::fprintf(err(), "orva capture: the reader closed the pipe; the capture ended there\n");
     if (const auto gone = unplug.gone())
         return invocation.fail(kExitFailure, "%s was unplugged; what it sent before is kept", gone->c_str());
     if (frames == 0) return invocation.fail(kExitFailure, "no frame came from the camera");

@@ -125,32 +125,12 @@ FILE* err()
     return gErr;
 }
 
-void setUpOutput(bool log)
+void setUpOutput()
 {
-    // The CLI keeps its own copies of both streams; the component's printf and
-    // fputs lines go through the original descriptors, which are pointed elsewhere.
-    const int results = ::dup(STDOUT_FILENO), messages = ::dup(STDERR_FILENO);
-    if (results < 0 || messages < 0) return;
-    gOut = ::fdopen(results, "w");
-    gErr = ::fdopen(messages, "w");
-    if (!gOut || !gErr) {
-        gOut = stdout;
-        gErr = stderr;
-        return;
-    }
+    // The component's console lines reach the log sink main() sets, not the streams.
+    gOut = stdout;
+    gErr = stderr;
     std::setvbuf(gErr, nullptr, _IONBF, 0);
-    std::fflush(stdout);
-    if (log) {
-        ::dup2(STDERR_FILENO, STDOUT_FILENO); // the component's lines beside the messages
-        return;
-    }
-    const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (nowhere < 0) return;
-    ::dup2(nowhere, STDOUT_FILENO);
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-    ::dup2(nowhere, STDERR_FILENO); // (a sanitizer's report must stay visible)
-#endif
-    ::close(nowhere);
 }
 
 Progress::Progress(const Invocation& invocation)

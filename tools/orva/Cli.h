@@ -97,9 +97,8 @@ private:
 // Where the CLI's own output goes: results, and messages with progress.
 FILE* out();
 FILE* err();
-// Sets both up: results keep standard output; the component's console lines go to
-// standard error with `log`, else nowhere.
-void setUpOutput(bool log);
+// Sets both up: results on standard output, messages unbuffered on standard error.
+void setUpOutput();
 
 // A progress line on standard error, rewritten in place; shown on a terminal, or
 // always with --progress, never with --quiet.
@@ -146,11 +145,26 @@ std::shared_ptr<orva::OrvaAudioDevice> openMicrophone(const Invocation& invocati
 std::string startFailure(const orva::OrvaAVDevice& device, int32_t status);
 
 // Formats as the commands spell them: avc1:1280x720, lpcm:48000:2:16, aac:48000:2.
+// A video format may name its frame rate: avc1:1280x720@15 (0: the camera's default).
 struct VideoChoice {
     uint32_t codec = 0;
     int32_t width = 0, height = 0;
+    double fps = 0;
 };
 std::optional<VideoChoice> parseVideoFormat(const std::string& text);
+// The format of `option` (CODEC:WIDTHxHEIGHT[@FPS], else `fallback`) with --fps;
+// null after saying what is wrong.
+std::optional<VideoChoice> videoChoice(const Invocation& invocation, const char* option, const char* fallback);
+// Chooses the format and frame rate on the open camera; null after saying what it
+// offers instead.
+std::shared_ptr<const orva::FormatDescription> chooseVideoFormat(const Invocation& invocation,
+                                                                 orva::OrvaVideoDevice& camera,
+                                                                 const VideoChoice& choice);
+// A frame interval (100 ns units) as the camera declares its rate: 30, 15, 29.97;
+// and exactly, as frames per second numerator/denominator (30000/1001).
+std::string rateText(uint32_t interval);
+std::pair<int64_t, int64_t> rateFraction(uint32_t interval);
+double rateRounded(uint32_t interval);
 struct AudioChoice {
     uint32_t tag = 0, rate = 0, channels = 0, bits = 0;
 };

@@ -273,7 +273,7 @@ int runControls(Invocation& invocation)
     }
     // Every camera has ranged controls (brightness, ...): none answering means the
     // library did not answer.
-    if (std::none_of(rows.begin(), rows.end(), [](const Row& r) { return r.min || r.max; }))
+    if (std::none_of(rows.begin(), rows.end(), [](const Row& r) { return r.control->labels.empty() && (r.min || r.max); }))
         return invocation.fail(kExitFailure, "%s answers no control (the capture library failed)", name.c_str());
     return status;
 }

@@ -5,11 +5,15 @@
 #include <orva/OrvaDeviceManager.h>
 #include <orva/OrvaVideoDevice.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <numeric>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <strings.h>
+#include <unistd.h>
 
 #include <orva/OrvaStatus.h>
 
@@ -53,6 +57,20 @@ std::string nodeOf(const OrvaDeviceInfo& device)
     return path.substr(0, path.find(';'));
 }
 
+// The file a chain of symbolic links ends at (the path itself when it is none),
+// followed link by link as udev's /dev/v4l/by-id links are made.
+std::string followLinks(std::string path)
+{
+    for (int hop = 0; hop < 40; ++hop) {
+        char target[4096];
+        const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+        if (n <= 0) break;
+        const std::filesystem::path next(std::string(target, static_cast<size_t>(n)));
+        path = (next.is_absolute() ? next : std::filesystem::path(path).parent_path() / next).lexically_normal().string();
+    }
+    return path;
+}
+
 // The chosen device of the kind, opened; null after saying why.
 template <typename Device>
 std::shared_ptr<Device> openChosen(const Invocation& invocation, bool camera, const std::optional<std::string>& choice)
@@ -88,8 +106,8 @@ std::shared_ptr<OrvaDeviceInfo> chooseDevice(const Invocation& invocation, bool 
     const std::string& c = *choice;
     const bool index = !c.empty() && c.size() < 9 && c.find_first_not_of("0123456789") == std::string::npos;
     if (index && std::stoul(c) < list->size()) return (*list)[std::stoul(c)];
-    std::error_code ec;
-    const std::string real = std::filesystem::exists(c, ec) ? std::filesystem::canonical(c, ec).string() : c;
+    // A link to a node (/dev/v4l/by-id/...) stands for the node.
+    const std::string real = followLinks(c);
     auto matches = [&](const OrvaDeviceInfo& d) {
         const std::string path = pathOf(d);
         const std::string node = path.substr(0, path.find(';'));
@@ -152,7 +170,15 @@ std::shared_ptr<OrvaAudioDevice> openMicrophone(const Invocation& invocation, co
 
 std::optional<VideoChoice> parseVideoFormat(const std::string& text)
 {
-    const auto parts = split(text, ':');
+    const size_t at = text.find('@');
+    double fps = 0;
+    if (at != std::string::npos) {
+        const std::string rate = text.substr(at + 1);
+        char* end = nullptr;
+        fps = std::strtod(rate.c_str(), &end);
+        if (rate.empty() || *end || !(fps > 0 && fps <= 1000)) return std::nullopt;
+    }
+    const auto parts = split(text.substr(0, at), ':');
     if (parts.size() != 2 || parts[0].size() != 4) return std::nullopt;
     const auto size = split(parts[1], 'x');
     if (size.size() != 2) return std::nullopt;
@@ -162,7 +188,104 @@ std::optional<VideoChoice> parseVideoFormat(const std::string& text)
     for (char ch : parts[0]) c.codec = c.codec << 8 | static_cast<uint8_t>(ch);
     c.width = static_cast<int32_t>(*w);
     c.height = static_cast<int32_t>(*h);
+    c.fps = fps;
     return c;
+}
+
+std::optional<VideoChoice> videoChoice(const Invocation& invocation, const char* option, const char* fallback)
+{
+    const std::string text = invocation.value(option).value_or(fallback);
+    auto choice = parseVideoFormat(text);
+    if (!choice) {
+        invocation.fail(kExitUsage, "--%s is CODEC:WIDTHxHEIGHT[@FPS] as orva formats lists it, such as "
+                        "avc1:1280x720 or 2vuy:640x480@15, not \"%s\"", option, text.c_str());
+        return std::nullopt;
+    }
+    if (const auto fps = invocation.value("fps")) {
+        char* end = nullptr;
+        const double rate = std::strtod(fps->c_str(), &end);
+        if (fps->empty() || *end || !(rate > 0 && rate <= 1000)) {
+            invocation.fail(kExitUsage, "--fps is frames a second as orva formats lists them (30, 15, 29.97), not \"%s\"",
+                            fps->c_str());
+            return std::nullopt;
+        }
+        if (choice->fps > 0 && std::abs(choice->fps - rate) > 1e-9) {
+            invocation.fail(kExitUsage, "--fps %s and --%s %s ask for different rates", fps->c_str(), option, text.c_str());
+            return std::nullopt;
+        }
+        choice->fps = rate;
+    }
+    return choice;
+}
+
+std::shared_ptr<const FormatDescription> chooseVideoFormat(const Invocation& invocation, OrvaVideoDevice& camera,
+                                                           const VideoChoice& choice)
+{
+    const std::string name = camera.deviceInfo()->nameText();
+    const std::string size = fourccText(choice.codec) + ":" + std::to_string(choice.width) + "x" + std::to_string(choice.height);
+    const auto format = findVideoFormat(camera, choice);
+    if (!format) {
+        invocation.fail(kExitFailure, "%s has no format %s; see orva formats", name.c_str(), size.c_str());
+        return nullptr;
+    }
+    camera.setFrameInterval(nullptr); // the camera's default
+    if (choice.fps <= 0) return format;
+    // The listed rate that rounds to the asked one, else one within half a percent
+    // (29.97 for 30 on a camera that only has the former).
+    const auto intervals = camera.getSupportedFrameIntervals(*format);
+    std::optional<uint32_t> best;
+    double bestError = 0.005;
+    for (const auto& n : intervals ? *intervals : std::vector<Number>{}) {
+        const auto interval = static_cast<uint32_t>(n.integerValue());
+        if (interval == 0) continue;
+        const double error = std::abs(1e7 / interval - choice.fps) / choice.fps;
+        if (std::abs(rateRounded(interval) - choice.fps) < 0.005) {
+            best = interval;
+            break;
+        }
+        if (error < bestError) best = interval, bestError = error;
+    }
+    if (!best) {
+        std::string rates;
+        for (const auto& n : intervals ? *intervals : std::vector<Number>{})
+            if (n.integerValue() > 0) rates += (rates.empty() ? "" : ", ") + rateText(static_cast<uint32_t>(n.integerValue()));
+        invocation.fail(kExitFailure, "%s has no rate %g fps for %s; it has %s", name.c_str(), choice.fps, size.c_str(),
+                        rates.empty() ? "none listed" : rates.c_str());
+        return nullptr;
+    }
+    camera.setFrameInterval(std::make_shared<const Number>(Number::numberWithUnsignedInt(*best)));
+    return format;
+}
+
+std::pair<int64_t, int64_t> rateFraction(uint32_t interval)
+{
+    if (interval == 0) return {0, 1};
+    // Cameras declare whole rates (30/1) or NTSC ones (30000/1001); the library's
+    // 100 ns interval is either, rounded or cut.
+    const double fps = 1e7 / interval;
+    auto near = [interval](double exact) { return std::abs(exact - interval) <= 1.0; };
+    const auto whole = static_cast<int64_t>(std::llround(fps));
+    if (whole > 0 && near(1e7 / static_cast<double>(whole))) return {whole, 1};
+    const auto ntsc = static_cast<int64_t>(std::llround(fps * 1.001));
+    if (ntsc > 0 && near(1e7 * 1001 / (static_cast<double>(ntsc) * 1000))) return {ntsc * 1000, 1001};
+    const int64_t divisor = std::gcd(int64_t{10000000}, int64_t{interval});
+    return {10000000 / divisor, interval / divisor};
+}
+
+double rateRounded(uint32_t interval)
+{
+    const auto [numerator, denominator] = rateFraction(interval);
+    return std::round(100.0 * static_cast<double>(numerator) / static_cast<double>(denominator)) / 100.0;
+}
+
+std::string rateText(uint32_t interval)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", rateRounded(interval));
+    std::string s = text;
+    while (s.back() == '0') s.pop_back();
+    if (s.back() == '.') s.pop_back();
+    return s;
 }
 
 std::optional<AudioChoice> parseAudioFormat(const std::string& text)

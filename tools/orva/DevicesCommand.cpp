@@ -123,9 +123,20 @@ int watch(const Invocation& invocation, double seconds, double hotplugEvery)
     // The lists are taken first: the manager announces changes against them.
     auto manager = OrvaDeviceManager::getSharedInstance();
     const auto cameras = manager->getVideoDeviceList(), microphones = manager->getAudioDeviceList();
-    if (!json) {
-        printList("Cameras", *cameras);
-        printList("Microphones", *microphones);
+    {
+        std::lock_guard lock(printLock);
+        if (json) { // a line per device there is, then a line per event
+            for (const auto* list : {cameras.get(), microphones.get()})
+                for (size_t i = 0; i < list->size(); ++i) {
+                    JsonWriter line(out(), true);
+                    line.beginObject().field("event", "present").key("device");
+                    writeDevice(line, i, *(*list)[i]);
+                    line.endObject();
+                }
+        } else {
+            printList("Cameras", *cameras);
+            printList("Microphones", *microphones);
+        }
         std::fflush(out());
     }
     std::fprintf(err(), "Watching for arrivals and removals%s. Ctrl-C stops.\n",

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cctype>
 #include <cstdio>
 #include <string>
 #include <unistd.h>
@@ -191,7 +192,13 @@ int runVolume(Invocation& invocation)
     const auto current = mic->getVolumeCur();
     mic->closeDevice();
     if (!current) return invocation.fail(kExitFailure, "%s did not report its volume", name.c_str());
-    std::fprintf(out(), "%s: volume %d (0 to 255, default 255)\n", name.c_str(), current->intValue());
+    if (invocation.json()) {
+        JsonWriter json(out());
+        json.beginObject().field("device", name).field("volume", current->intValue()).field("min", 0).field("max", 255);
+        json.endObject();
+    } else {
+        std::fprintf(out(), "%s: volume %d (0 to 255, default 255)\n", name.c_str(), current->intValue());
+    }
     if (value && current->intValue() != *value)
         return invocation.fail(kExitFailure, "%s kept its volume at %d", name.c_str(), current->intValue());
     return kExitOk;
@@ -201,18 +208,29 @@ int runMute(Invocation& invocation)
 {
     std::vector<std::string> operands = invocation.operands();
     std::optional<bool> wanted;
-    if (!operands.empty() && (operands.back() == "on" || operands.back() == "off")) {
-        wanted = operands.back() == "on";
-        operands.pop_back();
-    }
-    if (operands.size() > 1) return invocation.fail(kExitUsage, "say on or off, e.g. orva mute 0 on");
+    // on/off, yes/no, true/false; 1/0 too after a microphone (a lone number is one).
+    auto onOff = [](std::string word, bool numbers) -> std::optional<bool> {
+        for (auto& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (word == "on" || word == "yes" || word == "true" || (numbers && word == "1")) return true;
+        if (word == "off" || word == "no" || word == "false" || (numbers && word == "0")) return false;
+        return std::nullopt;
+    };
+    if (!operands.empty() && (wanted = onOff(operands.back(), operands.size() == 2))) operands.pop_back();
+    if (operands.size() > 1)
+        return invocation.fail(kExitUsage, "say on or off (yes/no, 1/0), not \"%s\", e.g. orva mute 0 on",
+                               operands.back().c_str());
     if (!operands.empty() && invocation.value("mic"))
         return invocation.fail(kExitUsage, "give the microphone once: as MIC or with --mic");
     auto mic = openMicrophone(invocation, operands.empty() ? invocation.value("mic") : operands[0]);
     if (!mic) return kExitFailure;
     if (wanted) mic->setMute(*wanted);
     const bool on = mic->isMuteOn();
-    std::fprintf(out(), "%s: mute %s\n", mic->deviceInfo()->nameText().c_str(), on ? "on" : "off");
+    if (invocation.json()) {
+        JsonWriter json(out());
+        json.beginObject().field("device", mic->deviceInfo()->nameText()).field("mute", on).endObject();
+    } else {
+        std::fprintf(out(), "%s: mute %s\n", mic->deviceInfo()->nameText().c_str(), on ? "on" : "off");
+    }
     mic->closeDevice();
     if (wanted && on != *wanted) return invocation.fail(kExitFailure, "the microphone did not change its mute");
     return kExitOk;

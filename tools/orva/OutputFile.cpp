@@ -4,6 +4,7 @@
 #include "platform/foundation/FileManager.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
@@ -13,12 +14,34 @@ namespace fs = std::filesystem;
 
 namespace cli {
 
+bool OutputFile::isStandardOutput(const std::string& path)
+{
+    return path == "-" || path == "/dev/stdout" || path == "/dev/fd/1" || path == "/proc/self/fd/1";
+}
+
+void OutputFile::ignoreBrokenPipes()
+{
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
 std::optional<std::string> OutputFile::check(const Invocation& invocation, const std::string& path, int& status)
 {
     status = kExitFailure;
     if (path.empty()) {
         status = invocation.fail(kExitUsage, "the output file name is empty");
         return std::nullopt;
+    }
+    if (isStandardOutput(path)) {
+        if (::isatty(STDOUT_FILENO)) {
+            status = invocation.fail(kExitUsage, "standard output is a terminal; pipe it into a program or give a file");
+            return std::nullopt;
+        }
+        if (invocation.json()) {
+            status = invocation.fail(kExitUsage, "--json and --out - both want standard output; give a file to --out");
+            return std::nullopt;
+        }
+        ignoreBrokenPipes();
+        return std::string("-");
     }
     std::error_code ec;
     const fs::path destination = fs::absolute(path, ec);
@@ -56,6 +79,7 @@ std::optional<std::string> OutputFile::check(const Invocation& invocation, const
 
 void OutputFile::tellAboutLeftovers(const std::string& destination)
 {
+    if (destination == "-") return;
     const std::filesystem::path folder = std::filesystem::path(destination).parent_path();
     const auto leftovers = orva::FileManager::defaultManager().leftoverFiles(folder.empty() ? "." : folder.string());
     constexpr size_t kShown = 5;
@@ -81,12 +105,17 @@ OutputFile::OutputFile(const Invocation& invocation, std::string destination)
 
 OutputFile::~OutputFile()
 {
+    if (toStandardOutput()) return;
     if (mStream) std::fclose(mStream);
     if (!mCommitted && !mTemporary.empty()) (void)orva::FileManager::defaultManager().removeItemAtPath(mTemporary);
 }
 
 bool OutputFile::open()
 {
+    if (toStandardOutput()) {
+        mStream = stdout;
+        return true;
+    }
     std::string error;
     const int fd = orva::FileManager::defaultManager().createWorkingFile(mDestination, &mTemporary, &error);
     if (fd < 0) {
@@ -105,6 +134,11 @@ bool OutputFile::open()
 bool OutputFile::commit()
 {
     if (!mStream) return false;
+    if (toStandardOutput()) {
+        if (std::fflush(mStream) == 0 || errno == EPIPE) return mCommitted = true;
+        mInvocation.fail(kExitFailure, "writing to standard output failed: %s", std::strerror(errno));
+        return false;
+    }
     if (std::fflush(mStream) != 0 || std::ferror(mStream)) {
         const int e = errno;
         mInvocation.fail(kExitFailure, "writing \"%s\" failed: %s", mDestination.c_str(), std::strerror(e));

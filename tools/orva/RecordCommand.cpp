@@ -87,9 +87,10 @@ int runRecord(Invocation& invocation)
     const std::string audioText = invocation.value("audio").value_or("lpcm:48000:2:16");
     const auto seconds = invocation.seconds("seconds", 10);
     if (!seconds) return kExitUsage;
-    const auto video = parseVideoFormat(videoText);
-    if (!video || (video->codec != kCodecAVC1 && video->codec != kCodec2VUY))
-        return invocation.fail(kExitUsage, "--video is avc1:WIDTHxHEIGHT or 2vuy:WIDTHxHEIGHT, not \"%s\"",
+    const auto video = videoChoice(invocation, "video", "avc1:1280x720");
+    if (!video) return kExitUsage;
+    if (video->codec != kCodecAVC1 && video->codec != kCodec2VUY)
+        return invocation.fail(kExitUsage, "--video is avc1:WIDTHxHEIGHT[@FPS] or 2vuy:WIDTHxHEIGHT[@FPS], not \"%s\"",
                                videoText.c_str());
     std::optional<AudioChoice> audio;
     if (audioText != "none" && !(audio = parseAudioFormat(audioText)))
@@ -97,6 +98,10 @@ int runRecord(Invocation& invocation)
                                audioText.c_str());
     if (!UnplugWatch::validOption(invocation)) return kExitUsage;
     // Everything is checked before anything is touched: the destination first.
+    if (OutputFile::isStandardOutput(out))
+        return invocation.fail(kExitUsage, "a movie cannot go to a pipe: it is finished by writing its index after the "
+                                           "samples, which needs a seekable file; give a file name (orva capture --out - "
+                                           "writes a raw stream)");
     int status = kExitOk;
     const auto destination = OutputFile::check(invocation, out, status);
     if (!destination) return status;
@@ -109,11 +114,10 @@ int runRecord(Invocation& invocation)
         camera->closeDevice();
         if (mic) mic->closeDevice();
     };
-    const auto videoFormat = findVideoFormat(*camera, *video);
+    const auto videoFormat = chooseVideoFormat(invocation, *camera, *video);
     if (!videoFormat) {
         closeDevices();
-        return invocation.fail(kExitFailure, "%s has no format %s; see orva formats",
-                               camera->deviceInfo()->nameText().c_str(), videoText.c_str());
+        return kExitFailure;
     }
     camera->setFormat(videoFormat);
     if (audio) {

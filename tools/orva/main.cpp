@@ -18,6 +18,8 @@ namespace {
 
 const Option kCamera{"camera", 0, "CAMERA", "the camera: its index or name in orva devices (default: the first)"};
 const Option kMic{"mic", 0, "MIC", "the microphone: its index or name in orva devices (default: the first)"};
+const Option kFps{"fps", 0, "FPS",
+                  "frames a second, one of the format's rates in orva formats (default: the camera's, 30)"};
 const Option kOverwrite{"overwrite", 'y', nullptr, "replace an existing output file"};
 const Option kSimulateUnplug{"simulate-unplug", 0, "SECONDS",
                              "with --simulate: the camera (or microphone) is unplugged this long in, to see how the "
@@ -72,18 +74,20 @@ const std::vector<Command>& commands()
         {"capture", "", "Capture frames for a while. --out keeps them: a .mov file gets a QuickTime movie, any "
                         "other name the raw stream as the camera delivers it (H.264 Annex B, or 2vuy).",
          {kCamera,
-          {"format", 0, "FORMAT", "CODEC:WIDTHxHEIGHT as orva formats lists it (default avc1:1280x720)"},
+          {"format", 0, "FORMAT", "CODEC:WIDTHxHEIGHT[@FPS] as orva formats lists it (default avc1:1280x720)"},
+          kFps,
           {"seconds", 0, "SECONDS", "how long, to the frame (default 5)"},
           {"out", 'o', "FILE", "where the frames go"},
           kOverwrite, kSimulateUnplug},
          {"capture --format avc1:640x360 --seconds 2 --out clip-video.mov"},
-         0, 0, 1, false, true, runCapture},
+         0, 0, 1, true, true, runCapture},
         {"record", "OUT.mov",
          "Record the camera and the microphone together into a QuickTime movie, then print the movie's summary as "
          "read back. The movie is written once, beside OUT.mov as .OUT.mov.recording, in one-second fragments, "
          "finished in place at the end and renamed; Ctrl-C stops early and still finishes it.",
          {kCamera, kMic,
-          {"video", 0, "FORMAT", "avc1:WIDTHxHEIGHT or 2vuy:WIDTHxHEIGHT (default avc1:1280x720)"},
+          {"video", 0, "FORMAT", "avc1:WIDTHxHEIGHT[@FPS] or 2vuy:WIDTHxHEIGHT[@FPS] (default avc1:1280x720)"},
+          kFps,
           {"audio", 0, "FORMAT", "lpcm:RATE:CHANNELS:16, aac:RATE:CHANNELS or none (default lpcm:48000:2:16)"},
           {"seconds", 0, "SECONDS", "how long (default 10)"},
           kOverwrite, kSimulateUnplug},
@@ -106,7 +110,7 @@ const std::vector<Command>& commands()
          "capability, permission and the group to join).",
          {},
          {"doctor"},
-         0, 0, 0, false, false, runDoctor},
+         0, 0, 0, true, false, runDoctor},
         {"overlay", "", "Draw the camera status image and a text label with OpenGL (no display needed) and write "
                         "the picture as a PNG.",
          {{"status-image", 0, "FILE", "the status image (default: the shipped CameraOff.png)"},
@@ -139,11 +143,11 @@ const std::vector<Command>& commands()
                                 "volume.",
          {kMic},
          {"volume", "volume 128"},
-         0, 2, 2, false, false, runVolume},
+         0, 2, 2, true, false, runVolume},
         {"mute", "[MIC] [on|off]", "Show or set the microphone's mute.",
          {kMic},
          {"mute", "mute on"},
-         0, 2, 2, false, false, runMute},
+         0, 2, 2, true, false, runMute},
         {"capture-audio", "",
          "Capture audio for a while. --out keeps it: PCM as a WAV file, AAC with ADTS headers; both play in "
          "common players.",
@@ -153,7 +157,7 @@ const std::vector<Command>& commands()
           {"out", 'o', "FILE", "where the audio goes"},
           kOverwrite, kSimulateUnplug},
          {"capture-audio --seconds 3 --out voice.wav", "capture-audio --format aac:48000:2 --seconds 3 --out a.aac"},
-         0, 0, 2, false, true, runCaptureAudio},
+         0, 0, 2, true, true, runCaptureAudio},
     };
     return table;
 }
@@ -353,7 +357,7 @@ int main(int argc, char** argv)
     simulate = simulate || invocation->flag("simulate") || envSet("ORVA_SIMULATE");
     allVendors = allVendors || invocation->flag("all-vendors");
     log = log || invocation->flag("log") || envSet("ORVA_LOG");
-    setUpOutput(log);
+    setUpOutput();
     // The component's console lines: on standard error with --log, else nowhere.
     orva::OrvaSetLogSink([log](orva::OrvaLogLevel, const std::string& line) {
         if (log) std::fprintf(err(), "%s\n", line.c_str());
@@ -362,7 +366,9 @@ int main(int argc, char** argv)
     if (allVendors) setenv("ORVA_ALL_VENDORS", "1", 1);
     // Watching follows the system's own devices (a camera plugged in later is what a
     // watcher waits for), even when it has none yet.
-    if (!chooseDevices(invocation->flag("watch") ? 0 : command->halves, simulate)) return kExitFailure;
+    unsigned halves = invocation->flag("watch") ? 0 : command->halves;
+    if (invocation->value("audio") == std::optional<std::string>("none")) halves &= ~2u; // record without sound
+    if (!chooseDevices(halves, simulate)) return kExitFailure;
     const int status = command->run(*invocation);
     std::fflush(out());
     return status;

@@ -40,6 +40,14 @@ ZI_EXPORT int32_t ZISys_Describe(char* buffer, uint32_t size);
  * tells "no camera" from "a camera it may not use" by it. */
 ZI_EXPORT int32_t ZISys_UnusableCameras(char* buffer, uint32_t size);
 
+/* The report's facts for programs: a line per camera node and audio source, fields
+ * separated by tabs (none holds a tab or line end):
+ *   camera NODE NAME BUS VENDOR PRODUCT SERIAL LISTED PATH-OR-REASON
+ *   microphone NODE-NAME NAME BUS VENDOR PRODUCT SERIAL LISTED PATH-OR-REASON
+ * VENDOR and PRODUCT in four hexadecimal digits, LISTED "1" or "0", empty fields for
+ * what a device does not have. Written and answered as ZISys_Describe does. */
+ZI_EXPORT int32_t ZISys_DescribeRecords(char* buffer, uint32_t size);
+
 typedef struct ZISysDeviceFileOps {
     void* context;
     int (*open)(void* context, const char* path, int flags);

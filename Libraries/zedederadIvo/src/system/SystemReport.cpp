@@ -82,6 +82,33 @@ std::string unusableCameras()
     return text;
 }
 
+// A record's field: tabs and line ends would break its line.
+std::string field(std::string text)
+{
+    std::replace_if(text.begin(), text.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
+    return text;
+}
+
+std::string records()
+{
+    std::string text;
+    CameraDirectory directory;
+    if (directory.start(false))
+        for (const auto& node : directory.all()) {
+            std::string reason = node.reason;
+            if (node.openError == EACCES || node.openError == EPERM) reason += permissionAdvice(node);
+            text += "camera\t" + field(node.node) + "\t" + field(node.name) + "\t" + field(node.bus) + "\t" +
+                    hex4(node.vendorID) + "\t" + hex4(node.productID) + "\t" + field(node.serial) + "\t" +
+                    (node.listed ? "1\t" + field(node.path()) : "0\t" + field(reason)) + "\n";
+        }
+    auto sources = PipeWireSources::connect(nullptr);
+    for (const auto& source : sources->all())
+        text += "microphone\t" + field(source.nodeName) + "\t" + field(source.name) + "\t" + field(source.bus) + "\t" +
+                hex4(source.vendorID) + "\t" + hex4(source.productID) + "\t" + field(source.serial) + "\t" +
+                (source.listed ? "1\t" + field(source.path()) : "0\t" + field(source.reason)) + "\n";
+    return text;
+}
+
 std::string microphoneReport()
 {
     std::string text = "Microphones (PipeWire audio sources):\n";
@@ -97,6 +124,18 @@ std::string microphoneReport()
     return text;
 }
 
+// Copies the text as the report functions answer it: cut to size, 0-terminated; its
+// full length.
+int32_t answer(const std::string& text, char* buffer, uint32_t size)
+{
+    if (buffer && size > 0) {
+        const size_t n = std::min<size_t>(text.size(), size - 1);
+        std::memcpy(buffer, text.data(), n);
+        buffer[n] = 0;
+    }
+    return static_cast<int32_t>(text.size());
+}
+
 } // namespace
 
 } // namespace zi::sys
@@ -106,23 +145,19 @@ extern "C" {
 ZI_EXPORT int32_t ZISys_Describe(char* buffer, uint32_t size)
 {
     const std::string text = zi::sys::cameraReport() + zi::sys::microphoneReport();
-    if (buffer && size > 0) {
-        const size_t n = std::min<size_t>(text.size(), size - 1);
-        std::memcpy(buffer, text.data(), n);
-        buffer[n] = 0;
-    }
-    return static_cast<int32_t>(text.size());
+    return zi::sys::answer(text, buffer, size);
+}
+
+ZI_EXPORT int32_t ZISys_DescribeRecords(char* buffer, uint32_t size)
+{
+    const std::string text = zi::sys::records();
+    return zi::sys::answer(text, buffer, size);
 }
 
 ZI_EXPORT int32_t ZISys_UnusableCameras(char* buffer, uint32_t size)
 {
     const std::string text = zi::sys::unusableCameras();
-    if (buffer && size > 0) {
-        const size_t n = std::min<size_t>(text.size(), size - 1);
-        std::memcpy(buffer, text.data(), n);
-        buffer[n] = 0;
-    }
-    return static_cast<int32_t>(text.size());
+    return zi::sys::answer(text, buffer, size);
 }
 
 ZI_EXPORT void ZISys_SetDeviceFileOps(const ZISysDeviceFileOps* ops)
