@@ -18,9 +18,27 @@ cmake --install "$build" --prefix "$prefix" > /dev/null
 for f in lib/liborva.so.1 lib/orva-1/Libraries/libzedederadIvo.so.1 include/orva-1/orva/OrvaDeviceManager.h \
          include/orva-1/orva/OrvaVersion.h include/orva-1/zedederadIvo.h lib/pkgconfig/orva.pc \
          lib/pkgconfig/zedederadIvo.pc lib/cmake/Orva/OrvaConfig.cmake share/orva/DeviceNames.plist \
-         share/orva/Resolutions.xml bin/orva; do
+         share/orva/Resolutions.xml bin/orva share/man/man1/orva.1 share/bash-completion/completions/orva; do
   [ -e "$prefix/$f" ] || fail "missing $f"
 done
+if command -v doxygen >/dev/null; then
+  [ -e "$prefix/share/doc/orva/api/index.html" ] || fail "the API documentation is not installed under share/doc/orva"
+fi
+
+# The manual page renders without a warning and names every command; the completion
+# completes commands, options and words.
+warnings=$(groff -man -ww -z "$prefix/share/man/man1/orva.1" 2>&1)
+[ -z "$warnings" ] || fail "orva.1: $warnings"
+for c in $("$prefix/bin/orva" --help | awk '/^commands:/{on=1; next} on && /^  [a-z]/{print $1}'); do
+  grep -q "^\.SS \"orva $c" "$prefix/share/man/man1/orva.1" || fail "orva.1 does not describe orva $c"
+done
+complete_words() {
+  bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _orva; echo "${COMPREPLY[*]}"' \
+    _ "$prefix/share/bash-completion/completions/orva" "$@"
+}
+[ "$(complete_words orva rec)" = record ] || fail "completion of orva rec: $(complete_words orva rec)"
+[ "$(complete_words orva capture --fp)" = --fps ] || fail "completion of orva capture --fp"
+[ "$(complete_words orva ptz u)" = up ] || fail "completion of orva ptz u"
 echo "liborva exports $(nm -D --defined-only "$prefix/lib/liborva.so.1" | wc -l) dynamic symbols"
 
 # The installed CLI: no LD_LIBRARY_PATH, resources from share/orva.

@@ -148,9 +148,9 @@ TEST_F(SystemCamera, ListsTheMakersCaptureNodesWithTheirUsbParents)
     UdevTestbed::UsbCamera other;
     other.bus = "2-1";
     other.vendorID = 0x046D;
-    other.product = "Other Cam";
+    other.product = ""; // no product string: udev's V4L2 name names it
     other.serial = "";
-    testbed.addNode("video2", testbed.addUsbCamera(other));
+    testbed.setProperty(testbed.addNode("video2", testbed.addUsbCamera(other)), "ID_V4L_PRODUCT", "Other Cam");
     fake.addNode("/dev/video3");
     fake.failOpen("/dev/video3", EACCES);
     UdevTestbed::UsbCamera locked;
@@ -185,6 +185,7 @@ TEST_F(SystemCamera, ListsTheMakersCaptureNodesWithTheirUsbParents)
     entries = listCameras();
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(utf8(entries[1].path), "/dev/video2;usb=2-1");
+    EXPECT_EQ(utf8(entries[1].name), "Other Cam");
     EXPECT_EQ(entries[1].vendorID, 0x046D);
 }
 

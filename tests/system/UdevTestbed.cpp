@@ -69,6 +69,11 @@ std::string UdevTestbed::addDevLink(const std::string& link, const std::string& 
     return "/dev/" + link;
 }
 
+void UdevTestbed::setProperty(const std::string& syspath, const char* key, const char* value)
+{
+    umockdev_testbed_set_property(mTestbed, syspath.c_str(), key, value);
+}
+
 void UdevTestbed::uevent(const std::string& syspath, const char* action)
 {
     umockdev_testbed_uevent(mTestbed, syspath.c_str(), action);

@@ -32,6 +32,8 @@ public:
     // answers its syspath. Nothing is announced until uevent().
     std::string addNode(const std::string& sysname, const std::string& parent);
     void uevent(const std::string& syspath, const char* action);
+    // A udev property of a device (ID_V4L_PRODUCT, ...), as udev's rules set them.
+    void setProperty(const std::string& syspath, const char* key, const char* value);
     // A symbolic link in the testbed's /dev (v4l/by-id/NAME → ../../video0), as udev
     // rules make them; answers the path programs see.
     std::string addDevLink(const std::string& link, const std::string& target);

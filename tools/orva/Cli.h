@@ -59,6 +59,12 @@ struct Command {
 
 // The command table, in the order `orva --help` lists it.
 const std::vector<Command>& commands();
+// Every option a command takes, its own first, as its --help lists them.
+std::vector<Option> optionsOf(const Command& command);
+// The manual page orva(1) and the bash completion, written from the table (the
+// build makes both with --print-man-page and --print-bash-completion).
+void printManPage(FILE* to);
+void printBashCompletion(FILE* to);
 
 // One parsed command line.
 class Invocation {

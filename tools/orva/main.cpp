@@ -16,8 +16,12 @@ namespace cli {
 
 namespace {
 
-const Option kCamera{"camera", 0, "CAMERA", "the camera: its index or name in orva devices (default: the first)"};
-const Option kMic{"mic", 0, "MIC", "the microphone: its index or name in orva devices (default: the first)"};
+const Option kCamera{"camera", 0, "CAMERA",
+                     "the camera: its index, name, path, node (/dev/video0 or a link to it) or serial number as orva "
+                     "devices lists it (default: the first)"};
+const Option kMic{"mic", 0, "MIC",
+                  "the microphone: its index, name, path, PipeWire node name or serial number as orva devices lists "
+                  "it (default: the first)"};
 const Option kFps{"fps", 0, "FPS",
                   "frames a second, one of the format's rates in orva formats (default: the camera's, 30)"};
 const Option kOverwrite{"overwrite", 'y', nullptr, "replace an existing output file"};
@@ -162,6 +166,15 @@ const std::vector<Command>& commands()
     return table;
 }
 
+std::vector<Option> optionsOf(const Command& c)
+{
+    std::vector<Option> all = c.options;
+    if (c.json) all.push_back(kJson);
+    if (c.progress) all.insert(all.end(), kProgressOptions.begin(), kProgressOptions.end());
+    all.insert(all.end(), kCommonOptions.begin(), kCommonOptions.end());
+    return all;
+}
+
 namespace {
 
 void printOption(FILE* to, const Option& o)
@@ -177,11 +190,7 @@ void commandHelp(FILE* to, const Command& c)
 {
     std::fprintf(to, "usage: orva %s%s%s%s\n\n%s\n\noptions:\n", c.name, c.options.empty() && !c.json ? "" : " [OPTIONS]",
                  *c.operands ? " " : "", c.operands, c.summary);
-    for (const auto& o : c.options) printOption(to, o);
-    if (c.json) printOption(to, kJson);
-    if (c.progress)
-        for (const auto& o : kProgressOptions) printOption(to, o);
-    for (const auto& o : kCommonOptions) printOption(to, o);
+    for (const auto& o : optionsOf(c)) printOption(to, o);
     std::fprintf(to, "\nexample%s:\n", c.examples.size() == 1 ? "" : "s");
     for (const char* e : c.examples) std::fprintf(to, "  orva %s\n", e);
 }
@@ -203,18 +212,12 @@ void usage(FILE* to)
                      "standard error. Exit status: 0 done, 1 failed, 2 wrong command line, 130 interrupted.\n");
 }
 
-const Option* findOption(const Command& c, const std::string& name, char shortName)
+std::optional<Option> findOption(const Command& c, const std::string& name, char shortName)
 {
     auto matches = [&](const Option& o) { return shortName ? o.shortName == shortName : name == o.name; };
-    for (const auto& o : c.options)
-        if (matches(o)) return &o;
-    if (c.json && matches(kJson)) return &kJson;
-    if (c.progress)
-        for (const auto& o : kProgressOptions)
-            if (matches(o)) return &o;
-    for (const auto& o : kCommonOptions)
-        if (matches(o)) return &o;
-    return nullptr;
+    for (const auto& o : optionsOf(c))
+        if (matches(o)) return o;
+    return std::nullopt;
 }
 
 bool looksLikeNumber(const std::string& token)
@@ -244,7 +247,7 @@ std::unique_ptr<Invocation> parse(const Command& c, const std::vector<std::strin
         }
         std::string name, inlineValue;
         bool hasInline = false;
-        const Option* o = nullptr;
+        std::optional<Option> o;
         if (w[1] == '-') {
             name = w.substr(2);
             if (const size_t eq = name.find('='); eq != std::string::npos) {
@@ -315,6 +318,9 @@ int main(int argc, char** argv)
             usage(stdout);
             return kExitOk;
         }
+        // What the build installs beside the program, made from the command table.
+        if (w == "--print-man-page") return printManPage(stdout), kExitOk;
+        if (w == "--print-bash-completion") return printBashCompletion(stdout), kExitOk;
         if (w == "--simulate") simulate = true;
         else if (w == "--all-vendors") allVendors = true;
         else if (w == "--log") log = true;

@@ -82,7 +82,6 @@ CameraNode CameraDirectory::describe(udev_device* device) const
     node.syspath = text(udev_device_get_syspath(device));
     node.node = text(udev_device_get_devnode(device));
     if (node.node.empty()) node.node = "/dev/" + text(udev_device_get_sysname(device));
-    node.name = text(udev_device_get_sysattr_value(device, "name"));
     if (udev_device* usb = udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device")) {
         node.vendorID = hexAttribute(usb, "idVendor");
         node.productID = hexAttribute(usb, "idProduct");
@@ -97,6 +96,11 @@ CameraNode CameraDirectory::describe(udev_device* device) const
         const char* number = udev_device_get_sysattr_value(interface, "bInterfaceNumber");
         if (number) node.interfaceNumber = static_cast<int>(std::strtol(number, nullptr, 16));
     }
+    // The USB product string, else what udev's hardware database or V4L2 call it,
+    // else the driver's name for the node.
+    for (const char* property : {"ID_MODEL_FROM_DATABASE", "ID_V4L_PRODUCT"})
+        if (node.name.empty()) node.name = text(udev_device_get_property_value(device, property));
+    if (node.name.empty()) node.name = text(udev_device_get_sysattr_value(device, "name"));
     if (node.name.empty()) node.name = node.node;
     queryCapabilities(node);
 
