@@ -64,6 +64,13 @@ TEST_F(OrvaOnPipeWire, ListsMetersSetsCapturesAndRecordsTheMicrophone)
 
     ASSERT_EQ(orva.run({"devices", "--json"}), 0) << orva.trace();
     EXPECT_NE(orva.output().find("pipewire:cli-mic"), std::string::npos) << orva.trace();
+    EXPECT_NE(orva.output().find("\"name\": \"Orva Webcam Microphone\""), std::string::npos)
+        << "orva's table names the maker's product 0x08E5 (the library alone says \"Cli Mic\"): " << orva.trace();
+    // Chosen by its PipeWire node name, its path's node and its serial number.
+    for (const char* choice : {"cli-mic", "pipewire:cli-mic", "SN0001"}) {
+        EXPECT_EQ(orva.run({"audio-formats", choice}), 0) << choice << ": " << orva.trace();
+        EXPECT_NE(orva.output().find("lpcm:48000:2:16"), std::string::npos) << choice << ": " << orva.trace();
+    }
 
     // The meter moves with the tone: each channel's last level within 0.5 dB of it.
     ASSERT_EQ(orva.run({"meter", "--json", "--seconds", "2"}), 0) << orva.trace();

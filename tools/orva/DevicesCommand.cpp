@@ -86,7 +86,7 @@ void plugHotplugDevices()
     mic.path = kHotplugMicrophonePath;
     mic.name = "Orva Virtual Microphone 2";
     mic.vendorID = 0x2E7A;
-    mic.productID = 0x08E7;
+    mic.productID = 0x7E04; // the virtual devices have product IDs of their own
     mic.revision = 0x0100;
     mic.withDefaultDescription = 1;
     (void)ZISim_Plug(&mic);
