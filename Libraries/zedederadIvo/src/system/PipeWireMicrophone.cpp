@@ -19,9 +19,16 @@ namespace zi::sys {
 namespace {
 
 // A jump of the graph's clock against the counted frames larger than this between two
-// cycles is frames that never arrived (the server overran, the ring was full, the
-// daemon stalled); smaller ones are jitter and drift, absorbed.
+// cycles may be frames that never arrived (the server overran, the daemon stalled);
+// smaller ones are jitter and drift, absorbed. It is a gap only when it lasts: a
+// capture thread that runs late reads a later cycle's clock for the buffers it
+// catches up on, and the clock comes back to the line once it has caught up. So the
+// frames after a jump are held back until the clock has stayed off the line for
+// kConfirmMicroseconds of sound (a gap: silence goes before them) or comes back (a
+// late reading: they follow on the line).
 constexpr int64_t kGapMicroseconds = 15000;
+constexpr int64_t kConfirmMicroseconds = 60000;
+constexpr uint32_t kHeldSeconds = 1;     // room for a confirmation window of the longest cycles
 constexpr uint32_t kRingSeconds = 2;     // what the ring holds: a stall of the delivery thread
 constexpr uint32_t kRingChunks = 4096;   // cycles the ring holds (a cycle is 1 ms or more)
 constexpr uint32_t kSettlingParts = 10;  // the first tenth of a second settles the time line
@@ -127,6 +134,8 @@ int32_t PipeWireMicrophone::startCapture()
     mFrames = 0;
     mDrift = 0;
     mLostFrames = 0;
+    mHeld.assign(size_t{mRate} * kHeldSeconds * 2 * mChannels, 0);
+    mHeldFrames = 0;
     mRing = std::make_unique<CaptureRing>(2 * mChannels, mRate * kRingSeconds, kRingChunks);
     mChunk.assign(size_t{mRate} * mChannels, 0); // a cycle is far shorter than a second
     mDeliveryRuns = true;
@@ -239,9 +248,10 @@ void PipeWireMicrophone::process()
         const uint32_t offset = std::min(d.chunk->offset, d.maxsize);
         const uint32_t size = std::min(d.chunk->size, d.maxsize - offset);
         const uint32_t count = size / (2 * mChannels);
-        // The cycle's time is the graph clock's (when the cycle was due, however late
-        // this thread runs); its first frame was captured its own length before, and
-        // the graph's delay before that.
+        // The cycle's time is the graph clock's (when the cycle was due; a thread
+        // running late may read a later cycle's, which the delivery thread sees
+        // through); its first frame was captured its own length before, and the
+        // graph's delay before that.
         pw_time time{};
         int64_t now = 0, delay = 0;
         if (pw_stream_get_time_n(mStream, &time, sizeof time) == 0 && time.now > 0) {
@@ -282,7 +292,7 @@ void PipeWireMicrophone::take(const int16_t* frames, uint32_t count, int64_t tim
     // Where the counted line puts this chunk, against where the clock puts it. (The
     // graph's delay changes with its quantum; it places the line once, it does not
     // move it.)
-    const uint64_t position = mFrames + mPendingFrames;
+    const uint64_t position = mFrames + mPendingFrames + mHeldFrames;
     if (mAnchor < 0 || position < uint64_t{mRate} / kSettlingParts) {
         // The first cycles settle the line.
         mAnchor = time - static_cast<int64_t>(position * 1000000 / mRate);
@@ -291,28 +301,78 @@ void PipeWireMicrophone::take(const int16_t* frames, uint32_t count, int64_t tim
     }
     const int64_t drift = time - (mAnchor + static_cast<int64_t>(position * 1000000 / mRate));
     const int64_t jump = drift - mDrift;
-    if (jump > kGapMicroseconds || (lostBefore > 0 && jump > 0)) {
-        // Frames that never arrived: the line skips them, so the next buffer is
-        // stamped after the hole. A partly filled buffer is made whole with silence
-        // (standing for the start of what is missing) and goes first.
-        uint64_t missing = static_cast<uint64_t>(jump) * mRate / 1000000;
-        mLostFrames += missing;
-        if (mPendingFrames > 0) {
-            const uint32_t padding = mFramesPerBuffer - mPendingFrames;
-            std::fill(mPending.begin() + static_cast<std::ptrdiff_t>(size_t{mPendingFrames} * mChannels), mPending.end(),
-                      int16_t{0});
-            mPendingFrames = mFramesPerBuffer;
-            emit();
-            missing -= std::min<uint64_t>(missing, padding);
-        }
-        mFrames += missing;
+    if (lostBefore > 0) {
+        // The ring was full: frames certainly lost, as many as the clock says (at
+        // least those counted).
+        releaseHeld();
+        skip(std::max<uint64_t>(lostBefore, jump > 0 ? static_cast<uint64_t>(jump) * mRate / 1000000 : 0));
         mDrift = time - (mAnchor + static_cast<int64_t>((mFrames + mPendingFrames) * 1000000 / mRate));
-    } else if (jump < -kGapMicroseconds) {
+        append(frames, count);
+        return;
+    }
+    if (mHeldFrames > 0 || jump > kGapMicroseconds) {
+        if (jump <= kGapMicroseconds) {
+            // Back on the line: the jump was a late reading, nothing is missing.
+            releaseHeld();
+            mDrift = drift;
+            append(frames, count);
+            return;
+        }
+        const uint64_t room = mHeld.size() / mChannels - mHeldFrames;
+        const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(count, room));
+        std::memcpy(mHeld.data() + size_t{mHeldFrames} * mChannels, frames, size_t{n} * mChannels * 2);
+        mHeldFloor = mHeldFrames == 0 ? jump : std::min(mHeldFloor, jump);
+        mHeldFrames += n;
+        mHeldDrift = drift;
+        if (int64_t{mHeldFrames} * 1000000 / mRate < kConfirmMicroseconds && n == count) return;
+        // The clock stayed off the line: frames that never arrived. The line skips
+        // them, and what was held follows the hole.
+        const uint64_t missing = static_cast<uint64_t>(mHeldFloor) * mRate / 1000000;
+        const uint32_t held = mHeldFrames;
+        mHeldFrames = 0;
+        const uint64_t before = mFrames + mPendingFrames;
+        skip(missing);
+        mDrift = mHeldDrift - static_cast<int64_t>((mFrames + mPendingFrames - before) * 1000000 / mRate);
+        append(mHeld.data(), held);
+        append(frames + size_t{n} * mChannels, count - n);
+        return;
+    }
+    if (jump < -kGapMicroseconds) {
         // The clock went back (the graph changed drivers): follow it, losing nothing.
         mAnchor += jump;
     } else {
         mDrift = drift; // jitter and slow drift: the counted line stands
     }
+    append(frames, count);
+}
+
+// Frames that never arrived: the next buffer is stamped after the hole. A partly
+// filled buffer is made whole with silence (standing for the start of what is
+// missing) and goes first.
+void PipeWireMicrophone::skip(uint64_t missing)
+{
+    mLostFrames += missing;
+    if (mPendingFrames > 0 && missing > 0) {
+        const uint32_t padding = mFramesPerBuffer - mPendingFrames;
+        std::fill(mPending.begin() + static_cast<std::ptrdiff_t>(size_t{mPendingFrames} * mChannels), mPending.end(),
+                  int16_t{0});
+        mPendingFrames = mFramesPerBuffer;
+        emit();
+        missing -= std::min<uint64_t>(missing, padding);
+    }
+    mFrames += missing;
+}
+
+// Held frames follow on the line as they are (the jump was no gap).
+void PipeWireMicrophone::releaseHeld()
+{
+    const uint32_t held = mHeldFrames;
+    mHeldFrames = 0;
+    append(mHeld.data(), held);
+}
+
+void PipeWireMicrophone::append(const int16_t* frames, uint32_t count)
+{
     while (count > 0 && mDelivering.load()) {
         const uint32_t n = std::min(count, mFramesPerBuffer - mPendingFrames);
         std::memcpy(mPending.data() + size_t{mPendingFrames} * mChannels, frames, size_t{n} * mChannels * 2);

@@ -70,6 +70,9 @@ private:
     void process(); // the stream's real-time thread
     void deliver(); // the delivery thread
     void take(const int16_t* frames, uint32_t count, int64_t time, int32_t delay, uint32_t lostBefore);
+    void skip(uint64_t missing);
+    void append(const int16_t* frames, uint32_t count);
+    void releaseHeld();
     void emit();
 
     std::shared_ptr<PipeWireSources> mSources;
@@ -97,6 +100,11 @@ private:
     int64_t mDrift = 0;                   // the clock's offset from the counted line at the last chunk
     int64_t mLatency = 0;                 // the graph's delay when the line was placed, microseconds
     uint64_t mLostFrames = 0;             // frames the server or the ring lost
+    // Frames held back while a jump of the clock may be a gap or only a late reading.
+    std::vector<int16_t> mHeld;
+    uint32_t mHeldFrames = 0;
+    int64_t mHeldFloor = 0;               // the smallest jump seen since the suspicion began
+    int64_t mHeldDrift = 0;               // the latest held chunk's drift
     std::unique_ptr<AacEncoder> mEncoder;
 };
 
