@@ -1,4 +1,4 @@
-#include <orva/unistr.h>
+#include "Utilities/unistr.h"
 #include "platform/foundation/ConsoleLog.h"
 
 #include <cstdio>

@@ -1,7 +1,8 @@
 // What the capture library's frame callbacks carry as their context instead of the
 // device itself. A device can be destroyed while the library's state is unknown (a
 // stop, unsubscribe or close that failed), so a callback may still arrive afterwards:
-// it passes through the gate, which leads to the device only while the device lives.
+// it passes through the gate, which leads to the device's private part only while
+// the device lives.
 //
 // A Passage is made on the library's capture thread for every frame: three atomic
 // operations, no lock, no allocation, no system call. close() runs on the thread
@@ -10,15 +11,15 @@
 // a callback).
 #pragma once
 
+#include <orva/OrvaAVDevice.h>
+
 #include <atomic>
 
 namespace orva {
 
-class OrvaAVDevice;
-
 class CallbackGate {
 public:
-    explicit CallbackGate(OrvaAVDevice* device) : mDevice(device) {}
+    explicit CallbackGate(OrvaAVDevice::Private* device) : mDevice(device) {}
     CallbackGate(const CallbackGate&) = delete;
     CallbackGate& operator=(const CallbackGate&) = delete;
 
@@ -29,11 +30,11 @@ public:
         ~Passage();
         Passage(const Passage&) = delete;
         Passage& operator=(const Passage&) = delete;
-        OrvaAVDevice* device() const { return mDevice; }
+        OrvaAVDevice::Private* device() const { return mDevice; }
 
     private:
         CallbackGate* mGate;
-        OrvaAVDevice* mDevice = nullptr;
+        OrvaAVDevice::Private* mDevice = nullptr;
         const CallbackGate* mOuter = nullptr; // the passage this thread was in before
     };
 
@@ -42,7 +43,7 @@ public:
     bool close();
 
 private:
-    std::atomic<OrvaAVDevice*> mDevice;
+    std::atomic<OrvaAVDevice::Private*> mDevice;
     std::atomic<int> mInside{0};
 };
 

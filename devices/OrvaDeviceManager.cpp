@@ -1,9 +1,11 @@
 #include <orva/OrvaDeviceManager.h>
 
-#include <orva/unistr.h>
+#include "Utilities/unistr.h"
 #include "platform/foundation/Bundle.h"
 #include <orva/NotificationCenter.h>
 #include "platform/foundation/PropertyList.h"
+
+#include <orva/SharedSlot.h>
 
 #include <zedederadIvo.h>
 
@@ -28,8 +30,7 @@ std::string fieldText(const uint16_t* field)
     return unistr_createCFString(bounded);
 }
 
-} // namespace
-
+// The library's plug-and-play events (7 and 8, 72 and 73), on its thread.
 void PNPVideoDeviceCallback(void* /*reserved*/, _VCI_EVENT_INFO* info)
 {
     if (info && info->context) static_cast<OrvaDeviceManager*>(info->context)->updateVideoDeviceList();
@@ -39,6 +40,20 @@ void PNPAudioDeviceCallback(void* /*reserved*/, _ACI_EVENT_INFO* info)
 {
     if (info && info->context) static_cast<OrvaDeviceManager*>(info->context)->updateAudioDevicelist();
 }
+
+} // namespace
+
+// The kept lists: each replaced whole, so a reader gets the old list or the new one.
+class OrvaDeviceManager::Private {
+public:
+    std::shared_ptr<const DeviceList> enumerate(bool video);
+    std::shared_ptr<const DeviceList> keptList(SharedSlot<const DeviceList>& kept, bool video);
+    void update(SharedSlot<const DeviceList>& kept, bool video);
+
+    OrvaDeviceManager* mManager = nullptr;
+    SharedSlot<const DeviceList> mVideoDevices;
+    SharedSlot<const DeviceList> mAudioDevices;
+};
 
 std::shared_ptr<OrvaDeviceManager> OrvaDeviceManager::getSharedInstance()
 {
@@ -58,8 +73,9 @@ void OrvaDeviceManager::destroy()
     // observers may ask for the shared instance.
 }
 
-OrvaDeviceManager::OrvaDeviceManager()
+OrvaDeviceManager::OrvaDeviceManager() : d(std::make_unique<Private>())
 {
+    d->mManager = this;
     (void)VCI_Init();
     (void)ACI_Init();
     (void)VCI_Subscribe_Event(nullptr, VCI_EVENT_DEVICE_REMOVED, PNPVideoDeviceCallback, this);
@@ -76,11 +92,11 @@ OrvaDeviceManager::~OrvaDeviceManager()
     (void)ACI_UnSubscribe_Event(nullptr, ACI_EVENT_DEVICE_ARRIVED);
     (void)VCI_Cleanup();
     (void)ACI_Cleanup();
-    mVideoDevices.store(nullptr);
-    mAudioDevices.store(nullptr);
+    d->mVideoDevices.store(nullptr);
+    d->mAudioDevices.store(nullptr);
 }
 
-std::shared_ptr<const OrvaDeviceManager::DeviceList> OrvaDeviceManager::enumerate(bool video)
+std::shared_ptr<const OrvaDeviceManager::DeviceList> OrvaDeviceManager::Private::enumerate(bool video)
 {
     auto list = std::make_shared<DeviceList>();
     auto enumDevices = video ? VCI_Enum_Devices : ACI_Enum_Devices;
@@ -91,7 +107,7 @@ std::shared_ptr<const OrvaDeviceManager::DeviceList> OrvaDeviceManager::enumerat
     for (uint32_t i = 0; i < count && i < entries.size(); ++i) {
         const auto& entry = entries[i];
         auto info = std::make_shared<OrvaDeviceInfo>();
-        info->setName(getDeviceFriendlyName(entry.productID, fieldText(entry.name)));
+        info->setName(mManager->getDeviceFriendlyName(entry.productID, fieldText(entry.name)));
         info->setPath(fieldText(entry.path));
         info->setProductID(entry.productID);
         info->setVendorID(entry.vendorID);
@@ -104,16 +120,16 @@ std::shared_ptr<const OrvaDeviceManager::DeviceList> OrvaDeviceManager::enumerat
 
 std::shared_ptr<const OrvaDeviceManager::DeviceList> OrvaDeviceManager::enumarateVideoDevices()
 {
-    return enumerate(true);
+    return d->enumerate(true);
 }
 
 std::shared_ptr<const OrvaDeviceManager::DeviceList> OrvaDeviceManager::enumarateAudioDevices()
 {
-    return enumerate(false);
+    return d->enumerate(false);
 }
 
 std::shared_ptr<const OrvaDeviceManager::DeviceList>
-OrvaDeviceManager::keptList(SharedSlot<const DeviceList>& kept, bool video)
+OrvaDeviceManager::Private::keptList(SharedSlot<const DeviceList>& kept, bool video)
 {
     if (auto list = kept.load()) return list;
     // An update that kept a list meanwhile wins: it is the newer one.
@@ -122,15 +138,15 @@ OrvaDeviceManager::keptList(SharedSlot<const DeviceList>& kept, bool video)
 
 std::shared_ptr<const OrvaDeviceManager::DeviceList> OrvaDeviceManager::getVideoDeviceList()
 {
-    return keptList(mVideoDevices, true);
+    return d->keptList(d->mVideoDevices, true);
 }
 
 std::shared_ptr<const OrvaDeviceManager::DeviceList> OrvaDeviceManager::getAudioDeviceList()
 {
-    return keptList(mAudioDevices, false);
+    return d->keptList(d->mAudioDevices, false);
 }
 
-void OrvaDeviceManager::update(SharedSlot<const DeviceList>& kept, bool video)
+void OrvaDeviceManager::Private::update(SharedSlot<const DeviceList>& kept, bool video)
 {
     auto fresh = enumerate(video);
     auto old = kept.load();
@@ -152,12 +168,12 @@ void OrvaDeviceManager::update(SharedSlot<const DeviceList>& kept, bool video)
 
 void OrvaDeviceManager::updateVideoDeviceList()
 {
-    update(mVideoDevices, true);
+    d->update(d->mVideoDevices, true);
 }
 
 void OrvaDeviceManager::updateAudioDevicelist()
 {
-    update(mAudioDevices, false);
+    d->update(d->mAudioDevices, false);
 }
 
 std::shared_ptr<OrvaDeviceInfo> OrvaDeviceManager::getOddDevice(const DeviceList* a, const DeviceList* newList)

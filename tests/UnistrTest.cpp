@@ -1,4 +1,4 @@
-#include <orva/unistr.h>
+#include "Utilities/unistr.h"
 
 #include <gtest/gtest.h>
 

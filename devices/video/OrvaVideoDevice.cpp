@@ -1,9 +1,10 @@
 #include <orva/OrvaVideoDevice.h>
 #include <orva/OrvaStatus.h>
 
-#include <orva/unistr.h>
+#include "Utilities/unistr.h"
 #include <orva/OrvaDeviceManager.h>
 #include "devices/CallbackGate.h"
+#include "devices/video/OrvaVideoDevicePrivate.h"
 #include "platform/foundation/DispatchQueue.h"
 
 #include <zedederadIvo.h>
@@ -63,8 +64,12 @@ void VideoFrameCompletionCallback(void* /*reserved*/, _VCI_EVENT_INFO* info)
 {
     if (info == nullptr || info->context == nullptr) return;
     CallbackGate::Passage passage(static_cast<CallbackGate*>(info->context));
-    if (auto* device = static_cast<OrvaVideoDevice*>(passage.device()))
-        device->deliverFrame(info->data, info->length, info->timestamp);
+    if (auto* device = passage.device()) device->deliverFrame(info->data, info->length, info->timestamp);
+}
+
+OrvaVideoDevice::OrvaVideoDevice(std::shared_ptr<OrvaDeviceInfo> deviceInfo)
+    : OrvaAVDevice(std::make_unique<Private>(std::move(deviceInfo)))
+{
 }
 
 std::shared_ptr<OrvaVideoDevice> OrvaVideoDevice::create(std::shared_ptr<OrvaDeviceInfo> deviceInfo)
@@ -75,11 +80,31 @@ std::shared_ptr<OrvaVideoDevice> OrvaVideoDevice::create(std::shared_ptr<OrvaDev
 OrvaVideoDevice::~OrvaVideoDevice()
 {
     if (isOpen()) closeDevice();
-    retireCallbackGate();
-    mSupportedFormats.reset();
-    mSupportedFrameIntervals.reset();
-    mFrameinterval.store(nullptr);
-    mFormat.reset();
+    d().retireCallbackGate();
+    d().mSupportedFormats.reset();
+    d().mSupportedFrameIntervals.reset();
+    d().mFrameinterval.store(nullptr);
+    d().mFormat.reset();
+}
+
+std::shared_ptr<const Number> OrvaVideoDevice::frameInterval() const
+{
+    return d().mFrameinterval.load();
+}
+
+void OrvaVideoDevice::setFrameInterval(std::shared_ptr<const Number> interval)
+{
+    d().mFrameinterval.store(std::move(interval));
+}
+
+std::shared_ptr<const std::vector<Number>> OrvaVideoDevice::getSupportedFrameIntervals() const
+{
+    return d().mSupportedFrameIntervals;
+}
+
+std::shared_ptr<const FormatDescription> OrvaVideoDevice::getFormat() const
+{
+    return d().mFormat;
 }
 
 std::shared_ptr<const std::vector<std::shared_ptr<OrvaDeviceInfo>>> OrvaVideoDevice::getVideoDeviceList()
@@ -92,12 +117,12 @@ int32_t OrvaVideoDevice::openDevice()
     unichar path[ZI_DEVICE_TEXT_UNITS] = {};
     // Paths come from the library's own 1024-unit fields; a longer one (which cannot
     // come from the library) opens nothing rather than overrunning the buffer.
-    auto text = mDeviceInfo->path();
+    auto text = d().mDeviceInfo->path();
     if (text && text->size() < ZI_DEVICE_TEXT_UNITS) unistr_copyFromCFString(path, *text);
-    beginHandle();
+    d().beginHandle();
     void* handle = VCI_Open_Device(path);
-    mHandle = handle;
-    mIsOpen = handle != nullptr;
+    d().mHandle = handle;
+    d().mIsOpen = handle != nullptr;
     return handle ? 0 : kStatusFailed;
 }
 
@@ -105,10 +130,11 @@ void OrvaVideoDevice::closeDevice()
 {
     if (isCapturing()) (void)stopCapture();
     if (isOpen()) {
-        (void)withdrawFrames(); // a subscription a failed start or stop left behind
-        (void)VCI_Close_Device(mHandle.load());
-        mHandle = nullptr;
-        mIsOpen = false;
+        (void)d().withdrawFrames(); // a subscription a failed start or stop left behind
+        (void)VCI_Close_Device(d().mHandle.load());
+        d().mHandle = nullptr;
+        d().mIsOpen = false;
+        d().mIsCapturing = false; // closed, whatever a failed stop left
     }
 }
 
@@ -117,9 +143,9 @@ std::shared_ptr<const std::vector<std::string>> OrvaVideoDevice::getMediaFormats
     if (!isOpen()) return nullptr;
     auto texts = std::make_shared<std::vector<std::string>>();
     uint32_t size = 0, count = 0;
-    if (VCI_Enum_Pixel_Formats(mHandle.load(), nullptr, &size, &count) != ZI_MORE_DATA) return texts;
+    if (VCI_Enum_Pixel_Formats(d().mHandle.load(), nullptr, &size, &count) != ZI_MORE_DATA) return texts;
     std::vector<_VCI_PIXEL_FORMAT> entries(count);
-    if (VCI_Enum_Pixel_Formats(mHandle.load(), entries.data(), &size, &count) != ZI_OK) return texts;
+    if (VCI_Enum_Pixel_Formats(d().mHandle.load(), entries.data(), &size, &count) != ZI_OK) return texts;
     for (uint32_t i = 0; i < count && i < entries.size(); ++i) {
         unichar four[5] = {entries[i].fourcc[0], entries[i].fourcc[1], entries[i].fourcc[2], entries[i].fourcc[3], 0};
         std::string text;
@@ -137,9 +163,9 @@ std::shared_ptr<const FormatList> OrvaVideoDevice::getResolutionsForCodec(uint32
     auto formats = std::make_shared<FormatList>();
     const _VCI_PIXEL_FORMAT format = pixelFormat(codec);
     uint32_t size = 0, count = 0;
-    if (VCI_Enum_Frame_Sizes(mHandle.load(), &format, nullptr, &size, &count) != ZI_MORE_DATA) return formats;
+    if (VCI_Enum_Frame_Sizes(d().mHandle.load(), &format, nullptr, &size, &count) != ZI_MORE_DATA) return formats;
     std::vector<_VCI_FRAME_SIZE> sizes(count);
-    if (VCI_Enum_Frame_Sizes(mHandle.load(), &format, sizes.data(), &size, &count) != ZI_OK) return formats;
+    if (VCI_Enum_Frame_Sizes(d().mHandle.load(), &format, sizes.data(), &size, &count) != ZI_OK) return formats;
     for (uint32_t i = 0; i < count && i < sizes.size(); ++i)
         if (auto d = VideoFormatDescription::create(codec, static_cast<int32_t>(sizes[i].width),
                                                     static_cast<int32_t>(sizes[i].height)))
@@ -149,7 +175,7 @@ std::shared_ptr<const FormatList> OrvaVideoDevice::getResolutionsForCodec(uint32
 
 std::shared_ptr<const FormatList> OrvaVideoDevice::getSupportedFormats()
 {
-    if (mSupportedFormats) return mSupportedFormats;
+    if (d().mSupportedFormats) return d().mSupportedFormats;
     auto all = std::make_shared<FormatList>();
     if (auto texts = getMediaFormats()) {
         for (const auto& text : *texts) {
@@ -160,8 +186,8 @@ std::shared_ptr<const FormatList> OrvaVideoDevice::getSupportedFormats()
             all->insert(all->end(), some->begin(), some->end());
         }
     }
-    mSupportedFormats = all;
-    return mSupportedFormats;
+    d().mSupportedFormats = all;
+    return d().mSupportedFormats;
 }
 
 std::shared_ptr<FormatList> OrvaVideoDevice::copyFormatsForCodec(uint32_t codec, const FormatList* formats)
@@ -182,10 +208,10 @@ std::shared_ptr<const std::vector<Number>> OrvaVideoDevice::getSupportedFrameInt
     const _VCI_FRAME_SIZE frameSize{static_cast<uint32_t>(video->dimensions().width),
                                     static_cast<uint32_t>(video->dimensions().height)};
     uint32_t size = 0, count = 0;
-    if (VCI_Enum_Frame_Intervals(mHandle.load(), &pf, &frameSize, nullptr, &size, &count) != ZI_MORE_DATA)
+    if (VCI_Enum_Frame_Intervals(d().mHandle.load(), &pf, &frameSize, nullptr, &size, &count) != ZI_MORE_DATA)
         return intervals;
     std::vector<_VCI_FRAME_INTERVAL> entries(count);
-    if (VCI_Enum_Frame_Intervals(mHandle.load(), &pf, &frameSize, entries.data(), &size, &count) != ZI_OK)
+    if (VCI_Enum_Frame_Intervals(d().mHandle.load(), &pf, &frameSize, entries.data(), &size, &count) != ZI_OK)
         return intervals;
     for (uint32_t i = 0; i < count && i < entries.size(); ++i)
         intervals->push_back(Number::numberWithUnsignedInt(entries[i].interval));
@@ -194,8 +220,8 @@ std::shared_ptr<const std::vector<Number>> OrvaVideoDevice::getSupportedFrameInt
 
 uint32_t OrvaVideoDevice::captureFrameInterval() const
 {
-    const auto format = mFormat;
-    const uint32_t asked = requestedInterval(mFrameinterval.load());
+    const auto format = d().mFormat;
+    const uint32_t asked = requestedInterval(d().mFrameinterval.load());
     if (!format || !isOpen()) return asked;
     const auto listed = getSupportedFrameIntervals(*format);
     uint32_t best = asked;
@@ -213,7 +239,7 @@ uint32_t OrvaVideoDevice::captureFrameInterval() const
 
 void OrvaVideoDevice::setFormat(std::shared_ptr<const FormatDescription> format)
 {
-    mFormat = asVideo(format.get()) ? std::move(format) : nullptr;
+    d().mFormat = asVideo(format.get()) ? std::move(format) : nullptr;
 }
 
 int32_t OrvaVideoDevice::setCaptureFormat(const FormatDescription& format)
@@ -227,17 +253,17 @@ int32_t OrvaVideoDevice::setCaptureFormat(const FormatDescription& format)
     p.pixelFormat = pixelFormat(code);
     p.width = static_cast<uint32_t>(video->dimensions().width);
     p.height = static_cast<uint32_t>(video->dimensions().height);
-    p.frameInterval = requestedInterval(mFrameinterval.load());
+    p.frameInterval = requestedInterval(d().mFrameinterval.load());
     p.intervalUnitsPerSecond = 10000000;
     if (code == kCodecAVC1) {
         p.isH264 = 1;
         p.bitRate = h264BitRate(video->dimensions().width, video->dimensions().height);
         p.h264Setting = 24;
     }
-    return VCI_Set_Capture_Parameters(mHandle.load(), &p) != ZI_OK ? kStatusNoFormat : 0;
+    return VCI_Set_Capture_Parameters(d().mHandle.load(), &p) != ZI_OK ? kStatusNoFormat : 0;
 }
 
-int32_t OrvaVideoDevice::withdrawFrames()
+int32_t OrvaVideoDevice::Private::withdrawFrames()
 {
     if (!mSubscribed.load()) return ZI_OK;
     const int32_t result = VCI_UnSubscribe_Event(mHandle.load(), VCI_EVENT_FRAME);
@@ -249,25 +275,27 @@ int32_t OrvaVideoDevice::startCapture()
 {
     if (isCapturing()) return 0;
     if (!isOpen()) return kStatusNotOpen;
-    if (!mFormat) return kStatusNoFormat;
-    (void)setCaptureFormat(*mFormat);
-    void* handle = mHandle.load();
-    // A subscription an earlier failure left in place goes first, so frames are never
+    if (!d().mFormat) return kStatusNoFormat;
+    (void)setCaptureFormat(*d().mFormat);
+    void* handle = d().mHandle.load();
+    // A subscription a failed start left in place goes first, so frames are never
     // delivered twice; if the library still will not confirm it, nothing starts.
-    if (withdrawFrames() != ZI_OK) return kStatusFailed;
-    mSubstream = mFormat->mediaSubType() == kCodecAVC1 ? 1 : 0;
-    mSubscribed = true; // before the call: the library may call back before it returns
-    if (VCI_Subscribe_Event(handle, VCI_EVENT_FRAME, VideoFrameCompletionCallback, mCallbackGate) != ZI_OK) {
-        mSubscribed = false;
+    if (d().withdrawFrames() != ZI_OK) return kStatusFailed;
+    d().mSubstream = d().mFormat->mediaSubType() == kCodecAVC1 ? 1 : 0;
+    d().mSubscribed = true; // before the call: the library may call back before it returns
+    if (VCI_Subscribe_Event(handle, VCI_EVENT_FRAME, VideoFrameCompletionCallback, d().mCallbackGate) != ZI_OK) {
+        d().mSubscribed = false;
         return kStatusFailed;
     }
-    if (mStopUnconfirmed.exchange(false)) (void)VCI_Stop_Capture(handle, mSubstream); // a stop that failed before
-    const int32_t started = VCI_Start_Capture(handle, mSubstream);
-    if (started != ZI_OK) {
-        (void)withdrawFrames();
-        return started == ZI_ERR_BUSY ? kStatusRefused : kStatusFailed;
+    const int32_t started = VCI_Start_Capture(handle, d().mSubstream);
+    if (started == ZI_ERR_BUSY) {
+        (void)d().withdrawFrames(); // refused: the camera is another program's
+        return kStatusRefused;
     }
-    mIsCapturing = true;
+    // Any other failure leaves the subscription in place (no step is undone); the
+    // gate keeps its callbacks harmless, and closing withdraws it.
+    if (started != ZI_OK) return kStatusFailed;
+    d().mIsCapturing = true;
     return 0;
 }
 
@@ -275,13 +303,12 @@ int32_t OrvaVideoDevice::stopCapture()
 {
     if (!isCapturing()) return 0;
     if (!isOpen()) return kStatusNotOpen;
-    // Both steps are tried whatever the first answers; afterwards the device reports
-    // not capturing, and a start tries the withdrawal again before subscribing.
-    const int32_t stopped = VCI_Stop_Capture(mHandle.load(), mSubstream);
-    mStopUnconfirmed = stopped != ZI_OK;
-    const int32_t withdrawn = withdrawFrames();
-    mIsCapturing = false;
-    return stopped == ZI_OK && withdrawn == ZI_OK ? 0 : kStatusFailed;
+    // The subscription is withdrawn only once the library stopped; a failed stop
+    // leaves the camera capturing, so that closing tries again.
+    if (VCI_Stop_Capture(d().mHandle.load(), d().mSubstream) != ZI_OK) return kStatusFailed;
+    if (d().withdrawFrames() != ZI_OK) return kStatusFailed;
+    d().mIsCapturing = false;
+    return 0;
 }
 
 } // namespace orva

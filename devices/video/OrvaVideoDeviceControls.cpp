@@ -2,6 +2,7 @@
 // setters read the other axis first), values passed through without clamping.
 #include "devices/video/OrvaCameraModels.h"
 #include "devices/video/OrvaPropertySets.h"
+#include "devices/video/OrvaVideoDevicePrivate.h"
 #include <orva/OrvaVideoDevice.h>
 
 #include "platform/foundation/UUID.h"
@@ -41,56 +42,57 @@ PropertySet withUUID(const OrvaVideoDevice::UUIDBytes& uuid)
 
 } // namespace
 
-int32_t OrvaVideoDevice::getProperty(const PropertySet& set, uint32_t id, uint32_t query, void* block, uint32_t width)
+int32_t OrvaVideoDevice::Private::getProperty(const PropertySet& set, uint32_t id, uint32_t query, void* block, uint32_t width)
 {
     PropertySet request = set;
     uint32_t size = width;
     return VCI_Get_Property(mHandle.load(), query, &request, &id, block, &size, 0, 0);
 }
 
-int32_t OrvaVideoDevice::setProperty(const PropertySet& set, uint32_t id, const void* block, uint32_t width)
+int32_t OrvaVideoDevice::Private::setProperty(const PropertySet& set, uint32_t id, const void* block, uint32_t width)
 {
     PropertySet request = set;
     uint32_t size = width;
     return VCI_Set_Property(mHandle.load(), &request, &id, block, &size, 0, 0);
 }
 
-std::optional<Number> OrvaVideoDevice::readNumber(const PropertySet& set, uint32_t id, uint32_t query, uint32_t width,
-                                                  Kind kind, uint32_t offset)
+std::optional<Number> OrvaVideoDevice::Private::readNumber(const PropertySet& set, uint32_t id, uint32_t query, uint32_t width,
+                                                           Kind kind, uint32_t offset)
 {
     uint8_t block[8] = {};
     if (getProperty(set, id, query, block, width) != ZI_OK) return std::nullopt;
     const uint8_t* f = block + offset;
     switch (kind) {
-    case Kind::S32: {
+    case Private::Kind::S32: {
         int32_t v;
         std::memcpy(&v, f, 4);
         return Number::numberWithInt(v);
     }
-    case Kind::U32: {
+    case Private::Kind::U32: {
         uint32_t v;
         std::memcpy(&v, f, 4);
         return Number::numberWithUnsignedInt(v);
     }
-    case Kind::S16: {
+    case Private::Kind::S16: {
         int16_t v;
         std::memcpy(&v, f, 2);
         return Number::numberWithShort(v);
     }
-    case Kind::U16: {
+    case Private::Kind::U16: {
         uint16_t v;
         std::memcpy(&v, f, 2);
         return Number::numberWithUnsignedShort(v);
     }
-    case Kind::U8:
+    case Private::Kind::U8:
         return Number::numberWithUnsignedChar(f[0]);
-    case Kind::Bool:
+    case Private::Kind::Bool:
         return Number::numberWithBool(f[0] != 0);
     }
     return std::nullopt;
 }
 
-void OrvaVideoDevice::writeInteger(const PropertySet& set, uint32_t id, uint32_t width, const OptionalNumber& value)
+void OrvaVideoDevice::Private::writeInteger(const PropertySet& set, uint32_t id, uint32_t width,
+                                            const std::optional<Number>& value)
 {
     const uint64_t v = static_cast<uint64_t>(integerOf(value)); // little-endian low bytes
     uint8_t block[8];
@@ -98,22 +100,23 @@ void OrvaVideoDevice::writeInteger(const PropertySet& set, uint32_t id, uint32_t
     (void)setProperty(set, id, block, width);
 }
 
-void OrvaVideoDevice::writeZoom(uint32_t id, const OptionalNumber& value)
+void OrvaVideoDevice::Private::writeZoom(uint32_t id, const std::optional<Number>& value)
 {
     const int32_t v = value ? value->shortValue() : 0; // sign-extended 16-bit value
     (void)setProperty(CameraTerminalSet, id, &v, 4);
 }
 
-void OrvaVideoDevice::writeAbsolutePanTilt(bool pan, const OptionalNumber& value)
+void OrvaVideoDevice::Private::writeAbsolutePanTilt(bool pan, const std::optional<Number>& value)
 {
-    const OptionalNumber other = pan ? getTiltCur() : getPanCur();
+    // The other axis as it is now (the block at offset 4 is tilt).
+    const std::optional<Number> other = readNumber(CameraTerminalSet, kPanTilt, kCur, 8, Private::Kind::S32, pan ? 4 : 0);
     const int32_t mine = static_cast<int32_t>(integerOf(value));
     const int32_t theirs = static_cast<int32_t>(integerOf(other)); // 0 when the read failed
     int32_t block[2] = {pan ? mine : theirs, pan ? theirs : mine};
     (void)setProperty(CameraTerminalSet, kPanTilt, block, 8);
 }
 
-void OrvaVideoDevice::writeRelativePanTilt(bool pan, const OptionalNumber& value)
+void OrvaVideoDevice::Private::writeRelativePanTilt(bool pan, const std::optional<Number>& value)
 {
     int16_t block[2] = {0, 0};
     block[pan ? 0 : 1] = static_cast<int16_t>(integerOf(value));
@@ -121,7 +124,7 @@ void OrvaVideoDevice::writeRelativePanTilt(bool pan, const OptionalNumber& value
 }
 
 #define ORVA_GET(method, set, id, query, width, kind, offset) \
-    std::optional<Number> OrvaVideoDevice::method() { return readNumber(set, id, query, width, Kind::kind, offset); }
+    std::optional<Number> OrvaVideoDevice::method() { return d().readNumber(set, id, query, width, Private::Kind::kind, offset); }
 
 // Absolute pan and tilt share one 8-byte block.
 ORVA_GET(getPanMin, CameraTerminalSet, kPanTilt, kMin, 8, S32, 0)
@@ -132,8 +135,8 @@ ORVA_GET(getTiltMin, CameraTerminalSet, kPanTilt, kMin, 8, S32, 4)
 ORVA_GET(getTiltMax, CameraTerminalSet, kPanTilt, kMax, 8, S32, 4)
 ORVA_GET(getTiltCur, CameraTerminalSet, kPanTilt, kCur, 8, S32, 4)
 ORVA_GET(getTiltDef, CameraTerminalSet, kPanTilt, kDef, 8, S32, 4)
-void OrvaVideoDevice::setPanCur(const OptionalNumber& value) { writeAbsolutePanTilt(true, value); }
-void OrvaVideoDevice::setTiltCur(const OptionalNumber& value) { writeAbsolutePanTilt(false, value); }
+void OrvaVideoDevice::setPanCur(const OptionalNumber& value) { d().writeAbsolutePanTilt(true, value); }
+void OrvaVideoDevice::setTiltCur(const OptionalNumber& value) { d().writeAbsolutePanTilt(false, value); }
 
 // The vendor relative pan/tilt value: pan in bytes 0-1, tilt in bytes 2-3.
 ORVA_GET(getPanRelMin, PanTiltExtensionSet, kRelativePanTiltValue, kMin, 4, S16, 0)
@@ -144,18 +147,18 @@ ORVA_GET(getTiltRelMin, PanTiltExtensionSet, kRelativePanTiltValue, kMin, 4, S16
 ORVA_GET(getTiltRelMax, PanTiltExtensionSet, kRelativePanTiltValue, kMax, 4, S16, 2)
 ORVA_GET(getTiltRelDef, PanTiltExtensionSet, kRelativePanTiltValue, kDef, 4, S16, 2)
 ORVA_GET(getTiltRelCur, PanTiltExtensionSet, kRelativePanTiltValue, kCur, 4, S16, 2)
-void OrvaVideoDevice::setPanRelCur(const OptionalNumber& value) { writeRelativePanTilt(true, value); }
-void OrvaVideoDevice::setTiltRelCur(const OptionalNumber& value) { writeRelativePanTilt(false, value); }
+void OrvaVideoDevice::setPanRelCur(const OptionalNumber& value) { d().writeRelativePanTilt(true, value); }
+void OrvaVideoDevice::setTiltRelCur(const OptionalNumber& value) { d().writeRelativePanTilt(false, value); }
 
 ORVA_GET(getZoomDef, CameraTerminalSet, kZoom, kDef, 4, S32, 0)
 ORVA_GET(getZoomMin, CameraTerminalSet, kZoom, kMin, 4, S32, 0)
 ORVA_GET(getZoomCur, CameraTerminalSet, kZoom, kCur, 4, S32, 0)
-void OrvaVideoDevice::setZoomCur(const OptionalNumber& value) { writeZoom(kZoom, value); }
+void OrvaVideoDevice::setZoomCur(const OptionalNumber& value) { d().writeZoom(kZoom, value); }
 
 std::optional<Number> OrvaVideoDevice::getZoomMax()
 {
-    std::optional<Number> result = readNumber(CameraTerminalSet, kZoom, kMax, 4, Kind::S32);
-    const uint16_t product = mDeviceInfo ? mDeviceInfo->productID() : 0;
+    std::optional<Number> result = d().readNumber(CameraTerminalSet, kZoom, kMax, 4, Private::Kind::S32);
+    const uint16_t product = d().mDeviceInfo ? d().mDeviceInfo->productID() : 0;
     for (const auto& row : kZoomMaxOverrides)
         if (row.productID == product) return Number::numberWithInt(row.reportedMaximum);
     return result;
@@ -165,39 +168,39 @@ ORVA_GET(getZoomRelDef, CameraTerminalSet, kZoomRelative, kDef, 4, S32, 0)
 ORVA_GET(getZoomRelMin, CameraTerminalSet, kZoomRelative, kMin, 4, S32, 0)
 ORVA_GET(getZoomRelMax, CameraTerminalSet, kZoomRelative, kMax, 4, S32, 0)
 ORVA_GET(getZoomRelCur, CameraTerminalSet, kZoomRelative, kCur, 4, S32, 0)
-void OrvaVideoDevice::setZoomRelCur(const OptionalNumber& value) { writeZoom(kZoomRelative, value); }
+void OrvaVideoDevice::setZoomRelCur(const OptionalNumber& value) { d().writeZoom(kZoomRelative, value); }
 
 ORVA_GET(getBrightnessMin, ProcessingUnitSet, kBrightness, kMin, 2, S16, 0)
 ORVA_GET(getBrightnessMax, ProcessingUnitSet, kBrightness, kMax, 2, S16, 0)
 ORVA_GET(getBrightnessCur, ProcessingUnitSet, kBrightness, kCur, 2, S16, 0)
 ORVA_GET(getBrightnessDefault, ProcessingUnitSet, kBrightness, kDef, 2, S16, 0)
-void OrvaVideoDevice::setBrightnessCur(const OptionalNumber& v) { writeInteger(ProcessingUnitSet, kBrightness, 2, v); }
+void OrvaVideoDevice::setBrightnessCur(const OptionalNumber& v) { d().writeInteger(ProcessingUnitSet, kBrightness, 2, v); }
 
 ORVA_GET(getContrastMin, ProcessingUnitSet, kContrast, kMin, 2, U16, 0)
 ORVA_GET(getContrastMax, ProcessingUnitSet, kContrast, kMax, 2, U16, 0)
 ORVA_GET(getContrastCur, ProcessingUnitSet, kContrast, kCur, 2, U16, 0)
 ORVA_GET(getContrastDefault, ProcessingUnitSet, kContrast, kDef, 2, U16, 0)
-void OrvaVideoDevice::setContrastCur(const OptionalNumber& v) { writeInteger(ProcessingUnitSet, kContrast, 2, v); }
+void OrvaVideoDevice::setContrastCur(const OptionalNumber& v) { d().writeInteger(ProcessingUnitSet, kContrast, 2, v); }
 
 ORVA_GET(getExposureMin, CameraTerminalSet, kExposure, kMin, 4, U32, 0)
 ORVA_GET(getExposureMax, CameraTerminalSet, kExposure, kMax, 4, U32, 0)
 ORVA_GET(getExposureCur, CameraTerminalSet, kExposure, kCur, 4, U32, 0)
 ORVA_GET(getExposureDefault, CameraTerminalSet, kExposure, kDef, 4, U32, 0)
-void OrvaVideoDevice::setExposureCur(const OptionalNumber& v) { writeInteger(CameraTerminalSet, kExposure, 4, v); }
+void OrvaVideoDevice::setExposureCur(const OptionalNumber& v) { d().writeInteger(CameraTerminalSet, kExposure, 4, v); }
 
 bool OrvaVideoDevice::isAutoExposureSet()
 {
     uint8_t mode = 0;
-    return getProperty(CameraTerminalSet, kAutoExposureMode, kCur, &mode, 1) == ZI_OK && (mode & 0x08);
+    return d().getProperty(CameraTerminalSet, kAutoExposureMode, kCur, &mode, 1) == ZI_OK && (mode & 0x08);
 }
 
 void OrvaVideoDevice::setAutoExposure(BOOL on)
 {
     const uint8_t mode = on == 1 ? 8 : 1;
-    (void)setProperty(CameraTerminalSet, kAutoExposureMode, &mode, 1);
+    (void)d().setProperty(CameraTerminalSet, kAutoExposureMode, &mode, 1);
     if (on == 0) {
         const uint8_t priority = 0;
-        (void)setProperty(CameraTerminalSet, kAutoExposurePriority, &priority, 1);
+        (void)d().setProperty(CameraTerminalSet, kAutoExposurePriority, &priority, 1);
     }
 }
 
@@ -206,7 +209,7 @@ bool OrvaVideoDevice::isSunwiseSet()
     const auto uuid = UUID::fromString(SunwiseSetText);
     if (!uuid) return false;
     uint8_t value = 0;
-    const int32_t result = getProperty(withUUID(uuid->bytes()), kSunwise, kCur, &value, 1);
+    const int32_t result = d().getProperty(withUUID(uuid->bytes()), kSunwise, kCur, &value, 1);
     return result == ZI_OK && value != 0;
 }
 
@@ -215,57 +218,57 @@ void OrvaVideoDevice::setSunwise(BOOL on)
     const auto uuid = UUID::fromString(SunwiseSetText);
     if (!uuid) return;
     const uint8_t value = on ? 1 : 0;
-    (void)setProperty(withUUID(uuid->bytes()), kSunwise, &value, 1);
+    (void)d().setProperty(withUUID(uuid->bytes()), kSunwise, &value, 1);
 }
 
 ORVA_GET(getSaturationMin, ProcessingUnitSet, kSaturation, kMin, 2, U16, 0)
 ORVA_GET(getSaturationMax, ProcessingUnitSet, kSaturation, kMax, 2, U16, 0)
 ORVA_GET(getSaturationCur, ProcessingUnitSet, kSaturation, kCur, 2, U16, 0)
 ORVA_GET(getSaturationDefault, ProcessingUnitSet, kSaturation, kDef, 2, U16, 0)
-void OrvaVideoDevice::setSaturationCur(const OptionalNumber& v) { writeInteger(ProcessingUnitSet, kSaturation, 2, v); }
+void OrvaVideoDevice::setSaturationCur(const OptionalNumber& v) { d().writeInteger(ProcessingUnitSet, kSaturation, 2, v); }
 
 ORVA_GET(getHueMin, ProcessingUnitSet, kHue, kMin, 2, S16, 0)
 ORVA_GET(getHueMax, ProcessingUnitSet, kHue, kMax, 2, S16, 0)
 ORVA_GET(getHueCur, ProcessingUnitSet, kHue, kCur, 2, S16, 0)
 ORVA_GET(getHueDefault, ProcessingUnitSet, kHue, kDef, 2, S16, 0)
-void OrvaVideoDevice::setHueCur(const OptionalNumber& v) { writeInteger(ProcessingUnitSet, kHue, 2, v); }
+void OrvaVideoDevice::setHueCur(const OptionalNumber& v) { d().writeInteger(ProcessingUnitSet, kHue, 2, v); }
 
 bool OrvaVideoDevice::isAutoHueSet()
 {
     uint8_t value = 0;
-    (void)getProperty(ProcessingUnitSet, kAutoHue, kCur, &value, 1); // not examined: NO after a failure
+    (void)d().getProperty(ProcessingUnitSet, kAutoHue, kCur, &value, 1); // not examined: NO after a failure
     return value == 1;
 }
 
 bool OrvaVideoDevice::getAutoHueDefault()
 {
     uint8_t value = 0;
-    (void)getProperty(ProcessingUnitSet, kAutoHue, kDef, &value, 1);
+    (void)d().getProperty(ProcessingUnitSet, kAutoHue, kDef, &value, 1);
     return value == 1;
 }
 
 void OrvaVideoDevice::setAutoHue(BOOL on)
 {
     const uint8_t value = on ? 1 : 0;
-    (void)setProperty(ProcessingUnitSet, kAutoHue, &value, 1);
+    (void)d().setProperty(ProcessingUnitSet, kAutoHue, &value, 1);
 }
 
 ORVA_GET(getSharpnessMin, ProcessingUnitSet, kSharpness, kMin, 2, U16, 0)
 ORVA_GET(getSharpnessMax, ProcessingUnitSet, kSharpness, kMax, 2, U16, 0)
 ORVA_GET(getSharpnessCur, ProcessingUnitSet, kSharpness, kCur, 2, U16, 0)
 ORVA_GET(getSharpnessDefault, ProcessingUnitSet, kSharpness, kDef, 2, U16, 0)
-void OrvaVideoDevice::setSharpnessCur(const OptionalNumber& v) { writeInteger(ProcessingUnitSet, kSharpness, 2, v); }
+void OrvaVideoDevice::setSharpnessCur(const OptionalNumber& v) { d().writeInteger(ProcessingUnitSet, kSharpness, 2, v); }
 
 ORVA_GET(getFocusMin, CameraTerminalSet, kFocus, kMin, 2, U16, 0)
 ORVA_GET(getFocusMax, CameraTerminalSet, kFocus, kMax, 2, U16, 0)
 ORVA_GET(getFocusCur, CameraTerminalSet, kFocus, kCur, 2, U16, 0)
 ORVA_GET(getFocusDefault, CameraTerminalSet, kFocus, kDef, 2, U16, 0)
-void OrvaVideoDevice::setFocusCur(const OptionalNumber& v) { writeInteger(CameraTerminalSet, kFocus, 2, v); }
+void OrvaVideoDevice::setFocusCur(const OptionalNumber& v) { d().writeInteger(CameraTerminalSet, kFocus, 2, v); }
 
 void OrvaVideoDevice::setWhiteBalAuto(BOOL on)
 {
     const auto value = static_cast<uint8_t>(on); // the byte unchanged: 2 stays 2
-    (void)setProperty(ProcessingUnitSet, kAutoWhiteBalance, &value, 1);
+    (void)d().setProperty(ProcessingUnitSet, kAutoWhiteBalance, &value, 1);
 }
 
 ORVA_GET(isAutoWhiteBalanceSet, ProcessingUnitSet, kAutoWhiteBalance, kCur, 1, U8, 0)
@@ -273,7 +276,7 @@ ORVA_GET(isAutoWhiteBalanceSet, ProcessingUnitSet, kAutoWhiteBalance, kCur, 1, U
 bool OrvaVideoDevice::getAutoWhiteBalanceDefault()
 {
     uint8_t value = 0;
-    (void)getProperty(ProcessingUnitSet, kAutoWhiteBalance, kDef, &value, 1);
+    (void)d().getProperty(ProcessingUnitSet, kAutoWhiteBalance, kDef, &value, 1);
     return value != 0;
 }
 
@@ -281,12 +284,12 @@ ORVA_GET(getWhiteBalMin, ProcessingUnitSet, kWhiteBalance, kMin, 2, U16, 0)
 ORVA_GET(getWhiteBalMax, ProcessingUnitSet, kWhiteBalance, kMax, 2, U16, 0)
 ORVA_GET(getWhiteBalCur, ProcessingUnitSet, kWhiteBalance, kCur, 2, U16, 0)
 ORVA_GET(getWhiteBalDefault, ProcessingUnitSet, kWhiteBalance, kDef, 2, U16, 0)
-void OrvaVideoDevice::setWhiteBalCur(const OptionalNumber& v) { writeInteger(ProcessingUnitSet, kWhiteBalance, 2, v); }
+void OrvaVideoDevice::setWhiteBalCur(const OptionalNumber& v) { d().writeInteger(ProcessingUnitSet, kWhiteBalance, 2, v); }
 
 void OrvaVideoDevice::setAutoFocusCur(int64_t on)
 {
     const uint8_t value = on ? 1 : 0;
-    (void)setProperty(CameraTerminalSet, kAutoFocus, &value, 1);
+    (void)d().setProperty(CameraTerminalSet, kAutoFocus, &value, 1);
 }
 
 ORVA_GET(isAutoFocusSet, CameraTerminalSet, kAutoFocus, kCur, 1, Bool, 0)
@@ -294,33 +297,33 @@ ORVA_GET(isAutoFocusSet, CameraTerminalSet, kAutoFocus, kCur, 1, Bool, 0)
 bool OrvaVideoDevice::getAutoFocusDefault()
 {
     uint8_t value = 0;
-    (void)getProperty(CameraTerminalSet, kAutoFocus, kDef, &value, 1);
+    (void)d().getProperty(CameraTerminalSet, kAutoFocus, kDef, &value, 1);
     return value != 0;
 }
 
 bool OrvaVideoDevice::isAntiFlickerSupported()
 {
     uint8_t value = 0;
-    return getProperty(ProcessingUnitSet, kAntiFlicker, kCur, &value, 1) != ZI_ERR_NO_PROPERTY;
+    return d().getProperty(ProcessingUnitSet, kAntiFlicker, kCur, &value, 1) != ZI_ERR_NO_PROPERTY;
 }
 
 std::optional<Number> OrvaVideoDevice::getAntiFlickerCur()
 {
     uint8_t value = 0;
-    (void)getProperty(ProcessingUnitSet, kAntiFlicker, kCur, &value, 1); // 0 after a failure, never null
+    (void)d().getProperty(ProcessingUnitSet, kAntiFlicker, kCur, &value, 1); // 0 after a failure, never null
     return Number::numberWithUnsignedChar(value);
 }
 
 std::optional<Number> OrvaVideoDevice::getAntiFlickerDefault()
 {
     uint8_t value = 0;
-    (void)getProperty(ProcessingUnitSet, kAntiFlicker, kDef, &value, 1);
+    (void)d().getProperty(ProcessingUnitSet, kAntiFlicker, kDef, &value, 1);
     return Number::numberWithUnsignedChar(value);
 }
 
 ORVA_GET(getAntiFlickerMax, ProcessingUnitSet, kAntiFlicker, kMax, 1, U8, 0)
 
-void OrvaVideoDevice::setAntiFlickerCur(const OptionalNumber& v) { writeInteger(ProcessingUnitSet, kAntiFlicker, 1, v); }
+void OrvaVideoDevice::setAntiFlickerCur(const OptionalNumber& v) { d().writeInteger(ProcessingUnitSet, kAntiFlicker, 1, v); }
 
 bool OrvaVideoDevice::isMirrorSupported()
 {
@@ -333,7 +336,7 @@ std::optional<Number> OrvaVideoDevice::getMirrorDef()
 {
     if (!isMirrorSupported()) return std::nullopt;
     uint8_t value = 0;
-    (void)getProperty(ImageGeometrySet, kMirror, kDef, &value, 1);
+    (void)d().getProperty(ImageGeometrySet, kMirror, kDef, &value, 1);
     return Number::numberWithUnsignedChar(value);
 }
 
@@ -341,22 +344,22 @@ std::optional<Number> OrvaVideoDevice::getMirrorCur()
 {
     if (!isMirrorSupported()) return std::nullopt;
     uint8_t value = 0;
-    (void)getProperty(ImageGeometrySet, kMirror, kCur, &value, 1);
+    (void)d().getProperty(ImageGeometrySet, kMirror, kCur, &value, 1);
     return Number::numberWithUnsignedChar(value);
 }
 
-void OrvaVideoDevice::setMirrorCur(const OptionalNumber& v) { writeInteger(ImageGeometrySet, kMirror, 1, v); }
+void OrvaVideoDevice::setMirrorCur(const OptionalNumber& v) { d().writeInteger(ImageGeometrySet, kMirror, 1, v); }
 
 void OrvaVideoDevice::setFieldOfView(int32_t value)
 {
     const auto byte = static_cast<uint8_t>(value);
-    (void)setProperty(ImageGeometrySet, kFieldOfView, &byte, 1);
+    (void)d().setProperty(ImageGeometrySet, kFieldOfView, &byte, 1);
 }
 
 bool OrvaVideoDevice::getFieldOfView(OptionalNumber* slot)
 {
     uint8_t value = 0;
-    const int32_t result = getProperty(ImageGeometrySet, kFieldOfView, kCur, &value, 1);
+    const int32_t result = d().getProperty(ImageGeometrySet, kFieldOfView, kCur, &value, 1);
     if (slot) *slot = Number::numberWithUnsignedChar(value);
     return result == ZI_OK;
 }
@@ -364,9 +367,9 @@ bool OrvaVideoDevice::getFieldOfView(OptionalNumber* slot)
 bool OrvaVideoDevice::isPropertySupported(UUIDBytes uuid)
 {
     uint32_t size = 0, count = 0;
-    if (VCI_Enum_Property_Sets(mHandle.load(), nullptr, &size, &count) == ZI_OK) return false;
+    if (VCI_Enum_Property_Sets(d().mHandle.load(), nullptr, &size, &count) == ZI_OK) return false;
     std::vector<PropertySet> sets(count);
-    if (count == 0 || VCI_Enum_Property_Sets(mHandle.load(), sets.data(), &size, &count) != ZI_OK) return false;
+    if (count == 0 || VCI_Enum_Property_Sets(d().mHandle.load(), sets.data(), &size, &count) != ZI_OK) return false;
     for (uint32_t i = 0; i < count && i < sets.size(); ++i)
         if (std::memcmp(sets[i].uuid, uuid.data(), 16) == 0) return true; // kind not compared
     return false;
@@ -377,9 +380,9 @@ bool OrvaVideoDevice::isPropertyItemSupported(UUIDBytes uuid, uint32_t item)
     if (!isPropertySupported(uuid)) return false;
     PropertySet set = withUUID(uuid);
     uint32_t size = 0, count = 0;
-    if (VCI_Enum_Property_Items(mHandle.load(), &set, nullptr, &size, &count) == ZI_OK) return false;
+    if (VCI_Enum_Property_Items(d().mHandle.load(), &set, nullptr, &size, &count) == ZI_OK) return false;
     std::vector<uint32_t> ids(count);
-    if (count == 0 || VCI_Enum_Property_Items(mHandle.load(), &set, ids.data(), &size, &count) != ZI_OK) return false;
+    if (count == 0 || VCI_Enum_Property_Items(d().mHandle.load(), &set, ids.data(), &size, &count) != ZI_OK) return false;
     for (uint32_t i = 0; i < count && i < ids.size(); ++i)
         if (ids[i] == item) return true;
     return false;

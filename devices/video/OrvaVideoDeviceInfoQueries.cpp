@@ -2,6 +2,7 @@
 // the alternate set when the camera lacks the first.
 #include "devices/video/OrvaCameraModels.h"
 #include "devices/video/OrvaPropertySets.h"
+#include "devices/video/OrvaVideoDevicePrivate.h"
 #include <orva/OrvaVideoDevice.h>
 
 #include <zedederadIvo.h>
@@ -21,7 +22,7 @@ bool OrvaVideoDevice::hasBuiltInCamera()
     return false;
 }
 
-int32_t OrvaVideoDevice::readInfoRecord(uint32_t id, void* block, uint32_t width)
+int32_t OrvaVideoDevice::Private::readInfoRecord(uint32_t id, void* block, uint32_t width)
 {
     const int32_t result = getProperty(DeviceInfoSet, id, PropertyQueryCurrent, block, width);
     if (result == ZI_OK) return result;
@@ -31,7 +32,7 @@ int32_t OrvaVideoDevice::readInfoRecord(uint32_t id, void* block, uint32_t width
 Value OrvaVideoDevice::getEEPROMInfo()
 {
     uint8_t b[8] = {};
-    (void)readInfoRecord(kEEPROM, b, 8); // not examined: zeros when both reads failed
+    (void)d().readInfoRecord(kEEPROM, b, 8); // not examined: zeros when both reads failed
     Value info = Value::makeTable();
     info.set("Major", Number::numberWithInt(b[0]));
     info.set("Minor", Number::numberWithInt(b[1]));
@@ -41,7 +42,7 @@ Value OrvaVideoDevice::getEEPROMInfo()
 Value OrvaVideoDevice::getSensorInfo()
 {
     uint8_t b[2] = {};
-    if (readInfoRecord(kSensor, b, 2) != ZI_OK) return {};
+    if (d().readInfoRecord(kSensor, b, 2) != ZI_OK) return {};
     Value info = Value::makeTable();
     info.set("SensorTech", Number::numberWithInt(b[0]));
     info.set("SensorType", Number::numberWithInt(b[1]));
@@ -51,7 +52,7 @@ Value OrvaVideoDevice::getSensorInfo()
 Value OrvaVideoDevice::getFirmwareVersion()
 {
     uint8_t b[4] = {};
-    if (readInfoRecord(kFirmwareVersion, b, 4) != ZI_OK) return {};
+    if (d().readInfoRecord(kFirmwareVersion, b, 4) != ZI_OK) return {};
     Value info = Value::makeTable();
     info.set("Major", Number::numberWithInt(b[1]));
     info.set("Minor", Number::numberWithInt(b[0]));
@@ -62,7 +63,7 @@ Value OrvaVideoDevice::getFirmwareVersion()
 std::optional<Number> OrvaVideoDevice::getFirmwareCRCControl()
 {
     uint8_t b[2] = {};
-    if (readInfoRecord(kFirmwareCRC, b, 2) != ZI_OK) return std::nullopt;
+    if (d().readInfoRecord(kFirmwareCRC, b, 2) != ZI_OK) return std::nullopt;
     return Number::numberWithInt(b[0] | b[1] << 8);
 }
 

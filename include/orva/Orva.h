@@ -23,4 +23,3 @@
 #include <orva/SMResolutionInfo.h>
 #include <orva/SMXMLReader.h>
 #include <orva/Value.h>
-#include <orva/unistr.h>

@@ -1,11 +1,13 @@
 /// @file
-/// The base class of every capture device: the device record, the library handle,
-/// the open and capturing flags and the ordered delegate list.
+/// The base class of every capture device: the device record, the open and capturing
+/// flags and the ordered delegate list. Its state is private (the class's size and
+/// layout are not part of the ABI).
 ///
-/// Threads: addDelegate/removeDelegate may be called from any thread; they take the
-/// delegate list's recursive lock, which a delivery holds for its whole walk on the
-/// capture library's thread, so they wait while a frame is being delivered. The
-/// other operations are called by one host thread at a time.
+/// Threads: addDelegate/removeDelegate may be called from any thread, a delegate's
+/// own call included; they take the delegate list's lock, which a delivery holds for
+/// its whole walk on the capture library's thread, so from another thread they wait
+/// while a frame is being delivered. The other operations are called by one host
+/// thread at a time.
 #pragma once
 
 #include <orva/OrvaExport.h>
@@ -14,14 +16,10 @@
 #include <orva/OrvaDeviceInfo.h>
 #include <orva/FormatDescription.h>
 
-#include <atomic>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 namespace orva {
-
-class CallbackGate;
 
 /// The base of every capture device: OrvaVideoDevice (a camera) and OrvaAudioDevice
 /// (a microphone). Hosts make devices with newDevice() from a device record.
@@ -52,53 +50,46 @@ public:
     ///@}
 
     /// Adds a delegate at the end of the list (a null delegate is ignored; adding one
-    /// twice lists it twice). Waits while a frame is being delivered.
+    /// twice lists it twice). From another thread it waits while a frame is being
+    /// delivered; from a delegate call it takes effect from the next frame.
     void addDelegate(std::shared_ptr<OrvaAVDeviceDelegate> delegate);
-    /// Removes every entry of the delegate (null is ignored). Waits while a frame is
-    /// being delivered, so once it returns the delegate is not called again.
+    /// Removes every entry of the delegate (null is ignored). From another thread it
+    /// waits while a frame is being delivered, so once it returns the delegate is not
+    /// called again; a delegate may remove itself (or another) from inside its call,
+    /// which takes effect from the next frame.
     void removeDelegate(const std::shared_ptr<OrvaAVDeviceDelegate>& delegate);
 
-    /// The live list itself; read it only while no other thread adds or removes.
-    const DelegateList& delegates() const { return mDelegates; }
+    /// The delegates as they are now (a snapshot; any thread).
+    DelegateList delegates() const;
     /// The record the device was made from.
-    const std::shared_ptr<OrvaDeviceInfo>& deviceInfo() const { return mDeviceInfo; }
+    std::shared_ptr<OrvaDeviceInfo> deviceInfo() const;
     /// Whether capture runs (any thread).
-    bool isCapturing() const { return mIsCapturing.load(std::memory_order_acquire); }
+    bool isCapturing() const;
     /// Whether the device is open (any thread).
-    bool isOpen() const { return mIsOpen.load(std::memory_order_acquire); }
+    bool isOpen() const;
+
+    class Private;
 
 protected:
-    /// initWithDeviceInfo: both flags clear, no handle, an empty delegate list.
+    /// A device of the record: both flags clear, no handle, no delegates.
     explicit OrvaAVDevice(std::shared_ptr<OrvaDeviceInfo> deviceInfo);
+    /// For the component's devices, which extend the private part.
+    explicit OrvaAVDevice(std::unique_ptr<Private> d);
 
     /// Hands one frame or buffer to every delegate that answers the frame operation,
     /// in list order, holding the list's lock for the whole walk. Called by subclasses
     /// on the capture library's thread; copies and allocates nothing.
     void deliverFrame(const void* data, uint32_t length, int64_t timestamp);
 
-    std::shared_ptr<OrvaDeviceInfo> mDeviceInfo; ///< the record the device was made from
-    DelegateList mDelegates;                     ///< the delegates, under mDelegatesLock
-    mutable std::recursive_mutex mDelegatesLock; ///< held by add, remove and each delivery
-    std::atomic<bool> mIsCapturing{false};       ///< set by the subclass's start and stop
-    std::atomic<bool> mIsOpen{false};            ///< set by the subclass's open and close
-    std::atomic<void*> mHandle{nullptr}; ///< the capture library's handle; read by motion tasks on their own queue
+    /// The private part, as the subclass made it.
+    template <typename T>
+    T& _d() const
+    {
+        return static_cast<T&>(*mD);
+    }
 
-    /// What the library's frame callbacks carry as their context (never the device
-    /// itself, which may go while the library still holds a subscription).
-    CallbackGate* mCallbackGate;
-    /// Whether a frame subscription may be in place in the library: set on subscribing,
-    /// cleared only when the library confirms the withdrawal.
-    std::atomic<bool> mSubscribed{false};
-    /// Whether the library may still be capturing after a stop it did not confirm: the
-    /// next start stops it first.
-    std::atomic<bool> mStopUnconfirmed{false};
-    /// Called by each subclass's destructor, after closing: no callback reaches the
-    /// device afterwards. The gate is freed when the library confirmed every
-    /// withdrawal, otherwise kept for the process's life.
-    void retireCallbackGate();
-    /// Called by each subclass's open: a subscription an earlier handle may still hold
-    /// keeps calling the old gate, which is retired; the new handle gets a new one.
-    void beginHandle();
+private:
+    std::unique_ptr<Private> mD;
 };
 
 } // namespace orva

@@ -4,7 +4,7 @@
 ///
 /// Threads: the host calls open, format, start, stop and close from one thread at a
 /// time. Audio buffers reach the delegates on the capture library's thread
-/// (AudioFrameCompletionCallback) with the delegate-list lock held. The meter belongs
+/// with the delegate-list lock held. The meter belongs
 /// to the thread that calls startVUMeter, which must turn its run loop (normally the
 /// host's main thread): its ticks run there, levels reach delegates on the main queue,
 /// and the final negative infinity is sent on the thread that stops it. Volume and
@@ -20,21 +20,10 @@
 #include <vector>
 #include <optional>
 
-struct _ACI_EVENT_INFO;
-
 namespace orva {
 
-class AudioPreviewOutput;
 class CaptureDevice;
-class CaptureDeviceInput;
-class CaptureSession;
 class Timer;
-
-/// The library calls this on its thread for every captured buffer. The event's context
-/// is the microphone's callback gate (what startCapture subscribes with), never the
-/// microphone itself, so a buffer handed on after it is gone reaches nothing.
-ORVA_EXPORT void AudioFrameCompletionCallback(void* reserved, _ACI_EVENT_INFO* info);
-
 
 /// A microphone: capture, the level meter, volume and mute.
 class ORVA_EXPORT OrvaAudioDevice : public OrvaAVDevice {
@@ -61,7 +50,7 @@ public:
     /// call asks again).
     std::shared_ptr<const FormatList> getSupportedFormats() override;
     /// The chosen format, or null.
-    std::shared_ptr<const FormatDescription> getFormat() const override { return mFormat; }
+    std::shared_ptr<const FormatDescription> getFormat() const override;
     /// Keeps a copy holding only the four stream fields; null chooses none.
     void setFormat(std::shared_ptr<const FormatDescription> format) override;
     /// 0 (also when already capturing); 3 not open; 2 no format or parameters refused;
@@ -119,19 +108,11 @@ public:
     void setAutoVolume(bool) {}                    ///< does nothing
     ///@}
 
-private:
-    friend void AudioFrameCompletionCallback(void*, _ACI_EVENT_INFO*);
-    explicit OrvaAudioDevice(std::shared_ptr<OrvaDeviceInfo> deviceInfo);
-    bool meterRunning() const;
-    /// Withdraws the buffer subscription if one may be in place; ZI_OK once the library confirmed.
-    int32_t withdrawBuffers();
+    class Private;
 
-    std::shared_ptr<const FormatList> mSupportedFormats;
-    std::shared_ptr<const FormatDescription> mFormat;
-    std::weak_ptr<Timer> mMicLevelTimer; ///< the run loop holds the timer; the timer holds the device
-    std::shared_ptr<CaptureSession> mSession;
-    std::shared_ptr<AudioPreviewOutput> mAudioPreviewOutput;
-    std::shared_ptr<CaptureDeviceInput> mAudioDeviceInput; ///< the session holds it too
+private:
+    explicit OrvaAudioDevice(std::shared_ptr<OrvaDeviceInfo> deviceInfo);
+    Private& d() const; // defined with the private part
 };
 
 } // namespace orva

@@ -12,16 +12,12 @@
 
 #include <orva/OrvaExport.h>
 
-#include <orva/SharedSlot.h>
 #include <orva/OrvaDeviceInfo.h>
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-struct _VCI_EVENT_INFO;
-struct _ACI_EVENT_INFO;
 
 namespace orva {
 
@@ -71,19 +67,8 @@ public:
 
 private:
     OrvaDeviceManager();
-    std::shared_ptr<const DeviceList> enumerate(bool video);
-    std::shared_ptr<const DeviceList> keptList(SharedSlot<const DeviceList>& kept, bool video);
-    void update(SharedSlot<const DeviceList>& kept, bool video);
-
-    SharedSlot<const DeviceList> mVideoDevices;
-    SharedSlot<const DeviceList> mAudioDevices;
+    class Private;
+    std::unique_ptr<Private> d;
 };
-
-/// @name The capture library's plug-and-play callbacks
-/// The manager is the event's context; they run on the library's event thread.
-///@{
-ORVA_EXPORT void PNPVideoDeviceCallback(void* reserved, _VCI_EVENT_INFO* info); ///< events 7 and 8
-ORVA_EXPORT void PNPAudioDeviceCallback(void* reserved, _ACI_EVENT_INFO* info); ///< events 72 and 73
-///@}
 
 } // namespace orva

@@ -22,9 +22,7 @@
 #include <orva/OrvaAVDeviceDelegate.h>
 #include <orva/OrvaMovieCreator.h>
 
-#include <atomic>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -60,9 +58,9 @@ public:
     /// blocks for at least half a second (turning this thread's run loop). Always 0.
     int32_t stopSession();
     /// Whether the session records.
-    bool isRunning() const { return mIsRunning.load(); }
+    bool isRunning() const;
     /// The destination path.
-    const std::string& fileURL() const { return mFileURL; }
+    const std::string& fileURL() const;
     /// The working file being written while running (beside the destination).
     std::optional<std::string> workingPath() const;
     /// Samples lost so far, both tracks, anywhere on the way (host's thread).
@@ -107,35 +105,12 @@ public:
     /// movie then keeps its working name beside it).
     void setReplacesExistingFile(bool replaces);
 
+    class Private;
+
 private:
     OrvaRecordSession(std::shared_ptr<OrvaVideoDevice> videoDevice, std::shared_ptr<OrvaAudioDevice> audioDevice,
                       std::string fileURL);
-    void detach(); ///< removes the session from both devices' delegate lists
-    void abandonStart(); ///< undoes a start that failed: no delegate entry, no recorder, no working file
-    void refuseStart(const std::string& why); ///< a start refused before the recorder opened
-    void discardWorkingFile(); ///< removes the working file when it holds nothing
-    void waitForSoundToCatchUp();
-    void placeMovie();
-
-    mutable std::mutex mPropertyLock;
-    std::shared_ptr<OrvaVideoDevice> mVideoDevice;
-    std::shared_ptr<OrvaAudioDevice> mAudioDevice;
-    std::unique_ptr<OrvaRecorder> mRecorder;
-    std::atomic<OrvaRecorder*> mRecorderForCapture{nullptr}; ///< what the capture threads read
-    std::string mFileURL;
-    std::string mWorkingPath; ///< the working file, from start to stop
-    std::atomic<bool> mIsRunning{false};
-    std::atomic<int32_t> mFailure{0}; ///< the first failure while recording (announced once)
-    std::atomic<bool> mVideoClosed{false};          ///< stopping: frames are no longer taken
-    std::atomic<int64_t> mStartedAt{0};             ///< monotonic microseconds
-    std::atomic<int64_t> mLastVideoArrival{0}, mLastSoundArrival{0}; ///< monotonic microseconds
-    std::atomic<int64_t> mLastVideoTimestamp{-1}, mLastSoundTimestamp{-1}; ///< capture times
-    bool mReplaces = false;
-    std::optional<std::string> mMoviePath; ///< under mPropertyLock, as the four below
-    double mMovieSeconds = 0;
-    std::string mPlacementError;
-    int32_t mRecordingStatus = 0;
-    OrvaMovieStats mStats;
+    std::unique_ptr<Private> d;
 };
 
 } // namespace orva

@@ -12,9 +12,7 @@
 #include <orva/OrvaMovieCreator.h>
 #include <orva/OrvaStatus.h>
 
-#include <atomic>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -31,7 +29,7 @@ public:
     /// The movie creator's Open failed (kOrvaErrorMovieOpenFailed).
     static constexpr int32_t kStatusOpenFailed = kOrvaErrorMovieOpenFailed;
 
-    OrvaRecorder() = default;
+    OrvaRecorder();
     ~OrvaRecorder();
     OrvaRecorder(const OrvaRecorder&) = delete;
     OrvaRecorder& operator=(const OrvaRecorder&) = delete;
@@ -49,21 +47,21 @@ public:
     int32_t closeRecorder();
 
     /// Whether a movie is open.
-    bool isRecording() const { return mIsRecording.load(); }
+    bool isRecording() const;
     /// Samples the movie lost because its writer fell behind, so far or, once closed,
     /// in the end. Read on the host's thread (the one that opens and closes).
-    uint64_t droppedSamples() const { return mMovieCreator ? mMovieCreator->droppedSamples() : mDroppedAtClose; }
+    uint64_t droppedSamples() const;
     /// What became of the movie: so far while recording, in the end once closed.
     /// Host's thread.
-    OrvaMovieStats movieStats() const { return mMovieCreator ? mMovieCreator->movieStats() : mStatsAtClose; }
+    OrvaMovieStats movieStats() const;
     /// The movie's path while open (any thread).
     std::optional<std::string> fileURL() const;
     /// Sets the movie's path (any thread).
     void setFileURL(std::optional<std::string> path);
-    const OrvaVideoDevice* videoStream() const { return mVideoStream; }                ///< the camera (not retained)
-    void setVideoStream(const OrvaVideoDevice* stream) { mVideoStream = stream; }      ///< sets it
-    const OrvaAudioDevice* audioStream() const { return mAudioStream; }                ///< the microphone (not retained)
-    void setAudioStream(const OrvaAudioDevice* stream) { mAudioStream = stream; }      ///< sets it
+    const OrvaVideoDevice* videoStream() const;           ///< the camera (not retained)
+    void setVideoStream(const OrvaVideoDevice* stream);   ///< sets it
+    const OrvaAudioDevice* audioStream() const;           ///< the microphone (not retained)
+    void setAudioStream(const OrvaAudioDevice* stream);   ///< sets it
 
     /// The video description the recorder builds from the camera's chosen format.
     static _OrvaVideoDescription describeVideo(const OrvaVideoDevice* camera);
@@ -71,15 +69,8 @@ public:
     static _OrvaAudioDescription describeAudio(const OrvaAudioDevice* microphone);
 
 private:
-    std::unique_ptr<OrvaMovieCreator> mMovieCreator;
-    const OrvaAudioDevice* mAudioStream = nullptr; ///< not retained
-    const OrvaVideoDevice* mVideoStream = nullptr; ///< not retained
-    mutable std::mutex mFileURLLock;
-    std::optional<std::string> mFileURL;
-    std::atomic<bool> mIsRecording{false};
-    std::recursive_mutex mMonitor;
-    uint64_t mDroppedAtClose = 0;
-    OrvaMovieStats mStatsAtClose;
+    class Private;
+    std::unique_ptr<Private> d;
 };
 
 } // namespace orva

@@ -3,8 +3,8 @@
 /// information queries.
 ///
 /// Threads: the host calls these methods from one thread at a time. Frames reach the
-/// delegates on the capture library's thread (VideoFrameCompletionCallback), with the
-/// delegate-list lock held. Control and information methods make synchronous library
+/// delegates on the capture library's thread, with the delegate-list lock held.
+/// Control and information methods make synchronous library
 /// calls on the caller's thread; the four relative moves queue their work on the
 /// device's serial queue and return at once; resetPanTiltRel blocks for up to about
 /// 0.6 s while turning the caller's run loop.
@@ -12,7 +12,6 @@
 
 #include <orva/OrvaExport.h>
 
-#include <orva/SharedSlot.h>
 #include <orva/OrvaAVDevice.h>
 #include <orva/Number.h>
 #include <orva/Value.h>
@@ -22,22 +21,12 @@
 #include <string>
 #include <vector>
 
-struct _VCI_EVENT_INFO;
-struct PropertySet;
-
 namespace orva {
-
-class DispatchQueue;
 
 /// Keys offered to hosts for describing a video format; the component does not read them.
 ORVA_EXPORT extern const char* const KPXVideoWidth; ///< "kKPXVideoWidth"
 ORVA_EXPORT extern const char* const KPXVideoHeight; ///< "kKPXVideoHeight"
 ORVA_EXPORT extern const char* const KPXVideoCodec; ///< "kKPXVideoCodec"
-
-/// The library calls this on its thread for every captured frame. The event's context
-/// is the camera's callback gate (what startCapture subscribes with), never the camera
-/// itself, so a frame the library hands on after the camera is gone reaches nothing.
-ORVA_EXPORT void VideoFrameCompletionCallback(void* reserved, _VCI_EVENT_INFO* info);
 
 /// A camera: formats and capture, controls, relative pan and tilt, information queries.
 class ORVA_EXPORT OrvaVideoDevice : public OrvaAVDevice {
@@ -73,18 +62,18 @@ public:
     /// The library's frame intervals (100 ns units) for the format's code and size.
     std::shared_ptr<const std::vector<Number>> getSupportedFrameIntervals(const FormatDescription& format) const;
     /// The stored interval list, which nothing fills: null.
-    std::shared_ptr<const std::vector<Number>> getSupportedFrameIntervals() const { return mSupportedFrameIntervals; }
+    std::shared_ptr<const std::vector<Number>> getSupportedFrameIntervals() const;
     /// The frame interval (100 ns units) the host asked for; null: the default, 1/30 s.
-    std::shared_ptr<const Number> frameInterval() const { return mFrameinterval.load(); }
+    std::shared_ptr<const Number> frameInterval() const;
     /// Asks for a frame interval (100 ns units; one of getSupportedFrameIntervals(format))
     /// at the next start; null goes back to 1/30 s (any thread).
-    void setFrameInterval(std::shared_ptr<const Number> interval) { mFrameinterval.store(std::move(interval)); }
+    void setFrameInterval(std::shared_ptr<const Number> interval);
     /// The frame interval the chosen format runs at: of those the library lists for it,
     /// the nearest to the one asked for (the library picks the same); the asked one
     /// when it lists none. Host's thread; asks the library.
     uint32_t captureFrameInterval() const;
     /// The chosen format, or null.
-    std::shared_ptr<const FormatDescription> getFormat() const override { return mFormat; }
+    std::shared_ptr<const FormatDescription> getFormat() const override;
     /// Keeps the format for the next startCapture; null (or a description that is not
     /// a video one) leaves no chosen format.
     void setFormat(std::shared_ptr<const FormatDescription> format) override;
@@ -251,33 +240,11 @@ public:
     OptionalNumber getFirmwareCRCControl(); ///< the firmware's CRC; null on failure
     ///@}
 
+    class Private;
+
 private:
-    friend void VideoFrameCompletionCallback(void*, _VCI_EVENT_INFO*);
-    explicit OrvaVideoDevice(std::shared_ptr<OrvaDeviceInfo> deviceInfo) : OrvaAVDevice(std::move(deviceInfo)) {}
-    /// Withdraws the frame subscription if one may be in place; ZI_OK once the library confirmed.
-    int32_t withdrawFrames();
-
-    enum class Kind { S32, S16, U16, U32, U8, Bool };
-    int32_t getProperty(const PropertySet& set, uint32_t id, uint32_t query, void* block, uint32_t width);
-    int32_t setProperty(const PropertySet& set, uint32_t id, const void* block, uint32_t width);
-    /// Step group A: a read of `width` bytes, the field at `offset` as a number of `kind`.
-    OptionalNumber readNumber(const PropertySet& set, uint32_t id, uint32_t query, uint32_t width, Kind kind,
-                              uint32_t offset = 0);
-    // Step group B: the argument's low `width` bytes, written as they are.
-    void writeInteger(const PropertySet& set, uint32_t id, uint32_t width, const OptionalNumber& value);
-    void writeZoom(uint32_t id, const OptionalNumber& value);
-    void writeAbsolutePanTilt(bool pan, const OptionalNumber& value);
-    void writeRelativePanTilt(bool pan, const OptionalNumber& value);
-    void queueMove(const uint8_t (&move)[4], const char* message);
-    int32_t readInfoRecord(uint32_t id, void* block, uint32_t width);
-
-    SharedSlot<const Number> mFrameinterval;
-    std::shared_ptr<const std::vector<Number>> mSupportedFrameIntervals;
-    std::shared_ptr<const FormatList> mSupportedFormats;
-    uint32_t mSubstream = 0;
-    std::shared_ptr<const FormatDescription> mFormat;
-    int64_t stop = 0;
-    std::shared_ptr<DispatchQueue> _localQueue;
+    explicit OrvaVideoDevice(std::shared_ptr<OrvaDeviceInfo> deviceInfo);
+    Private& d() const; // defined with the private part
 };
 
 } // namespace orva
