@@ -23,9 +23,6 @@ ORVA_BENCH_SHORT=1 tests/pipewire/with-pipewire.sh ./build/bench/orva_bench --be
   grep -E '^BM_'
 [ "$mode" = quick ] && exit 0
 
-# The threaded tests: those that run library, queue or notification threads at once.
-threaded='FaultSweep.*:DeviceManager.*:DispatchQueue.*:NotificationCenter.*:RunLoop.*:VideoDevice.*:CameraExtras.*:AudioDevice.*:AudioMeter.*:WriterAdapter.*:RecordSession.*:CaptureSessionTest.*'
-
 echo "== tests under AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVA_WERROR=ON \
   -DORVA_SANITIZE=address,undefined >/dev/null
@@ -37,11 +34,10 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 echo "== threaded tests under ThreadSanitizer"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVA_WERROR=ON \
   -DORVA_SANITIZE=thread >/dev/null
+# The tests labelled "threaded" (tests/CMakeLists.txt names their suites).
 cmake --build build-tsan --target orva_tests orva_system_tests -- --quiet
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" \
-  ./build-tsan/tests/orva_tests --gtest_filter="$threaded" --gtest_brief=1
-TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" \
-  ./build-tsan/tests/system/orva_system_tests --gtest_brief=1
+  ctest --test-dir build-tsan -L threaded --output-on-failure -j "$jobs"
 
 echo "== fuzzing each target briefly (libFuzzer, clang; fuzz/run-long.sh runs them for an hour)"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \

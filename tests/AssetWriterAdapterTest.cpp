@@ -7,6 +7,7 @@
 #include "recording/AVAssetWriterAdapter.h"
 #include "recording/H264SampleGenerator.h"
 #include <orva/OrvaMovieCreator.h>
+#include <orva/OrvaStatus.h>
 #include "recording/OrvaMovieAssetCreator.h"
 #include "recording/PCMAudioSampleGenerator.h"
 #include "recording/UncompressedSampleGenerator.h"
@@ -208,12 +209,12 @@ TEST_F(WriterAdapter, WriterFailuresBecomeMovieCreatorCodes)
         SystemLog::removeHook(hook);
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back().rfind("Asset writer failed [Error Code=-3000 ", 0), 0u) << lines.back();
-        EXPECT_EQ(adapter.AVErrorToMovieCreatorError(AssetWriter::kErrorDiskFull), -199);
-        EXPECT_EQ(adapter.AVErrorToMovieCreatorError(AssetWriter::kErrorCannotCreateFile), -198);
+        EXPECT_EQ(adapter.AVErrorToMovieCreatorError(AssetWriter::kErrorDiskFull), kOrvaErrorDiskFull);
+        EXPECT_EQ(adapter.AVErrorToMovieCreatorError(AssetWriter::kErrorCannotCreateFile), kOrvaErrorCannotCreateFile);
     }
     {
         AVAssetWriterAdapter adapter(path, true, false);
-        EXPECT_EQ(adapter.AVErrorToMovieCreatorError(AssetWriter::kErrorUnknown), -200)
+        EXPECT_EQ(adapter.AVErrorToMovieCreatorError(AssetWriter::kErrorUnknown), kOrvaErrorWriterFailed)
             << "another failure with space left on the disk";
     }
 

@@ -2,6 +2,7 @@
 #include "Wait.h"
 
 #include <orva/OrvaDeviceManager.h>
+#include <orva/OrvaStatus.h>
 #include <orva/OrvaAudioDevice.h>
 
 #include <zedederadIvo.h>
@@ -44,7 +45,7 @@ protected:
     void openMicrophone(bool described = true)
     {
         makeMicrophone(described);
-        ASSERT_EQ(mic->openDevice(), 0);
+        ASSERT_EQ(mic->openDevice(), kOrvaOK);
         ZISim_JournalClear();
     }
     static std::shared_ptr<const AudioFormatDescription> wave(uint32_t tag, double rate, uint32_t channels,
@@ -103,7 +104,7 @@ TEST_F(AudioDevice, WaveFormatsBecomeDescriptionsAndBack)
 {
     makeMicrophone();
     EXPECT_EQ(mic->getSupportedFormats(), nullptr) << "closed";
-    ASSERT_EQ(mic->openDevice(), 0);
+    ASSERT_EQ(mic->openDevice(), kOrvaOK);
     auto formats = mic->getSupportedFormats();
     ASSERT_TRUE(formats);
     ASSERT_EQ(formats->size(), 6u);
@@ -121,7 +122,7 @@ TEST_F(AudioDevice, WaveFormatsBecomeDescriptionsAndBack)
     // Built once and kept, through close and reopen.
     mic->closeDevice();
     EXPECT_EQ(mic->getSupportedFormats(), nullptr);
-    ASSERT_EQ(mic->openDevice(), 0);
+    ASSERT_EQ(mic->openDevice(), kOrvaOK);
     ZISim_JournalClear();
     EXPECT_EQ(mic->getSupportedFormats(), formats);
     EXPECT_TRUE(calls("ACI_Enum_Wave_Formats").empty());
@@ -132,11 +133,11 @@ TEST_F(AudioDevice, WaveFormatsBecomeDescriptionsAndBack)
     EXPECT_NE(mic->getFormat(), chosen);
     EXPECT_EQ(std::dynamic_pointer_cast<const AudioFormatDescription>(mic->getFormat())->streamBasicDescription().mBytesPerFrame,
               0u);
-    ASSERT_EQ(mic->startCapture(), 0);
+    ASSERT_EQ(mic->startCapture(), kOrvaOK);
     EXPECT_EQ(calls("ACI_Set_Capture_Parameters"),
               (std::vector<std::string>{
                   "ACI_Set_Capture_Parameters(handle=h2, tag=0x636D, channels=2, rate=44100, bits=16) -> 0"}));
-    ASSERT_EQ(mic->stopCapture(), 0);
+    ASSERT_EQ(mic->stopCapture(), kOrvaOK);
     mic->setFormat(nullptr);
     EXPECT_EQ(mic->getFormat(), nullptr);
 }
@@ -157,15 +158,15 @@ TEST_F(AudioDevice, AnEmptyListingIsAskedAgain)
 TEST_F(AudioDevice, StartAndStopStatusCodes)
 {
     makeMicrophone();
-    EXPECT_EQ(mic->startCapture(), 3);
-    EXPECT_EQ(mic->stopCapture(), 3);
-    ASSERT_EQ(mic->openDevice(), 0);
+    EXPECT_EQ(mic->startCapture(), kOrvaErrorNotOpen);
+    EXPECT_EQ(mic->stopCapture(), kOrvaErrorNotOpen);
+    ASSERT_EQ(mic->openDevice(), kOrvaOK);
     ZISim_JournalClear();
-    EXPECT_EQ(mic->startCapture(), 2) << "no format";
+    EXPECT_EQ(mic->startCapture(), kOrvaErrorNoFormat) << "no format";
     EXPECT_TRUE(journal().empty());
 
     mic->setFormat(wave(0x636D, 0, 2, 16)); // an absurd rate: the library refuses it
-    EXPECT_EQ(mic->startCapture(), 2);
+    EXPECT_EQ(mic->startCapture(), kOrvaErrorNoFormat);
     mic->setFormat(wave(0x636D, 48000, 2, 16));
     ZISim_InjectResult("ACI_Subscribe_Event", 9, 1);
     EXPECT_EQ(mic->startCapture(), 9) << "the library's own code";
@@ -173,21 +174,21 @@ TEST_F(AudioDevice, StartAndStopStatusCodes)
     // start withdraws it first, as closing would).
     ZISim_JournalClear();
     ZISim_InjectResult("ACI_Start_Capture", 19, 1);
-    EXPECT_EQ(mic->startCapture(), 5);
+    EXPECT_EQ(mic->startCapture(), kOrvaErrorMicrophoneBusy);
     EXPECT_TRUE(calls("ACI_UnSubscribe_Event").empty()) << "no step is undone";
     ZISim_InjectResult("ACI_Start_Capture", 4, 1);
     EXPECT_EQ(mic->startCapture(), 4);
     EXPECT_FALSE(mic->isCapturing());
 
-    EXPECT_EQ(mic->startCapture(), 0);
+    EXPECT_EQ(mic->startCapture(), kOrvaOK);
     EXPECT_TRUE(mic->isCapturing());
     ZISim_JournalClear();
-    EXPECT_EQ(mic->startCapture(), 0);
+    EXPECT_EQ(mic->startCapture(), kOrvaOK);
     EXPECT_TRUE(journal().empty()) << "a second start calls nothing";
 
     // A failed withdrawal leaves the microphone capturing; closing stops it again.
     ZISim_InjectResult("ACI_UnSubscribe_Event", 1, 1);
-    EXPECT_EQ(mic->stopCapture(), 7);
+    EXPECT_EQ(mic->stopCapture(), kOrvaErrorLibraryFailed);
     EXPECT_TRUE(mic->isCapturing());
     ZISim_JournalClear();
     mic->closeDevice();
@@ -196,7 +197,7 @@ TEST_F(AudioDevice, StartAndStopStatusCodes)
                                                    "VCI_Close_Device(handle=h1) -> 0"}));
     EXPECT_FALSE(mic->isCapturing());
     ZISim_JournalClear();
-    EXPECT_EQ(mic->stopCapture(), 3) << "closed";
+    EXPECT_EQ(mic->stopCapture(), kOrvaErrorNotOpen) << "closed";
     EXPECT_TRUE(journal().empty());
     EXPECT_FALSE(mic->isOpen());
 }
@@ -211,10 +212,10 @@ TEST_F(AudioDevice, PcmBuffersReachRespondingDelegatesOnTheLibraryThread)
     mic->setFormat(wave(0x636D, 48000, 2, 16));
     ZISim_UseManualClock(1); // buffers come when the test moves the clock, stamped exactly
     ZISim_SetClock(1000000);
-    ASSERT_EQ(mic->startCapture(), 0);
+    ASSERT_EQ(mic->startCapture(), kOrvaOK);
     ZISim_SetClock(1000000 + 4 * 10000);
     ASSERT_TRUE(log->waitFor(5));
-    ASSERT_EQ(mic->stopCapture(), 0);
+    ASSERT_EQ(mic->stopCapture(), kOrvaOK);
     const size_t n = log->count();
     ZISim_SetClock(2000000);
     std::this_thread::sleep_for(std::chrono::milliseconds(40)); // a late buffer would show here
@@ -236,10 +237,10 @@ TEST_F(AudioDevice, AacArrivesAsRawPacketsOfOneThousandTwentyFourFrames)
     mic->setFormat(wave(0x6320, 48000, 2, 16));
     ZISim_UseManualClock(1);
     ZISim_SetClock(1000000);
-    ASSERT_EQ(mic->startCapture(), 0);
+    ASSERT_EQ(mic->startCapture(), kOrvaOK);
     ZISim_SetClock(1000000 + 8 * 21334);
     ASSERT_TRUE(log->waitFor(6));
-    ASSERT_EQ(mic->stopCapture(), 0);
+    ASSERT_EQ(mic->stopCapture(), kOrvaOK);
     for (size_t i = 0; i < log->count(); ++i) {
         EXPECT_GT(log->lengths[i], 4u);
         EXPECT_LT(log->lengths[i], 1536u * 2) << "one packet, not several";
@@ -256,13 +257,13 @@ TEST_F(AudioDevice, UnpluggedWhileCapturingStopsDeliveringAndStillCloses)
     auto log = std::make_shared<BufferLog>();
     mic->addDelegate(log);
     mic->setFormat(wave(0x636D, 16000, 1, 16));
-    ASSERT_EQ(mic->startCapture(), 0);
+    ASSERT_EQ(mic->startCapture(), kOrvaOK);
     ASSERT_TRUE(log->waitFor(2));
     ASSERT_EQ(ZISim_Unplug(kPath), 0);
     const size_t n = log->count();
     std::this_thread::sleep_for(std::chrono::milliseconds(60)); // six buffers' worth would show here
     EXPECT_LE(log->count(), n + 1) << "at most one already under way";
-    EXPECT_EQ(mic->stopCapture(), 0);
+    EXPECT_EQ(mic->stopCapture(), kOrvaOK);
     mic->closeDevice();
     EXPECT_FALSE(mic->isOpen());
 }
@@ -277,7 +278,7 @@ TEST_F(AudioDevice, VolumeWrapsAndMuteReadsTheByte)
     EXPECT_EQ(mic->getVolumeMax().kind(), Number::Kind::Int32);
     EXPECT_TRUE(journal().empty()) << "answered without the library, even when not open";
 
-    ASSERT_EQ(mic->openDevice(), 0);
+    ASSERT_EQ(mic->openDevice(), kOrvaOK);
     ZISim_JournalClear();
     for (int v : {255, 256, 300, -1}) mic->setVolumeCur(Number::numberWithInt(v));
     mic->setVolumeCur(std::nullopt);

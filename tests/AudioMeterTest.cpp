@@ -1,6 +1,7 @@
 #include "SimBus.h"
 
 #include <orva/OrvaDeviceManager.h>
+#include <orva/OrvaStatus.h>
 #include <orva/OrvaAudioDevice.h>
 #include "platform/capture/CaptureDevice.h"
 #include <orva/RunLoop.h>
@@ -74,7 +75,7 @@ protected:
             if (info->path() && *info->path() == path)
                 mic = std::dynamic_pointer_cast<OrvaAudioDevice>(OrvaAVDevice::newDevice(info));
         ASSERT_TRUE(mic);
-        ASSERT_EQ(mic->openDevice(), 0);
+        ASSERT_EQ(mic->openDevice(), kOrvaOK);
         mic->setVolumeCur(Number::numberWithInt(255));
     }
     // Runs the main run loop (where levels arrive) until `condition` holds or a

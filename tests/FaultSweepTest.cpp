@@ -9,6 +9,7 @@
 #include "recording/RecorderTesting.h"
 
 #include <orva/OrvaAudioDevice.h>
+#include <orva/OrvaStatus.h>
 #include <orva/OrvaDeviceManager.h>
 #include <orva/OrvaRecordSession.h>
 #include <orva/OrvaVideoDevice.h>
@@ -158,19 +159,19 @@ protected:
 
         ZISim_ClearInjections();
         if (device->isCapturing() && stopped != 3) {
-            EXPECT_EQ(device->stopCapture(), 0) << "the stop is tried again, and now goes through";
+            EXPECT_EQ(device->stopCapture(), kOrvaOK) << "the stop is tried again, and now goes through";
         }
         if (opened) {
-            ASSERT_EQ(device->startCapture(), 0) << "a device starts again after any failure";
+            ASSERT_EQ(device->startCapture(), kOrvaOK) << "a device starts again after any failure";
             // The capture's own first frame comes on its thread; then one pushed.
             ASSERT_TRUE(orvatest::waitUntil([&] { return ZISim_FramesDelivered(path) >= 1; }));
             ASSERT_TRUE(orvatest::waitUntil([&] { return counter->count >= 1; }));
             const int before = counter->count;
             ASSERT_TRUE(push(path));
             EXPECT_EQ(counter->count, before + 1) << "one subscription, not two";
-            EXPECT_EQ(device->stopCapture(), 0);
+            EXPECT_EQ(device->stopCapture(), kOrvaOK);
             EXPECT_FALSE(device->isCapturing());
-            ASSERT_EQ(device->startCapture(), 0); // left capturing for the faulty close below
+            ASSERT_EQ(device->startCapture(), kOrvaOK); // left capturing for the faulty close below
         }
         inject(faults);
         device->closeDevice();
@@ -248,12 +249,12 @@ TEST_F(FaultSweep, DevicesComingAndGoingWhileCaptureAndRecordingRun)
     auto camera = make<OrvaVideoDevice>(true);
     auto mic = make<OrvaAudioDevice>(false);
     ASSERT_TRUE(camera && mic);
-    ASSERT_EQ(camera->openDevice(), 0);
-    ASSERT_EQ(mic->openDevice(), 0);
+    ASSERT_EQ(camera->openDevice(), kOrvaOK);
+    ASSERT_EQ(mic->openDevice(), kOrvaOK);
     camera->setFormat(VideoFormatDescription::create(kCodec2VUY, 320, 240));
     mic->setFormat(OrvaAudioDevice::descriptionForWaveFormat(0x636D, 2, 48000, 16));
     auto session = OrvaRecordSession::create(camera, mic, (tmp / "storm.mov").string());
-    ASSERT_EQ(session->startSession(), 0);
+    ASSERT_EQ(session->startSession(), kOrvaOK);
     (void)mic->startVUMeter();
 
     // Another thread unplugs and plugs both devices over and over while this one

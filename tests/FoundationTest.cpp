@@ -4,6 +4,7 @@
 #include "platform/foundation/FileManager.h"
 #include <orva/NotificationCenter.h>
 #include <orva/Number.h>
+#include <orva/OrvaStatus.h>
 #include "platform/foundation/PropertyList.h"
 #include <orva/RunLoop.h>
 #include "platform/foundation/UUID.h"
@@ -30,6 +31,33 @@
 #include <unistd.h>
 
 using namespace orva;
+
+// The one place the numbers are written: hosts compiled against them keep them.
+TEST(StatusNames, KeepTheirNumbersAndSayWhatTheyMean)
+{
+    const struct {
+        int32_t status, number;
+        const char* said;
+    } statuses[] = {
+        {kOrvaOK, 0, "ok"},
+        {kOrvaErrorNoMovieCreator, 1, "no movie creator"},
+        {kOrvaErrorNoFormat, 2, "no format chosen, or the format was refused"},
+        {kOrvaErrorNotOpen, 3, "the device is not open"},
+        {kOrvaErrorMicrophoneBusy, 5, "the microphone is in use by another program"},
+        {kOrvaErrorCameraBusy, 6, "the camera is in use by another program"},
+        {kOrvaErrorLibraryFailed, 7, "the capture library failed"},
+        {kOrvaErrorMovieOpenFailed, 8, "the movie could not be opened"},
+        {kOrvaErrorUnsupportedMediaType, -197, "unsupported media type"},
+        {kOrvaErrorCannotCreateFile, -198, "the movie file cannot be created"},
+        {kOrvaErrorDiskFull, -199, "disk full"},
+        {kOrvaErrorWriterFailed, -200, "the movie writer failed"},
+    };
+    for (const auto& s : statuses) {
+        EXPECT_EQ(s.status, s.number) << s.said;
+        EXPECT_STREQ(OrvaStatusDescription(s.status), s.said);
+    }
+    EXPECT_STREQ(OrvaStatusDescription(4), "unknown status");
+}
 
 TEST(Number, KindsAndConversionRules)
 {

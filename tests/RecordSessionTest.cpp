@@ -63,13 +63,13 @@ protected:
     }
     void choose(uint32_t codec, int w, int h, uint32_t tag, double rate, uint32_t channels, uint32_t bits)
     {
-        ASSERT_EQ(camera->openDevice(), 0);
+        ASSERT_EQ(camera->openDevice(), kOrvaOK);
         for (const auto& f : *camera->getSupportedFormats()) {
             auto v = std::dynamic_pointer_cast<const VideoFormatDescription>(f);
             if (v->mediaSubType() == codec && v->dimensions() == VideoDimensions{w, h}) camera->setFormat(f);
         }
         ASSERT_TRUE(camera->getFormat());
-        ASSERT_EQ(mic->openDevice(), 0);
+        ASSERT_EQ(mic->openDevice(), kOrvaOK);
         mic->setFormat(OrvaAudioDevice::descriptionForWaveFormat(static_cast<uint16_t>(tag), static_cast<uint16_t>(channels),
                                                                  static_cast<uint32_t>(rate), static_cast<uint16_t>(bits)));
         micPeriod = tag == 0x6320 ? 21334 : 10001; // an AAC packet or a 10 ms buffer, rounded up
@@ -103,7 +103,7 @@ protected:
         auto session = OrvaRecordSession::create(camera, mic, out);
         frames = std::make_shared<Counter>();
         camera->addDelegate(frames); // before the session: it sees every frame the session gets
-        EXPECT_EQ(session->startSession(), 0);
+        EXPECT_EQ(session->startSession(), kOrvaOK);
         EXPECT_TRUE(session->isRunning());
         EXPECT_EQ(session->workingPath(), (base / "out" / ".clip.mov.recording").string()) << "written beside it";
         advance(seconds);
@@ -158,7 +158,7 @@ protected:
     {
         auto counter = std::make_shared<Counter>();
         camera->addDelegate(counter);
-        ASSERT_EQ(session.startSession(), 0);
+        ASSERT_EQ(session.startSession(), kOrvaOK);
         EXPECT_TRUE(orvatest::waitUntil([&] { return counter->count >= frames; }));
         EXPECT_EQ(session.stopSession(), 0);
         camera->removeDelegate(counter);
@@ -238,7 +238,7 @@ TEST_F(RecordSession, StoppingTwiceAndBuffersWithoutARecorder)
     EXPECT_EQ(session->stopSession(), 0) << "not running: nothing";
     std::vector<uint8_t> bytes(64, 0);
     session->didCaptureFrame(bytes.data(), 64, 1000, camera->deviceInfo()); // no recorder: ignored
-    ASSERT_EQ(session->startSession(), 0);
+    ASSERT_EQ(session->startSession(), kOrvaOK);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(session->stopSession(), 0);
     EXPECT_EQ(session->stopSession(), 0);
@@ -262,7 +262,7 @@ TEST_F(RecordSession, AStopBeforeAnySampleLeavesNoFile)
     ZISim_InjectResult("VCI_Start_Capture", 0, 1);
     ZISim_InjectResult("ACI_Start_Capture", 0, 1);
     auto session = OrvaRecordSession::create(camera, mic, (base / "out" / "empty.mov").string());
-    ASSERT_EQ(session->startSession(), 0);
+    ASSERT_EQ(session->startSession(), kOrvaOK);
     EXPECT_EQ(session->stopSession(), 0);
     EXPECT_TRUE(session->movieStats().nothingRecorded);
     EXPECT_FALSE(session->moviePath());
@@ -278,7 +278,7 @@ TEST_F(RecordSession, FailedStartsLeaveNoSessionThreadOrFileBehind)
         // again and the session no longer belongs to either device.
         ZISim_InjectResult(i % 2 ? "ACI_Start_Capture" : "ACI_Subscribe_Event", 1, 1);
         auto session = OrvaRecordSession::create(camera, mic, (base / "out" / "x.mov").string());
-        EXPECT_NE(session->startSession(), 0);
+        EXPECT_NE(session->startSession(), kOrvaOK);
         EXPECT_FALSE(session->isRunning());
         EXPECT_FALSE(camera->isCapturing());
         EXPECT_TRUE(camera->delegates().empty());
@@ -310,7 +310,7 @@ TEST_F(RecordSession, AFullDiskEndsTheRecordingOnceAndKeepsWhatWasWritten)
     auto session = OrvaRecordSession::create(camera, mic, out);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    ASSERT_EQ(session->startSession(), 0);
+    ASSERT_EQ(session->startSession(), kOrvaOK);
     const auto working = session->workingPath();
     EXPECT_TRUE(orvatest::waitUntil([&] { return failure.posted > 0; }));
     const uint64_t droppedAtFailure = session->droppedSamples();
@@ -358,7 +358,7 @@ TEST_F(RecordSession, ASmallDiskIsRefusedAtTheStartAndFillingItEndsTheRecordingC
     const std::string out = (base / "small" / "kept.mov").string();
     session = OrvaRecordSession::create(camera, mic, out);
     testing::internal::CaptureStdout();
-    ASSERT_EQ(session->startSession(), 0);
+    ASSERT_EQ(session->startSession(), kOrvaOK);
     auto counter = std::make_shared<Counter>();
     camera->addDelegate(counter);
     EXPECT_TRUE(orvatest::waitUntil([&] { return counter->count >= 40; }));
@@ -416,9 +416,9 @@ TEST_F(RecordSession, RecordingsIntoOneFolderWithTheSameAndDifferentNames)
     auto third = OrvaRecordSession::create(camera, nullptr, (base / "out" / "other.mov").string());
     auto counter = std::make_shared<Counter>();
     camera->addDelegate(counter);
-    ASSERT_EQ(first->startSession(), 0);
-    ASSERT_EQ(second->startSession(), 0);
-    ASSERT_EQ(third->startSession(), 0);
+    ASSERT_EQ(first->startSession(), kOrvaOK);
+    ASSERT_EQ(second->startSession(), kOrvaOK);
+    ASSERT_EQ(third->startSession(), kOrvaOK);
     EXPECT_EQ(first->workingPath(), (base / "out" / ".clip.mov.recording").string());
     EXPECT_EQ(second->workingPath(), (base / "out" / ".clip.mov.2.recording").string());
     EXPECT_TRUE(FileManager::defaultManager().leftoverFiles((base / "out").string()).empty())
@@ -465,7 +465,7 @@ protected:
             if (info->nameText() == "Paced")
                 paced = std::dynamic_pointer_cast<OrvaVideoDevice>(OrvaAVDevice::newDevice(info));
         ASSERT_TRUE(paced);
-        ASSERT_EQ(paced->openDevice(), 0);
+        ASSERT_EQ(paced->openDevice(), kOrvaOK);
         paced->setFormat(paced->getSupportedFormats()->front());
     }
     void TearDown() override
@@ -478,7 +478,7 @@ protected:
     {
         const std::string out = (base / "out" / "paced.mov").string();
         auto session = OrvaRecordSession::create(paced, nullptr, out);
-        EXPECT_EQ(session->startSession(), 0);
+        EXPECT_EQ(session->startSession(), kOrvaOK);
         capture();
         EXPECT_EQ(session->stopSession(), 0);
         return orvatest::readMovie(out);

@@ -2,6 +2,7 @@
 #include "Wait.h"
 
 #include <orva/OrvaDeviceManager.h>
+#include <orva/OrvaStatus.h>
 #include "devices/video/OrvaPropertySets.h"
 #include <orva/OrvaVideoDevice.h>
 
@@ -9,6 +10,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <atomic>
 #include <thread>
 
 using namespace orva;
@@ -45,7 +47,7 @@ protected:
     void openCamera(uint16_t productID = 0x0100, bool bare = false)
     {
         makeCamera(productID, bare);
-        ASSERT_EQ(camera->openDevice(), 0);
+        ASSERT_EQ(camera->openDevice(), kOrvaOK);
         ZISim_JournalClear();
     }
     std::shared_ptr<const FormatDescription> format(uint32_t code, int w, int h)
@@ -96,6 +98,22 @@ struct FrameLog : OrvaAVDeviceDelegate {
     int32_t deviceType = -1;
 };
 
+// On its first frame removes itself from the camera and adds `next` after it.
+struct HandOver : FrameLog {
+    void didCaptureFrame(const void* frame, uint32_t length, int64_t timestamp,
+                         const std::shared_ptr<OrvaDeviceInfo>& device) override
+    {
+        FrameLog::didCaptureFrame(frame, length, timestamp, device);
+        if (auto camera = owner.lock(); camera && count() == 1) {
+            camera->removeDelegate(std::static_pointer_cast<OrvaAVDeviceDelegate>(self.lock()));
+            camera->addDelegate(next);
+        }
+    }
+    std::weak_ptr<OrvaVideoDevice> owner;
+    std::weak_ptr<HandOver> self;
+    std::shared_ptr<FrameLog> next = std::make_shared<FrameLog>();
+};
+
 } // namespace
 
 TEST_F(VideoDevice, CaptureParametersFollowTheFormat)
@@ -112,7 +130,7 @@ TEST_F(VideoDevice, CaptureParametersFollowTheFormat)
     };
     for (const auto& c : cases) {
         ZISim_JournalClear();
-        EXPECT_EQ(camera->setCaptureFormat(*format(c.code, c.w, c.h)), 0);
+        EXPECT_EQ(camera->setCaptureFormat(*format(c.code, c.w, c.h)), kOrvaOK);
         const auto lines = calls("VCI_Set_Capture_Parameters");
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(lines[0], std::string("VCI_Set_Capture_Parameters(handle=h1, ") + c.expected + ") -> 0");
@@ -123,7 +141,7 @@ TEST_F(VideoDevice, CaptureParametersFollowTheFormat)
     ASSERT_TRUE(listed && listed->size() >= 2);
     camera->setFrameInterval(std::make_shared<const Number>((*listed)[1]));
     ZISim_JournalClear();
-    EXPECT_EQ(camera->setCaptureFormat(*vga), 0);
+    EXPECT_EQ(camera->setCaptureFormat(*vga), kOrvaOK);
     EXPECT_NE(calls("VCI_Set_Capture_Parameters").at(0).find("interval=" + std::to_string((*listed)[1].integerValue()) +
                                                              "/10000000"),
               std::string::npos);
@@ -139,31 +157,31 @@ TEST_F(VideoDevice, CaptureParametersFollowTheFormat)
 TEST_F(VideoDevice, StartAndStopStatusCodes)
 {
     makeCamera();
-    EXPECT_EQ(camera->startCapture(), 3) << "not open";
-    ASSERT_EQ(camera->openDevice(), 0);
+    EXPECT_EQ(camera->startCapture(), kOrvaErrorNotOpen) << "not open";
+    ASSERT_EQ(camera->openDevice(), kOrvaOK);
     ZISim_JournalClear();
-    EXPECT_EQ(camera->startCapture(), 2) << "no format";
+    EXPECT_EQ(camera->startCapture(), kOrvaErrorNoFormat) << "no format";
     EXPECT_TRUE(journal().empty()) << "start without a format calls nothing";
 
     camera->setFormat(format(kCodec2VUY, 320, 240));
     ZISim_InjectResult("VCI_Start_Capture", 19, 1);
-    EXPECT_EQ(camera->startCapture(), 6);
+    EXPECT_EQ(camera->startCapture(), kOrvaErrorCameraBusy);
     EXPECT_FALSE(camera->isCapturing());
     EXPECT_EQ(calls("VCI_UnSubscribe_Event"),
               (std::vector<std::string>{"VCI_UnSubscribe_Event(handle=h1, event=1) -> 0"}));
 
     ZISim_InjectResult("VCI_Subscribe_Event", 1, 1);
-    EXPECT_EQ(camera->startCapture(), 7);
+    EXPECT_EQ(camera->startCapture(), kOrvaErrorLibraryFailed);
     // A start the library fails (not busy) undoes nothing: the subscription stays
     // until a start withdraws it first, or the camera closes.
     ZISim_InjectResult("VCI_Start_Capture", 5, 1);
     ZISim_JournalClear();
-    EXPECT_EQ(camera->startCapture(), 7);
+    EXPECT_EQ(camera->startCapture(), kOrvaErrorLibraryFailed);
     EXPECT_FALSE(camera->isCapturing());
     EXPECT_TRUE(calls("VCI_UnSubscribe_Event").empty()) << "no step is undone";
 
     ZISim_JournalClear();
-    EXPECT_EQ(camera->startCapture(), 0);
+    EXPECT_EQ(camera->startCapture(), kOrvaOK);
     EXPECT_TRUE(camera->isCapturing());
     EXPECT_EQ(journal(), (std::vector<std::string>{
                              "VCI_Set_Capture_Parameters(handle=h1, h264=0, format='2vuy', size=320x240, "
@@ -172,13 +190,13 @@ TEST_F(VideoDevice, StartAndStopStatusCodes)
                              "VCI_Subscribe_Event(handle=h1, event=1, callback=set, context=set) -> 0",
                              "VCI_Start_Capture(handle=h1, substream=0) -> 0"}));
     ZISim_JournalClear();
-    EXPECT_EQ(camera->startCapture(), 0);
+    EXPECT_EQ(camera->startCapture(), kOrvaOK);
     EXPECT_TRUE(journal().empty()) << "a second start does nothing";
 
     // A failed stop leaves the camera capturing, subscribed; closing tries again.
     ZISim_InjectResult("VCI_Stop_Capture", 1, 1);
     ZISim_JournalClear();
-    EXPECT_EQ(camera->stopCapture(), 7);
+    EXPECT_EQ(camera->stopCapture(), kOrvaErrorLibraryFailed);
     EXPECT_TRUE(camera->isCapturing());
     EXPECT_EQ(journal(), (std::vector<std::string>{"VCI_Stop_Capture(handle=h1, substream=0) -> 1"}));
     ZISim_JournalClear();
@@ -190,7 +208,7 @@ TEST_F(VideoDevice, StartAndStopStatusCodes)
     EXPECT_FALSE(camera->isCapturing());
 
     ZISim_JournalClear();
-    EXPECT_EQ(camera->stopCapture(), 0);
+    EXPECT_EQ(camera->stopCapture(), kOrvaOK);
     EXPECT_TRUE(journal().empty()) << "stop when not capturing calls nothing, even closed";
 }
 
@@ -201,11 +219,11 @@ TEST_F(VideoDevice, FormatListIsBuiltOnceAndKept)
     auto empty = camera->getSupportedFormats();
     ASSERT_TRUE(empty);
     EXPECT_TRUE(empty->empty());
-    ASSERT_EQ(camera->openDevice(), 0);
+    ASSERT_EQ(camera->openDevice(), kOrvaOK);
     EXPECT_EQ(camera->getSupportedFormats(), empty) << "the empty list made while closed stays";
 
     auto fresh = OrvaVideoDevice::create(camera->deviceInfo());
-    ASSERT_EQ(fresh->openDevice(), 0);
+    ASSERT_EQ(fresh->openDevice(), kOrvaOK);
     EXPECT_EQ(*fresh->getMediaFormats(), (std::vector<std::string>{"avc1", "2vuy"}));
     auto formats = fresh->getSupportedFormats();
     ASSERT_EQ(formats->size(), 12u);
@@ -237,10 +255,10 @@ TEST_F(VideoDevice, FramesReachDelegatesInOrderOnTheLibraryThread)
     auto log = std::make_shared<FrameLog>();
     camera->addDelegate(log);
     camera->setFormat(format(kCodec2VUY, 320, 240));
-    ASSERT_EQ(camera->startCapture(), 0);
+    ASSERT_EQ(camera->startCapture(), kOrvaOK);
     ZISim_SetClock(1000000 + 3 * 33333);
     ASSERT_TRUE(log->waitFor(4));
-    ASSERT_EQ(camera->stopCapture(), 0);
+    ASSERT_EQ(camera->stopCapture(), kOrvaOK);
     const size_t n = log->count();
     ZISim_SetClock(2000000);
     std::this_thread::sleep_for(std::chrono::milliseconds(60)); // a late frame would show here
@@ -257,13 +275,48 @@ TEST_F(VideoDevice, FramesReachDelegatesInOrderOnTheLibraryThread)
     EXPECT_EQ(log->timestamps[1] - log->timestamps[0], 33333);
 }
 
+TEST_F(VideoDevice, DelegatesMayChangeTheListFromInsideADelivery)
+{
+    openCamera();
+    ZISim_UseManualClock(1);
+    ZISim_SetClock(1000000);
+    auto handOver = std::make_shared<HandOver>();
+    handOver->owner = camera;
+    handOver->self = handOver;
+    auto after = std::make_shared<FrameLog>();
+    camera->addDelegate(handOver);
+    camera->addDelegate(after);
+    camera->setFormat(format(kCodec2VUY, 320, 240));
+    // Meanwhile another thread keeps adding and removing a delegate of its own.
+    std::atomic<bool> done{false};
+    std::thread churn([&] {
+        auto passer = std::make_shared<FrameLog>();
+        while (!done) {
+            camera->addDelegate(passer);
+            camera->removeDelegate(passer);
+        }
+    });
+    ASSERT_EQ(camera->startCapture(), kOrvaOK);
+    ZISim_SetClock(1000000 + 4 * 33333);
+    ASSERT_TRUE(after->waitFor(5));
+    ASSERT_TRUE(handOver->next->waitFor(4));
+    done = true;
+    churn.join();
+    ASSERT_EQ(camera->stopCapture(), kOrvaOK);
+
+    EXPECT_EQ(handOver->count(), 1u) << "removed from inside its call: no frame after that one";
+    EXPECT_EQ(after->count(), 5u) << "a delegate after it still got that frame, and every other";
+    EXPECT_EQ(handOver->next->timestamps.front(), after->timestamps[1]) << "the added one from the next frame";
+    EXPECT_EQ(camera->delegates().size(), 2u);
+}
+
 TEST_F(VideoDevice, H264FramesUseFourByteStartCodesWithHeadersFirst)
 {
     openCamera();
     auto log = std::make_shared<FrameLog>();
     camera->addDelegate(log);
     camera->setFormat(format(kCodecAVC1, 320, 240));
-    ASSERT_EQ(camera->startCapture(), 0);
+    ASSERT_EQ(camera->startCapture(), kOrvaOK);
     ASSERT_TRUE(log->waitFor(2));
     camera->closeDevice();
     const auto& f = log->first[0];

@@ -2,6 +2,7 @@
 #include "Wait.h"
 
 #include <orva/OrvaDeviceManager.h>
+#include <orva/OrvaStatus.h>
 #include "devices/video/OrvaPropertySets.h"
 #include <orva/OrvaVideoDevice.h>
 
@@ -42,7 +43,7 @@ protected:
         auto cameras = OrvaDeviceManager::getSharedInstance()->getVideoDeviceList();
         ASSERT_FALSE(cameras->empty());
         camera = std::dynamic_pointer_cast<OrvaVideoDevice>(OrvaAVDevice::newDevice((*cameras)[0]));
-        ASSERT_EQ(camera->openDevice(), 0);
+        ASSERT_EQ(camera->openDevice(), kOrvaOK);
         ZISim_JournalClear();
     }
     std::vector<std::string> lines(const std::string& text)
@@ -142,7 +143,7 @@ TEST_F(CameraExtras, RelativeSupportQuery)
         ASSERT_EQ(ZISim_SetProperty(kPath, PanTiltExtensionSet.uuid, id, 4, zero, zero, zero, zero), 0);
     auto cameras = OrvaDeviceManager::getSharedInstance()->getVideoDeviceList();
     camera = std::dynamic_pointer_cast<OrvaVideoDevice>(OrvaAVDevice::newDevice((*cameras)[0]));
-    ASSERT_EQ(camera->openDevice(), 0);
+    ASSERT_EQ(camera->openDevice(), kOrvaOK);
     testing::internal::CaptureStdout();
     EXPECT_TRUE(camera->isPTZRelativeSupported());
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "item 0 = 3 \nitem 1 = 1 \n");

@@ -41,7 +41,8 @@ public:
 
     /// @name Lifecycle, formats, capture
     ///@{
-    /// 0, or 7 when the library gives no handle. Opening an open device opens it again.
+    /// kOrvaOK, or kOrvaErrorLibraryFailed when the library gives no handle. Opening an
+    /// open device opens it again.
     [[nodiscard]] int32_t openDevice() override;
     /// Stops capture, closes the handle and stops the level meter (even when not open).
     void closeDevice() override;
@@ -53,13 +54,16 @@ public:
     std::shared_ptr<const FormatDescription> getFormat() const override;
     /// Keeps a copy holding only the four stream fields; null chooses none.
     void setFormat(std::shared_ptr<const FormatDescription> format) override;
-    /// 0 (also when already capturing); 3 not open; 2 no format or parameters refused;
-    /// the library's code when subscribing fails; 5 when the device is busy; the
-    /// library's code for any other start failure.
+    /// kOrvaOK (also when already capturing); kOrvaErrorNotOpen; kOrvaErrorNoFormat (no
+    /// format, or parameters refused); the library's code when subscribing fails;
+    /// kOrvaErrorMicrophoneBusy when another program has it; the library's code for any
+    /// other start failure. A failed start undoes nothing: the subscription stays until
+    /// the next start or the close withdraws it (the microphone's callbacks stay safe).
     [[nodiscard]] int32_t startCapture() override;
-    /// 0 (also when not capturing); 3 not open; 7 when the library fails to stop or to
-    /// withdraw the subscription. After any answer but 3 the microphone reports not
-    /// capturing and can be started again; buffers never reach a destroyed object.
+    /// kOrvaOK (also when not capturing); kOrvaErrorNotOpen; kOrvaErrorLibraryFailed when
+    /// the library fails to stop or to withdraw the subscription: the microphone then
+    /// still reports capturing, and closeDevice stops it again. Buffers never reach a
+    /// destroyed object.
     [[nodiscard]] int32_t stopCapture() override;
     /// Record/description mapping of the wave format (public for the recording side
     /// and tests). The description carries only rate, format id, channels and bits.

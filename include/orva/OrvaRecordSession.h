@@ -50,7 +50,7 @@ public:
     /// 0 running; kOrvaErrorCannotCreateFile when the destination's folder cannot be
     /// written, kOrvaErrorDiskFull when it has room for less than a minute (both
     /// before any device starts; placementError() says why); else the recorder's code
-    /// (1, 8) or a device's start code. A start that fails leaves nothing behind: the
+    /// (kOrvaErrorNoMovieCreator, kOrvaErrorMovieOpenFailed) or a device's start code. A start that fails leaves nothing behind: the
     /// devices it started are stopped, the session is no longer their delegate and no
     /// working file or writer remains.
     [[nodiscard]] int32_t startSession();

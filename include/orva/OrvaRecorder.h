@@ -34,8 +34,9 @@ public:
     OrvaRecorder(const OrvaRecorder&) = delete;
     OrvaRecorder& operator=(const OrvaRecorder&) = delete;
 
-    /// 0 opened; 1 no movie creator; 8 the creator's Open failed. A device without a
-    /// chosen format (or null) gives a description that records nothing for its track.
+    /// kOrvaOK opened; kOrvaErrorNoMovieCreator; kOrvaErrorMovieOpenFailed (the
+    /// creator's Open failed). A device without a chosen format (or null) gives a
+    /// description that records nothing for its track.
     [[nodiscard]] int32_t openRecorderWithFilPath(const std::string& path, const OrvaVideoDevice* videoStream,
                                                   const OrvaAudioDevice* audioStream);
     /// A camera frame: 0 when not recording, else the movie creator's result. An

@@ -47,7 +47,7 @@ public:
 
     /// @name Lifecycle, formats, capture
     ///@{
-    /// 0, or 7 (kOrvaErrorLibraryFailed) when the library gives no handle.
+    /// kOrvaOK, or kOrvaErrorLibraryFailed when the library gives no handle.
     [[nodiscard]] int32_t openDevice() override;
     /// Stops capture if it runs, then closes the library's handle.
     void closeDevice() override;
@@ -77,14 +77,17 @@ public:
     /// Keeps the format for the next startCapture; null (or a description that is not
     /// a video one) leaves no chosen format.
     void setFormat(std::shared_ptr<const FormatDescription> format) override;
-    /// 0; 3 when not open; 2 when the library refuses the parameters.
+    /// kOrvaOK; kOrvaErrorNotOpen; kOrvaErrorNoFormat when the library refuses the parameters.
     [[nodiscard]] int32_t setCaptureFormat(const FormatDescription& format);
-    /// 0 (also when already capturing), 3 not open, 2 no format, 6 refused (the camera
-    /// is in use), 7 failed.
+    /// kOrvaOK (also when already capturing), kOrvaErrorNotOpen, kOrvaErrorNoFormat,
+    /// kOrvaErrorCameraBusy (another program has the camera), kOrvaErrorLibraryFailed.
+    /// Only the busy refusal withdraws the subscription; after another failure it stays
+    /// until the next start or the close withdraws it (the callbacks stay safe).
     [[nodiscard]] int32_t startCapture() override;
-    /// 0 (also when not capturing), 3 capturing but not open, 7 failed. After any
-    /// answer but 3 the camera reports not capturing and can be started again; frames
-    /// never reach a camera object that was destroyed, whatever the library answered.
+    /// kOrvaOK (also when not capturing), kOrvaErrorNotOpen (capturing but not open),
+    /// kOrvaErrorLibraryFailed: the camera then still reports capturing, and closeDevice
+    /// stops it again. Frames never reach a camera object that was destroyed, whatever
+    /// the library answered.
     [[nodiscard]] int32_t stopCapture() override;
     ///@}
 

@@ -4,6 +4,7 @@
 #include "VirtualMicrophone.h"
 
 #include <orva/OrvaDeviceManager.h>
+#include <orva/OrvaStatus.h>
 #include <orva/OrvaAudioDevice.h>
 #include <orva/NotificationCenter.h>
 #include <orva/RunLoop.h>
@@ -135,7 +136,7 @@ protected:
         ASSERT_TRUE(eventually([&] { return manager->getAudioDeviceList()->size() == 1; }));
         mic = std::dynamic_pointer_cast<OrvaAudioDevice>(OrvaAVDevice::newDevice(manager->getAudioDeviceList()->front()));
         ASSERT_TRUE(mic);
-        ASSERT_EQ(mic->openDevice(), 0);
+        ASSERT_EQ(mic->openDevice(), kOrvaOK);
     }
     std::shared_ptr<const FormatDescription> format(uint32_t tag, uint32_t rate, uint32_t channels)
     {
@@ -215,11 +216,11 @@ TEST_F(PipeWireMicrophone, PcmCaptureCarriesTheToneInTenMillisecondBuffers)
     auto buffers = std::make_shared<Buffers>();
     mic->addDelegate(buffers);
     mic->setFormat(format(ZI_WAVE_FORMAT_LPCM, 48000, 2));
-    ASSERT_EQ(mic->startCapture(), 0);
+    ASSERT_EQ(mic->startCapture(), kOrvaOK);
     size_t first = 0;
     ASSERT_TRUE(eventually([&] { return (first = buffers->firstLoud(2)) < buffers->count(); }));
     ASSERT_TRUE(eventually([&] { return buffers->count() >= first + 200; })) << "two seconds of sound";
-    ASSERT_EQ(mic->stopCapture(), 0);
+    ASSERT_EQ(mic->stopCapture(), kOrvaOK);
 
     EXPECT_NEAR(buffers->levelDb(first, 0, 2), VirtualMicrophone::leftLevelDb(), 0.5);
     EXPECT_NEAR(buffers->levelDb(first, 1, 2), VirtualMicrophone::rightLevelDb(), 0.5);
@@ -244,9 +245,9 @@ TEST_F(PipeWireMicrophone, AacCaptureDecodesToTheTone)
     auto buffers = std::make_shared<Buffers>();
     mic->addDelegate(buffers);
     mic->setFormat(format(ZI_WAVE_FORMAT_AAC, 48000, 2));
-    ASSERT_EQ(mic->startCapture(), 0);
+    ASSERT_EQ(mic->startCapture(), kOrvaOK);
     ASSERT_TRUE(eventually([&] { return buffers->count() >= 150; })) << "about three seconds of packets";
-    ASSERT_EQ(mic->stopCapture(), 0);
+    ASSERT_EQ(mic->stopCapture(), kOrvaOK);
 
     std::vector<std::vector<uint8_t>> packets;
     std::vector<int64_t> times;
@@ -316,7 +317,7 @@ TEST_F(PipeWireMicrophone, VolumeAndMuteRoundTripThroughTheNode)
     auto buffers = std::make_shared<Buffers>();
     mic->addDelegate(buffers);
     mic->setFormat(format(ZI_WAVE_FORMAT_LPCM, 48000, 2));
-    ASSERT_EQ(mic->startCapture(), 0);
+    ASSERT_EQ(mic->startCapture(), kOrvaOK);
     ASSERT_TRUE(eventually([&] { return buffers->count() >= 100; }));
     EXPECT_LT(buffers->levelDb(20, 0, 2), -90.0);
     mic->setMute(false);
@@ -324,7 +325,7 @@ TEST_F(PipeWireMicrophone, VolumeAndMuteRoundTripThroughTheNode)
     ASSERT_TRUE(eventually([&] { return buffers->count() >= unmuted + 150; }));
     const double expected = VirtualMicrophone::leftLevelDb() + 60 * std::log10(128.0 / 255.0);
     EXPECT_NEAR(buffers->levelDb(unmuted + 50, 0, 2), expected, 0.5);
-    ASSERT_EQ(mic->stopCapture(), 0);
+    ASSERT_EQ(mic->stopCapture(), kOrvaOK);
 }
 
 TEST_F(PipeWireMicrophone, MeterFollowsTheToneAndFallsToTheFloorWhenTheSourceGoes)
@@ -398,7 +399,7 @@ TEST_F(PipeWireMicrophone, DaemonStoppingMidCaptureEndsCaptureWithoutHanging)
     auto buffers = std::make_shared<Buffers>();
     mic->addDelegate(buffers);
     mic->setFormat(format(ZI_WAVE_FORMAT_LPCM, 48000, 2));
-    ASSERT_EQ(mic->startCapture(), 0);
+    ASSERT_EQ(mic->startCapture(), kOrvaOK);
     ASSERT_TRUE(eventually([&] { return buffers->count() >= 20; }));
 
     const char* daemon = std::getenv("ORVA_TEST_PIPEWIRE_PID");
@@ -415,7 +416,7 @@ TEST_F(PipeWireMicrophone, DaemonStoppingMidCaptureEndsCaptureWithoutHanging)
 
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(mic->getVolumeCur());
-    EXPECT_EQ(mic->stopCapture(), 0);
+    EXPECT_EQ(mic->stopCapture(), kOrvaOK);
     mic->closeDevice();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "nothing waits for a dead daemon";
     NotificationCenter::defaultCenter().removeObserver(token);

@@ -8,6 +8,7 @@
 #include "../Wait.h"
 
 #include <orva/OrvaAudioDevice.h>
+#include <orva/OrvaStatus.h>
 #include <orva/OrvaDeviceManager.h>
 #include <orva/OrvaRecordSession.h>
 #include <orva/OrvaVideoDevice.h>
@@ -78,8 +79,8 @@ protected:
         mic = std::dynamic_pointer_cast<OrvaAudioDevice>(OrvaAVDevice::newDevice(manager->getAudioDeviceList()->front()));
         camera = std::dynamic_pointer_cast<OrvaVideoDevice>(OrvaAVDevice::newDevice(manager->getVideoDeviceList()->front()));
         ASSERT_TRUE(mic && camera);
-        ASSERT_EQ(mic->openDevice(), 0);
-        ASSERT_EQ(camera->openDevice(), 0);
+        ASSERT_EQ(mic->openDevice(), kOrvaOK);
+        ASSERT_EQ(camera->openDevice(), kOrvaOK);
         for (const auto& f : *mic->getSupportedFormats()) {
             const auto& d = dynamic_cast<const AudioFormatDescription&>(*f).streamBasicDescription();
             if (d.mFormatID == kAudioFormatLinearPCM && d.mSampleRate == 48000 && d.mChannelsPerFrame == 2)
@@ -109,7 +110,7 @@ protected:
         auto session = OrvaRecordSession::create(camera, mic, (dir / name).string());
         auto counter = std::make_shared<Counter>();
         camera->addDelegate(counter);
-        EXPECT_EQ(session->startSession(), 0);
+        EXPECT_EQ(session->startSession(), kOrvaOK);
         if (during) {
             EXPECT_TRUE(orvatest::waitUntil([&] { return counter->count >= at; }));
             during(*session);

@@ -6,6 +6,7 @@
 #include "UdevTestbed.h"
 
 #include <orva/OrvaDeviceManager.h>
+#include <orva/OrvaStatus.h>
 #include "devices/video/OrvaPropertySets.h"
 #include <orva/OrvaVideoDevice.h>
 #include <orva/NotificationCenter.h>
@@ -127,7 +128,7 @@ protected:
         ASSERT_EQ(cameras->size(), 1u);
         camera = std::dynamic_pointer_cast<OrvaVideoDevice>(OrvaAVDevice::newDevice((*cameras)[0]));
         ASSERT_TRUE(camera);
-        ASSERT_EQ(camera->openDevice(), 0);
+        ASSERT_EQ(camera->openDevice(), kOrvaOK);
     }
 
     int32_t start(uint32_t code, int width, int height)
@@ -258,22 +259,22 @@ TEST_F(SystemCamera, NodeFormatsAreOfferedAsAvc1And2vuy)
     ASSERT_EQ(start(kFourcc2vuy, 1920, 1080), 0);
     EXPECT_EQ(fake.lastFormat("/dev/video0").pixelformat, static_cast<uint32_t>(V4L2_PIX_FMT_MJPEG));
     EXPECT_EQ(fake.lastInterval("/dev/video0").denominator, 30u);
-    ASSERT_EQ(camera->stopCapture(), 0);
+    ASSERT_EQ(camera->stopCapture(), kOrvaOK);
     ASSERT_EQ(start(kFourcc2vuy, 640, 480), 0);
     EXPECT_EQ(fake.lastFormat("/dev/video0").pixelformat, static_cast<uint32_t>(V4L2_PIX_FMT_YUYV));
     EXPECT_EQ(fake.lastInterval("/dev/video0").denominator, 30u) << "the default";
-    ASSERT_EQ(camera->stopCapture(), 0);
+    ASSERT_EQ(camera->stopCapture(), kOrvaOK);
     // A host's choice of 15 reaches the node as the camera's own fraction.
     camera->setFrameInterval(std::make_shared<const Number>(Number::numberWithInt(666666)));
     ASSERT_EQ(start(kFourcc2vuy, 640, 480), 0);
     EXPECT_EQ(fake.lastInterval("/dev/video0").numerator, 1u);
     EXPECT_EQ(fake.lastInterval("/dev/video0").denominator, 15u);
-    ASSERT_EQ(camera->stopCapture(), 0);
+    ASSERT_EQ(camera->stopCapture(), kOrvaOK);
     camera->setFrameInterval(nullptr);
     // 720p is only at 15 fps: the nearest interval is taken.
     ASSERT_EQ(start(kFourcc2vuy, 1280, 720), 0);
     EXPECT_EQ(fake.lastInterval("/dev/video0").denominator, 15u);
-    ASSERT_EQ(camera->stopCapture(), 0);
+    ASSERT_EQ(camera->stopCapture(), kOrvaOK);
     EXPECT_EQ(start(kFourcc2vuy, 800, 600), 7) << "a size the camera does not offer: no capture on the old one";
     EXPECT_FALSE(fake.streaming("/dev/video0"));
 }
@@ -285,7 +286,7 @@ TEST_F(SystemCamera, YuyvFramesArriveAs2vuyWithTheirCaptureTimes)
     openCamera();
     auto frames = std::make_shared<Frames>();
     camera->addDelegate(frames);
-    ASSERT_EQ(start(kFourcc2vuy, 4, 2), 0);
+    ASSERT_EQ(start(kFourcc2vuy, 4, kOrvaErrorNoFormat), 0);
     ASSERT_TRUE(fake.waitStreaming("/dev/video0"));
 
     // Y0 U Y1 V per pixel pair, rows of 8 bytes.
@@ -298,7 +299,7 @@ TEST_F(SystemCamera, YuyvFramesArriveAs2vuyWithTheirCaptureTimes)
     ASSERT_TRUE(fake.waitStreaming("/dev/video0"));
     ASSERT_TRUE(fake.pushFrame("/dev/video0", yuyv, 5'100'000));
     ASSERT_TRUE(frames->waitFor(2));
-    ASSERT_EQ(camera->stopCapture(), 0);
+    ASSERT_EQ(camera->stopCapture(), kOrvaOK);
 
     ASSERT_EQ(frames->count(), 2u) << "short and damaged frames are not handed on";
     EXPECT_EQ(frames->data[0],
@@ -316,7 +317,7 @@ TEST_F(SystemCamera, MjpegFramesAreDecodedTo2vuy)
     openCamera();
     auto frames = std::make_shared<Frames>();
     camera->addDelegate(frames);
-    ASSERT_EQ(start(kFourcc2vuy, kWidth, kHeight), 0);
+    ASSERT_EQ(start(kFourcc2vuy, kWidth, kHeight), kOrvaOK);
     ASSERT_TRUE(fake.waitStreaming("/dev/video0"));
 
     // A picture whose left half is (Y 60, U 90, V 200) and right half (Y 180, U 160, V 70).
@@ -344,7 +345,7 @@ TEST_F(SystemCamera, MjpegFramesAreDecodedTo2vuy)
     ASSERT_TRUE(fake.waitStreaming("/dev/video0"));
     ASSERT_TRUE(fake.pushFrame("/dev/video0", frame, 2000));
     ASSERT_TRUE(frames->waitFor(1));
-    ASSERT_EQ(camera->stopCapture(), 0);
+    ASSERT_EQ(camera->stopCapture(), kOrvaOK);
     ASSERT_EQ(frames->count(), 1u) << "the broken frame is dropped";
     const auto& out = frames->data[0];
     ASSERT_EQ(out.size(), size_t{kWidth * kHeight * 2});
@@ -374,7 +375,7 @@ TEST_F(SystemCamera, H264ReachesTheComponentWithFourByteStartCodesOnly)
     ASSERT_TRUE(fake.waitStreaming("/dev/video0"));
     ASSERT_TRUE(fake.pushFrame("/dev/video0", clean, 2000));
     ASSERT_TRUE(frames->waitFor(2));
-    ASSERT_EQ(camera->stopCapture(), 0);
+    ASSERT_EQ(camera->stopCapture(), kOrvaOK);
     EXPECT_EQ(frames->data[0], clean) << "3-byte codes rewritten, nothing else changed";
     EXPECT_EQ(frames->data[1], clean);
     EXPECT_NE(frames->pointers[0], frames->pointers[1]) << "the rewritten frame is a copy; the clean one is the camera's buffer";
@@ -489,7 +490,7 @@ TEST_F(SystemCamera, UnpluggedMidCaptureStopsDeliveringAndStillCloses)
     openCamera();
     auto frames = std::make_shared<Frames>();
     camera->addDelegate(frames);
-    ASSERT_EQ(start(kFourcc2vuy, 4, 2), 0);
+    ASSERT_EQ(start(kFourcc2vuy, 4, kOrvaErrorNoFormat), 0);
     ASSERT_TRUE(fake.waitStreaming("/dev/video0"));
     ASSERT_TRUE(fake.pushFrame("/dev/video0", std::vector<uint8_t>(16, 7), 1000));
     ASSERT_TRUE(frames->waitFor(1));
@@ -500,7 +501,7 @@ TEST_F(SystemCamera, UnpluggedMidCaptureStopsDeliveringAndStillCloses)
     ASSERT_TRUE(eventually([&] { return !camera->getBrightnessCur().has_value(); }))
         << "once gone, the camera's calls fail (ZI_ERR_NO_DEVICE)";
     EXPECT_EQ(frames->count(), 1u);
-    EXPECT_EQ(camera->stopCapture(), 0);
+    EXPECT_EQ(camera->stopCapture(), kOrvaOK);
     camera->closeDevice();
     EXPECT_FALSE(camera->isOpen());
     fake.failIoctl(VIDIOC_DQBUF, 0, 0);
@@ -512,10 +513,10 @@ TEST_F(SystemCamera, CameraHeldByAnotherProgramIsRefusedAtOnce)
     fake.addFormat("/dev/video0", {V4L2_PIX_FMT_UYVY, 4, 2, {{1, 30}}});
     openCamera();
     fake.failIoctl(VIDIOC_S_FMT, EBUSY);
-    EXPECT_EQ(start(kFourcc2vuy, 4, 2), 6) << "the library's busy (19) is the camera's refusal";
+    EXPECT_EQ(start(kFourcc2vuy, 4, kOrvaErrorNoFormat), 6) << "the library's busy (19) is the camera's refusal";
     EXPECT_FALSE(camera->isCapturing());
-    EXPECT_EQ(start(kFourcc2vuy, 4, 2), 0) << "free again";
-    EXPECT_EQ(camera->stopCapture(), 0);
+    EXPECT_EQ(start(kFourcc2vuy, 4, kOrvaErrorNoFormat), 0) << "free again";
+    EXPECT_EQ(camera->stopCapture(), kOrvaOK);
 }
 
 TEST_F(SystemCamera, NoCameraNoHang)
