@@ -14,7 +14,7 @@ packages=(
   fonts-dejavu-core
   libudev-dev libturbojpeg0-dev libpipewire-0.3-dev libspa-0.2-dev
   pipewire pipewire-bin wireplumber dbus-daemon umockdev libumockdev-dev
-  doxygen graphviz jq
+  doxygen graphviz jq abigail-tools
 )
 missing=()
 for p in "${packages[@]}"; do

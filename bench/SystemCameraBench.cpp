@@ -5,6 +5,7 @@
 // planes alone. Figures: CPU nanoseconds per frame of the whole process (both
 // threads), the ratio to the anchor, and decoded frames per second on one core.
 #include "devices/CallbackGate.h"
+#include "devices/video/OrvaVideoDevicePrivate.h"
 #include "FakeUvcCamera.h"
 #include "SimulatedBus.h"
 
@@ -144,7 +145,7 @@ double backendNanosecondsPerFrame(uint64_t frames, int delegates)
         device->addDelegate(counters.back());
     }
     // What the camera's own start subscribes with: its callback, through a gate.
-    CallbackGate gate(device.get());
+    CallbackGate gate(&OrvaAVDevice::Private::of(*device));
     (void)subscriptions.add(handle, VCI_EVENT_FRAME, VideoFrameCompletionCallback, nullptr, &gate);
     _VCI_CAPTURE_PARAMETERS p{};
     for (int i = 0; i < 4; ++i) p.pixelFormat.fourcc[i] = static_cast<uint16_t>("2vuy"[i]);

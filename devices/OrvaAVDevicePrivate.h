@@ -17,7 +17,7 @@ namespace orva {
 
 class CallbackGate;
 
-class OrvaAVDevice::Private {
+class ORVA_NO_EXPORT OrvaAVDevice::Private {
 public:
     explicit Private(std::shared_ptr<OrvaDeviceInfo> deviceInfo);
     virtual ~Private();

@@ -44,7 +44,7 @@ void PNPAudioDeviceCallback(void* /*reserved*/, _ACI_EVENT_INFO* info)
 } // namespace
 
 // The kept lists: each replaced whole, so a reader gets the old list or the new one.
-class OrvaDeviceManager::Private {
+class ORVA_NO_EXPORT OrvaDeviceManager::Private {
 public:
     std::shared_ptr<const DeviceList> enumerate(bool video);
     std::shared_ptr<const DeviceList> keptList(SharedSlot<const DeviceList>& kept, bool video);

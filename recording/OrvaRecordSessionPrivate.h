@@ -11,7 +11,7 @@
 
 namespace orva {
 
-class OrvaRecordSession::Private {
+class ORVA_NO_EXPORT OrvaRecordSession::Private {
 public:
     explicit Private(OrvaRecordSession& session) : q(session) {}
 

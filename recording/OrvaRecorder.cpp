@@ -22,7 +22,7 @@ void setRecorderClosingTurnForTesting(double seconds)
 
 
 // The recorder's movie creator, devices, file and counts at close.
-class OrvaRecorder::Private {
+class ORVA_NO_EXPORT OrvaRecorder::Private {
 public:
     std::unique_ptr<OrvaMovieCreator> mMovieCreator;
     const OrvaAudioDevice* mAudioStream = nullptr; // not retained

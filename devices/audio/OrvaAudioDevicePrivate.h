@@ -14,7 +14,7 @@ class AudioPreviewOutput;
 class CaptureDeviceInput;
 class CaptureSession;
 
-class OrvaAudioDevice::Private : public OrvaAVDevice::Private {
+class ORVA_NO_EXPORT OrvaAudioDevice::Private : public OrvaAVDevice::Private {
 public:
     using OrvaAVDevice::Private::Private;
 

@@ -13,7 +13,7 @@ namespace orva {
 
 class DispatchQueue;
 
-class OrvaVideoDevice::Private : public OrvaAVDevice::Private {
+class ORVA_NO_EXPORT OrvaVideoDevice::Private : public OrvaAVDevice::Private {
 public:
     using OrvaAVDevice::Private::Private;
 

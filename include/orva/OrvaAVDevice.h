@@ -74,7 +74,7 @@ protected:
     /// A device of the record: both flags clear, no handle, no delegates.
     explicit OrvaAVDevice(std::shared_ptr<OrvaDeviceInfo> deviceInfo);
     /// For the component's devices, which extend the private part.
-    explicit OrvaAVDevice(std::unique_ptr<Private> d);
+    ORVA_NO_EXPORT explicit OrvaAVDevice(std::unique_ptr<Private> d);
 
     /// Hands one frame or buffer to every delegate that answers the frame operation,
     /// in list order, holding the list's lock for the whole walk. Called by subclasses
