@@ -15,7 +15,7 @@ install(TARGETS orva EXPORT OrvaTargets
 install(TARGETS zedederadIvo EXPORT OrvaTargets LIBRARY DESTINATION ${ORVA_PRIVATE_LIBDIR}/Libraries)
 install(DIRECTORY include/orva ${CMAKE_BINARY_DIR}/include/orva
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${ORVA_INCLUDE_SUBDIR} FILES_MATCHING PATTERN "*.h")
-install(FILES Libraries/zedederadIvo/include/zedederadIvo.h
+install(FILES Libraries/zedederadIvo/include/zedederadIvo.h Libraries/zedederadIvo/include/zedederadIvoTap.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${ORVA_INCLUDE_SUBDIR})
 
 foreach(pc orva zedederadIvo)

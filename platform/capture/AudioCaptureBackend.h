@@ -1,8 +1,7 @@
 // Where the platform's audio capture gets its microphones and their sound: the
-// desktop's sound server (PipeWire) on a real system, or the simulated device bus's
-// own tap when the simulator stands behind the capture library's audio half. The
-// choice is made once per process, from the capture library's own answer (asked by
-// name at run time, so that the component needs no symbol beyond the device ABI).
+// capture library's taps (its simulated bus's or its sound server's microphones,
+// whichever backs its audio half), or, with a library that offers no taps, the
+// desktop's sound server (PipeWire) directly. The choice is made once per process.
 //
 // Threads: every member is thread-safe. A tap's callback runs on a thread of the
 // backend's; closeTap returns once no callback of the tap runs (do not call it from
@@ -10,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,8 +38,7 @@ public:
     virtual void closeTap(void* tap) = 0;
 };
 
-// The two backends (for tests that want a particular one).
-AudioCaptureBackend& simulatorAudioCapture();
+// The sound server reached directly: what a library without taps leaves.
 AudioCaptureBackend& pipeWireAudioCapture();
 
 } // namespace orva

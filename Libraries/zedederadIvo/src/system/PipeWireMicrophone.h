@@ -16,7 +16,7 @@
 // stop the capture from inside its callback.
 #pragma once
 
-#include "PipeWireSources.h"
+#include <PipeWireSources.h>
 
 #include <atomic>
 #include <memory>
@@ -33,6 +33,11 @@ class Subscriptions;
 } // namespace zi
 
 namespace zi::sys {
+
+using orva::pipewire::PipeWireConnection;
+using orva::pipewire::PipeWireSources;
+using orva::pipewire::SourceInfo;
+using orva::pipewire::usbBusOfSysfsPath;
 
 class CaptureRing;
 

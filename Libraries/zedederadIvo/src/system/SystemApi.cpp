@@ -4,7 +4,7 @@
 #include "../Backend.h"
 #include "Listing.h"
 #include "PipeWireMicrophone.h"
-#include "PipeWireSources.h"
+#include <PipeWireSources.h>
 #include "SystemLibrary.h"
 #include "Text.h"
 #include "V4l2Camera.h"

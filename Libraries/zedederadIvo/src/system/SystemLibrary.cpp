@@ -2,7 +2,7 @@
 
 #include "Log.h"
 #include "PipeWireMicrophone.h"
-#include "PipeWireSources.h"
+#include <PipeWireSources.h>
 #include "V4l2Camera.h"
 
 #include <cerrno>
@@ -31,7 +31,10 @@ int32_t SystemLibrary::init(bool video)
         }
     } else if (mAudioInits++ == 0) {
         lock.unlock(); // connecting may wait for the daemon
-        auto sources = PipeWireSources::connect([this](uint32_t event) { post(event); });
+        auto sources = PipeWireSources::connect([this](PipeWireSources::Change change, const std::string&) {
+            if (change == PipeWireSources::Change::ListedArrived) post(ACI_EVENT_DEVICE_ARRIVED);
+            if (change == PipeWireSources::Change::ListedRemoved) post(ACI_EVENT_DEVICE_REMOVED);
+        });
         if (!sources->connection()) logLine(sources->status());
         lock.lock();
         mSources = sources;

@@ -21,7 +21,12 @@ namespace zi::sys {
 
 class V4l2Camera;
 class PipeWireMicrophone;
+}
+namespace orva::pipewire {
 class PipeWireSources;
+}
+namespace zi::sys {
+using orva::pipewire::PipeWireSources;
 
 class SystemLibrary {
 public:

@@ -2,7 +2,7 @@
 // device-file seam for tests.
 #include "CameraDirectory.h"
 #include "DeviceFile.h"
-#include "PipeWireSources.h"
+#include <PipeWireSources.h>
 #include "zedederadIvoSystem.h"
 
 #include <algorithm>
@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 
 namespace zi::sys {
+
+using orva::pipewire::PipeWireSources;
 
 namespace {
 

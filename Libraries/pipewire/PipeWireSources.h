@@ -2,11 +2,16 @@
 // node's properties (and its device's, where the node lacks them): USB vendor and
 // product ID, serial number, bus path, product name, the formats it takes, and its
 // channel volumes and mute. A node is listed when it is a USB device of the maker
-// (or, when every vendor is wanted, whatever source it is). Arrivals and removals of
-// listed nodes are posted as library-wide events 72 and 73.
+// (or, when every vendor is wanted, whatever source it is); its path is the one rule
+// by which the capture library's records and the level meter's devices name it.
+// Arrivals and removals reach the listener; taps capture a node's sound for a meter.
+//
+// This is the PipeWire layer the capture library's microphones and the component's
+// level meter share (Libraries/pipewire, a static library linked into both).
 //
 // Threads: every public member function is thread-safe and may wait for the daemon
-// (two seconds at most); the registry's callbacks run on the connection's loop thread.
+// (two seconds at most); the registry's callbacks, the listener and the taps'
+// callbacks run on the connection's loop thread.
 #pragma once
 
 #include "PipeWireConnection.h"
@@ -28,7 +33,7 @@ struct spa_dict;
 struct spa_hook;
 struct spa_pod;
 
-namespace zi::sys {
+namespace orva::pipewire {
 
 struct SourceInfo {
     uint32_t id = 0;          // the node's global id
@@ -54,11 +59,22 @@ struct SourceInfo {
 // The USB device's bus path (1-4.2) in a sysfs path, empty when there is none.
 std::string usbBusOfSysfsPath(const std::string& sysfsPath);
 
+// Whether every vendor's sources are listed (ORVA_ALL_VENDORS).
+bool allVendors();
+
 class PipeWireSources {
 public:
+    // What the listener hears: a listed source arrived or left (never one that was
+    // there at connect), or any node left (the daemon's going included).
+    enum class Change { ListedArrived, ListedRemoved, NodeRemoved };
+    using Listener = std::function<void(Change change, const std::string& nodeName)>;
+    // Interleaved 16-bit frames of one buffer (about 10 ms); called once with no frames
+    // (samples null) when the node is lost, and never after that.
+    using TapCallback = void (*)(void* context, const int16_t* samples, uint32_t frames, uint32_t channels);
+
     // Connects and walks the registry once. Never null: without a daemon the list is
     // empty and status() says why.
-    static std::shared_ptr<PipeWireSources> connect(std::function<void(uint32_t event)> post);
+    static std::shared_ptr<PipeWireSources> connect(Listener listener);
     ~PipeWireSources();
     PipeWireSources(const PipeWireSources&) = delete;
     PipeWireSources& operator=(const PipeWireSources&) = delete;
@@ -80,7 +96,14 @@ public:
     int32_t mute(uint32_t id, uint8_t* mute);
     int32_t setMute(uint32_t id, uint8_t mute);
 
+    // A capture of the node's sound at 48 kHz in its channel count (at most 8), for a
+    // meter; null when there is no such node. closeTap returns once no callback of the
+    // tap runs (not from inside one). A tap must be closed before its sources go.
+    void* openTap(const std::string& nodeName, TapCallback callback, void* context);
+    void closeTap(void* tap);
+
 private:
+    struct Tap;
     struct Node;
     struct Device;
     PipeWireSources() = default;
@@ -90,18 +113,22 @@ private:
     static void onNodeInfo(void* data, const pw_node_info* info);
     static void onNodeParam(void* data, int seq, uint32_t id, uint32_t index, uint32_t next, const spa_pod* param);
     static void onDeviceInfo(void* data, const pw_device_info* info);
+    static void onTapProcess(void* data);
+    static void onTapState(void* data, int old, int state, const char* error);
     void onLost();
+    void nodeGone(const std::string& nodeName); // loop thread: its taps are lost
     SourceInfo describe(const Node& node) const;
     int32_t setProps(uint32_t id, const std::vector<float>* volumes, const bool* mute);
 
     std::shared_ptr<PipeWireConnection> mConnection;
-    std::function<void(uint32_t)> mPost;
+    Listener mPost;
     std::string mStatus;
     pw_registry* mRegistry = nullptr;
     std::unique_ptr<spa_hook> mRegistryListener;
     std::map<uint32_t, std::unique_ptr<Node>> mNodes;
     std::map<uint32_t, std::unique_ptr<Device>> mDevices;
     bool mReady = false; // the first walk is done: later arrivals are announced
+    std::vector<Tap*> mTaps; // under the loop's lock
 };
 
-} // namespace zi::sys
+} // namespace orva::pipewire

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <mutex>
 
-namespace zi::sys {
+namespace orva::pipewire {
 
 namespace {
 
@@ -129,4 +129,4 @@ bool PipeWireConnection::waitFor(const std::function<bool()>& done, int timeoutM
     return true;
 }
 
-} // namespace zi::sys
+} // namespace orva::pipewire

@@ -14,7 +14,7 @@ struct pw_core;
 struct pw_thread_loop;
 struct spa_hook;
 
-namespace zi::sys {
+namespace orva::pipewire {
 
 class PipeWireConnection {
 public:
@@ -66,4 +66,4 @@ private:
     std::function<void()> mLost;
 };
 
-} // namespace zi::sys
+} // namespace orva::pipewire

@@ -1,7 +1,7 @@
 #include "PipeWireSources.h"
 
-#include "CameraDirectory.h"
-#include "zedederadIvoSystem.h"
+#include <zedederadIvo.h>
+#include <zedederadIvoSystem.h>
 
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
@@ -16,7 +16,7 @@
 #include <cstring>
 #include <regex>
 
-namespace zi::sys {
+namespace orva::pipewire {
 
 struct PipeWireSources::Node {
     PipeWireSources* owner = nullptr;
@@ -110,6 +110,12 @@ const pw_registry_events kRegistryEvents = [] {
 
 } // namespace
 
+bool allVendors()
+{
+    const char* value = std::getenv("ORVA_ALL_VENDORS");
+    return value && *value && std::strcmp(value, "0") != 0;
+}
+
 std::string usbBusOfSysfsPath(const std::string& sysfsPath)
 {
     // /devices/pci0000:00/0000:00:14.0/usb1/1-4/1-4.2/1-4.2:1.2/sound/card2 -> 1-4.2
@@ -144,7 +150,7 @@ std::vector<_ACI_WAVE_FORMAT> SourceInfo::waveFormats() const
     return formats;
 }
 
-std::shared_ptr<PipeWireSources> PipeWireSources::connect(std::function<void(uint32_t)> post)
+std::shared_ptr<PipeWireSources> PipeWireSources::connect(Listener post)
 {
     std::shared_ptr<PipeWireSources> sources(new PipeWireSources());
     sources->mPost = std::move(post);
@@ -242,10 +248,13 @@ void PipeWireSources::onGlobalRemove(void* data, uint32_t id)
     auto* self = static_cast<PipeWireSources*>(data);
     if (auto it = self->mNodes.find(id); it != self->mNodes.end()) {
         const bool announced = it->second->announced;
+        const std::string name = lookup(it->second->props, PW_KEY_NODE_NAME);
         spa_hook_remove(&it->second->listener);
         pw_proxy_destroy(it->second->proxy);
         self->mNodes.erase(it);
-        if (announced && self->mPost) self->mPost(ACI_EVENT_DEVICE_REMOVED);
+        self->nodeGone(name);
+        if (announced && self->mPost) self->mPost(Change::ListedRemoved, name);
+        if (self->mPost) self->mPost(Change::NodeRemoved, name);
     } else if (auto dit = self->mDevices.find(id); dit != self->mDevices.end()) {
         spa_hook_remove(&dit->second->listener);
         pw_proxy_destroy(dit->second->proxy);
@@ -269,7 +278,7 @@ void PipeWireSources::onNodeInfo(void* data, const pw_node_info* info)
     PipeWireSources* self = node->owner;
     if (self->mReady && !node->announced && self->describe(*node).listed) {
         node->announced = true;
-        if (self->mPost) self->mPost(ACI_EVENT_DEVICE_ARRIVED);
+        if (self->mPost) self->mPost(Change::ListedArrived, lookup(node->props, PW_KEY_NODE_NAME));
     }
     self->mConnection->signal();
 }
@@ -318,9 +327,12 @@ void PipeWireSources::onLost()
 {
     mStatus = "the PipeWire daemon went away";
     for (auto& [id, node] : mNodes) {
+        const std::string name = lookup(node->props, PW_KEY_NODE_NAME);
         spa_hook_remove(&node->listener);
         pw_proxy_destroy(node->proxy);
-        if (node->announced && mPost) mPost(ACI_EVENT_DEVICE_REMOVED);
+        nodeGone(name);
+        if (node->announced && mPost) mPost(Change::ListedRemoved, name);
+        if (mPost) mPost(Change::NodeRemoved, name);
     }
     mNodes.clear();
     for (auto& [id, device] : mDevices) {
@@ -366,9 +378,9 @@ SourceInfo PipeWireSources::describe(const Node& node) const
     std::snprintf(vendor, sizeof vendor, "vendor %04x is not the maker's (%04x)", info.vendorID, ZI_MAKER_VENDOR_ID);
     if (info.nodeName.empty())
         info.reason = "has no node name";
-    else if (!CameraDirectory::allVendors() && !info.usb)
+    else if (!allVendors() && !info.usb)
         info.reason = "not a USB device";
-    else if (!CameraDirectory::allVendors() && info.vendorID != ZI_MAKER_VENDOR_ID)
+    else if (!allVendors() && info.vendorID != ZI_MAKER_VENDOR_ID)
         info.reason = vendor;
     info.listed = info.reason.empty();
     return info;
@@ -495,4 +507,120 @@ int32_t PipeWireSources::setMute(uint32_t id, uint8_t mute)
     return setProps(id, nullptr, &muted);
 }
 
-} // namespace zi::sys
+// ---- Taps: a node's sound for a meter ----
+
+struct PipeWireSources::Tap {
+    PipeWireSources* owner = nullptr;
+    std::string nodeName;
+    pw_stream* stream = nullptr;
+    spa_hook listener{};
+    TapCallback callback = nullptr;
+    void* context = nullptr;
+    uint32_t channels = 0;
+    bool lost = false;
+
+    // Once, on the loop thread: no frames, and nothing after.
+    void lose()
+    {
+        if (lost) return;
+        lost = true;
+        callback(context, nullptr, 0, channels);
+    }
+};
+
+void PipeWireSources::nodeGone(const std::string& nodeName)
+{
+    for (Tap* tap : mTaps)
+        if (tap->nodeName == nodeName) tap->lose();
+}
+
+void PipeWireSources::onTapState(void* data, int, int state, const char*)
+{
+    auto* tap = static_cast<Tap*>(data);
+    if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) tap->lose();
+}
+
+void PipeWireSources::onTapProcess(void* data)
+{
+    auto* tap = static_cast<Tap*>(data);
+    pw_buffer* buffer = pw_stream_dequeue_buffer(tap->stream);
+    if (!buffer) return;
+    const spa_data& d = buffer->buffer->datas[0];
+    if (!tap->lost && d.data && d.chunk) {
+        const uint32_t offset = std::min(d.chunk->offset, d.maxsize);
+        const uint32_t size = std::min(d.chunk->size, d.maxsize - offset);
+        const uint32_t frames = size / (2 * tap->channels);
+        if (frames > 0)
+            tap->callback(tap->context, reinterpret_cast<const int16_t*>(static_cast<const uint8_t*>(d.data) + offset),
+                          frames, tap->channels);
+    }
+    pw_stream_queue_buffer(tap->stream, buffer);
+}
+
+void* PipeWireSources::openTap(const std::string& nodeName, TapCallback callback, void* context)
+{
+    if (!mConnection || !callback) return nullptr;
+    uint32_t channels = 0;
+    for (const auto& source : all())
+        if (source.nodeName == nodeName) channels = std::clamp<uint32_t>(source.channels ? source.channels : 2, 1, 8);
+    if (channels == 0) return nullptr;
+    auto tap = std::make_unique<Tap>();
+    tap->owner = this;
+    tap->nodeName = nodeName;
+    tap->callback = callback;
+    tap->context = context;
+    tap->channels = channels;
+    PipeWireConnection::Lock lock(*mConnection);
+    if (!mConnection->connected()) return nullptr;
+    pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture",
+                                             PW_KEY_NODE_LATENCY, "480/48000", PW_KEY_TARGET_OBJECT, nodeName.c_str(),
+                                             PW_KEY_NODE_DONT_RECONNECT, "true", nullptr);
+    tap->stream = pw_stream_new(mConnection->core(), "orva-level-meter", props);
+    static const pw_stream_events events = [] {
+        pw_stream_events e{};
+        e.version = PW_VERSION_STREAM_EVENTS;
+        e.process = &PipeWireSources::onTapProcess;
+        e.state_changed = [](void* data, pw_stream_state old, pw_stream_state state, const char* error) {
+            onTapState(data, old, state, error);
+        };
+        return e;
+    }();
+    bool connected = false;
+    if (tap->stream) {
+        pw_stream_add_listener(tap->stream, &tap->listener, &events, tap.get());
+        uint8_t buffer[1024];
+        spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+        spa_audio_info_raw raw{};
+        raw.format = SPA_AUDIO_FORMAT_S16_LE;
+        raw.rate = 48000;
+        raw.channels = channels;
+        const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &raw)};
+        connected = pw_stream_connect(tap->stream, PW_DIRECTION_INPUT, PW_ID_ANY,
+                                      static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS),
+                                      params, 1) >= 0;
+    }
+    if (!connected) {
+        if (tap->stream) {
+            spa_hook_remove(&tap->listener);
+            pw_stream_destroy(tap->stream);
+        }
+        return nullptr;
+    }
+    mTaps.push_back(tap.get());
+    return tap.release();
+}
+
+void PipeWireSources::closeTap(void* handle)
+{
+    auto* tap = static_cast<Tap*>(handle);
+    if (!tap) return;
+    {
+        PipeWireConnection::Lock lock(*mConnection); // no callback runs while the loop is locked
+        std::erase(mTaps, tap);
+        spa_hook_remove(&tap->listener);
+        pw_stream_destroy(tap->stream);
+    }
+    delete tap;
+}
+
+} // namespace orva::pipewire
