@@ -6,6 +6,7 @@
 
 #include <orva/SMResolutionInfo.h>
 #include "catalogue/CatalogueFile.h"
+#include "catalogue/CatalogueProducts.h"
 #include <orva/SMXMLReader.h>
 #include "platform/foundation/Bundle.h"
 
@@ -107,19 +108,11 @@ int runCatalogue(Invocation& invocation)
     if (read.root.isNull()) return invocation.fail(kExitFailure, "%s", read.error.c_str());
     const Value& root = read.root;
 
-    std::vector<uint32_t> products;
+    std::vector<std::pair<uint32_t, Value>> products; // a product and the catalogue to look it up in
     if (pid) {
-        products.push_back(static_cast<uint32_t>(*pid));
+        products.emplace_back(static_cast<uint32_t>(*pid), root);
     } else {
-        Value cameras = root.get("Resolutions").get("Camera");
-        if (cameras.isTable()) { // a catalogue of one camera
-            Value one = Value::makeList();
-            one.append(cameras);
-            cameras = one;
-        }
-        for (size_t i = 0; i < cameras.count(); ++i)
-            if (const Value id = cameras.at(i).get("PID"); id.number())
-                products.push_back(static_cast<uint32_t>(id.number()->integerValue()));
+        products = CatalogueProducts::of(root); // one walk, however many cameras
         if (products.empty()) return invocation.fail(kExitFailure, "\"%s\" lists no Camera with a PID", path.c_str());
     }
 
@@ -138,8 +131,8 @@ int runCatalogue(Invocation& invocation)
         std::vector<Resolution> rows;
     };
     std::vector<Answer> answers;
-    for (uint32_t product : products) {
-        const SMResolutionInfo info(root, product, path);
+    for (const auto& [product, catalogue] : products) {
+        const SMResolutionInfo info(catalogue, product, path);
         uint32_t count = 0;
         Answer a{product, info.getResolutionCount(&count) == 0, false, resolutions(info)};
         if (a.listed && lookup) {
