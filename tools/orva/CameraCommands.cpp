@@ -1,5 +1,9 @@
 // orva formats, orva info, orva ptz.
 #include "Cli.h"
+#include "Terminal.h"
+#include "DeviceChoice.h"
+#include "FormatChoice.h"
+#include "Commands.h"
 #include "JsonWriter.h"
 
 #include <orva/OrvaDeviceManager.h>
@@ -15,7 +19,7 @@ namespace cli {
 
 int runFormats(Invocation& invocation)
 {
-    auto camera = openCamera(invocation, invocation.operand(0));
+    DeviceUse camera(openCamera(invocation, invocation.operand(0)));
     if (!camera) return kExitFailure;
     const auto formats = camera->getSupportedFormats();
     struct Row {
@@ -34,7 +38,6 @@ int runFormats(Invocation& invocation)
         rows.push_back(std::move(row));
     }
     const std::string name = camera->deviceInfo()->nameText();
-    camera->closeDevice();
     if (invocation.json()) {
         JsonWriter json(out());
         json.beginObject().field("device", name).key("formats").beginArray();
@@ -102,7 +105,7 @@ std::string snakeCase(const std::string& key)
 
 int runInfo(Invocation& invocation)
 {
-    auto camera = openCamera(invocation, invocation.operand(0));
+    DeviceUse camera(openCamera(invocation, invocation.operand(0)));
     if (!camera) return kExitFailure;
     auto info = camera->deviceInfo();
     const std::vector<InfoTable> tables = {
@@ -112,7 +115,6 @@ int runInfo(Invocation& invocation)
     };
     const auto crc = camera->getFirmwareCRCControl();
     const bool relative = camera->isPTZRelativeSupported(), builtIn = OrvaVideoDevice::hasBuiltInCamera();
-    camera->closeDevice();
     if (invocation.json()) {
         JsonWriter json(out());
         json.beginObject()
@@ -177,10 +179,9 @@ int runPtz(Invocation& invocation)
         if (!count) return kExitUsage;
         times = *count;
     }
-    auto camera = openCamera(invocation, invocation.value("camera"));
+    DeviceUse camera(openCamera(invocation, invocation.value("camera")));
     if (!camera) return kExitFailure;
     if (!camera->isPTZRelativeSupported()) {
-        camera->closeDevice();
         return invocation.fail(kExitFailure, "%s does not take relative pan/tilt moves",
                                camera->deviceInfo()->nameText().c_str());
     }
@@ -212,7 +213,6 @@ int runPtz(Invocation& invocation)
         (void)camera->relativePanTiltStop(0);
     }
     position();
-    camera->closeDevice();
     return kExitOk;
 }
 

@@ -1,6 +1,10 @@
 // orva capture-audio [--mic M] [--format lpcm:48000:2:16|aac:48000:2] [--seconds N] [--out FILE] [-y]
 // PCM is written as a WAV file, AAC as ADTS frames: both play in common players.
 #include "Cli.h"
+#include "Terminal.h"
+#include "DeviceChoice.h"
+#include "FormatChoice.h"
+#include "Commands.h"
 #include "JsonWriter.h"
 #include "OutputFile.h"
 #include "UnplugWatch.h"
@@ -139,11 +143,10 @@ int runCaptureAudio(Invocation& invocation)
     const bool piped = destination && OutputFile::isStandardOutput(*destination);
     FILE* const results = piped ? err() : out(); // the sound has standard output
 
-    auto mic = openMicrophone(invocation, invocation.value("mic"));
+    DeviceUse mic(openMicrophone(invocation, invocation.value("mic")));
     if (!mic) return kExitFailure;
     const auto chosen = findAudioFormat(*mic, *choice);
     if (!chosen) {
-        mic->closeDevice();
         return invocation.fail(kExitFailure, "%s has no format %s; see orva audio-formats",
                                mic->deviceInfo()->nameText().c_str(), formatText.c_str());
     }
@@ -151,7 +154,6 @@ int runCaptureAudio(Invocation& invocation)
     if (destination) {
         file.emplace(invocation, *destination);
         if (!file->open()) {
-            mic->closeDevice();
             return kExitFailure;
         }
         if (!aac) { // the sizes are filled in at the end; a pipe's say "unknown length"
@@ -162,10 +164,8 @@ int runCaptureAudio(Invocation& invocation)
     mic->setFormat(chosen);
     auto sink = std::make_shared<BufferSink>(file ? file->stream() : nullptr, aac, choice->rate, choice->channels,
                                              *seconds);
-    mic->addDelegate(sink);
+    mic.addDelegate(sink);
     if (const int32_t started = mic->startCapture(); started != 0) {
-        mic->removeDelegate(sink);
-        mic->closeDevice();
         return invocation.fail(kExitFailure, "%s", startFailure(*mic, started).c_str());
     }
     std::fprintf(err(), "Capturing %s from %s for %g s%s%s. Ctrl-C stops.\n", formatText.c_str(),
@@ -179,8 +179,6 @@ int runCaptureAudio(Invocation& invocation)
     }, [&] { return sink->mDone.load() || unplug.gone(); });
     progress.finish();
     const int32_t stopped = mic->stopCapture();
-    mic->removeDelegate(sink);
-    mic->closeDevice();
 
     if (file && !aac && !piped) {
         const auto header = wavHeader(choice->rate, choice->channels, static_cast<uint32_t>(sink->mBytes.load()));

@@ -1,5 +1,9 @@
 // orva capture [--camera C] [--format avc1:1280x720] [--seconds N] [--out FILE] [-y]
 #include "Cli.h"
+#include "Terminal.h"
+#include "DeviceChoice.h"
+#include "FormatChoice.h"
+#include "Commands.h"
 #include "JsonWriter.h"
 #include "OutputFile.h"
 #include "UnplugWatch.h"
@@ -81,39 +85,29 @@ int runCapture(Invocation& invocation)
     const bool piped = destination && OutputFile::isStandardOutput(*destination);
     FILE* const results = piped ? err() : out(); // the frames have standard output
 
-    auto camera = openCamera(invocation, invocation.value("camera"));
+    DeviceUse camera(openCamera(invocation, invocation.value("camera")));
     if (!camera) return kExitFailure;
     const auto chosen = chooseVideoFormat(invocation, *camera, *format);
-    if (!chosen) {
-        camera->closeDevice();
-        return kExitFailure;
-    }
+    if (!chosen) return kExitFailure;
     camera->setFormat(chosen);
 
     std::optional<OutputFile> file;
     if (destination && !movie) {
         file.emplace(invocation, *destination);
-        if (!file->open()) {
-            camera->closeDevice();
-            return kExitFailure;
-        }
+        if (!file->open()) return kExitFailure;
     }
     auto sink = std::make_shared<FrameSink>(file ? file->stream() : nullptr, *seconds);
-    camera->addDelegate(sink); // before the session: it sees every frame the session gets
+    camera.addDelegate(sink); // before the session: it sees every frame the session gets
     std::shared_ptr<OrvaRecordSession> session;
     int32_t started = 0;
     if (movie) {
-        session = OrvaRecordSession::create(camera, nullptr, *destination);
+        session = OrvaRecordSession::create(camera.get(), nullptr, *destination);
         session->setReplacesExistingFile(invocation.overwrite());
         started = session->startSession();
     } else {
         started = camera->startCapture();
     }
-    if (started != 0) {
-        camera->removeDelegate(sink);
-        camera->closeDevice();
-        return invocation.fail(kExitFailure, "%s", startFailure(*camera, started).c_str());
-    }
+    if (started != 0) return invocation.fail(kExitFailure, "%s", startFailure(*camera, started).c_str());
     const uint32_t interval = camera->captureFrameInterval();
     std::fprintf(err(), "Capturing %s at %s fps from %s for %g s%s%s. Ctrl-C stops.\n", formatText.c_str(),
                  rateText(interval).c_str(), camera->deviceInfo()->nameText().c_str(), *seconds,
@@ -128,8 +122,6 @@ int runCapture(Invocation& invocation)
     progress.finish();
     if (session) (void)session->stopSession();
     const int32_t stopped = camera->stopCapture();
-    camera->removeDelegate(sink);
-    camera->closeDevice();
 
     const int64_t frames = sink->mFrames.load();
     if (sink->mWriteFailed) return invocation.fail(kExitFailure, "writing \"%s\" failed (disk full?)", outPath->c_str());

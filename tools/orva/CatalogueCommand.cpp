@@ -2,6 +2,8 @@
 // The catalogue is read once; the codecs are spelled as everywhere else in orva
 // (avc1, 2vuy) and mapped to the catalogue's own names (H264, YUV).
 #include "Cli.h"
+#include "Terminal.h"
+#include "Commands.h"
 #include "JsonWriter.h"
 
 #include <orva/SMResolutionInfo.h>

@@ -1,5 +1,8 @@
 // orva controls [CAMERA] | orva controls set NAME VALUE [--camera C]
 #include "Cli.h"
+#include "Terminal.h"
+#include "DeviceChoice.h"
+#include "Commands.h"
 #include "JsonWriter.h"
 
 #include <orva/OrvaVideoDevice.h>
@@ -193,12 +196,11 @@ int runControls(Invocation& invocation)
     std::optional<std::string> choice = invocation.value("camera");
     if (!setting && !operands.empty()) choice = operands[0];
     if (setting && invocation.json()) return invocation.fail(kExitUsage, "--json goes with the listing, not with set");
-    auto camera = openCamera(invocation, choice);
+    DeviceUse camera(openCamera(invocation, choice));
     if (!camera) return kExitFailure;
     int status = kExitOk;
     if (setting) {
         status = setControl(invocation, *camera, lower(operands[1]), operands[2]);
-        camera->closeDevice();
         return status;
     }
     OrvaVideoDevice& cam = *camera;
@@ -224,7 +226,6 @@ int runControls(Invocation& invocation)
     const bool sunwise = camera->isSunwiseSet(), antiFlicker = camera->isAntiFlickerSupported(),
                mirror = camera->isMirrorSupported();
     const std::string name = camera->deviceInfo()->nameText();
-    camera->closeDevice();
     auto number = [](JsonWriter& json, const std::optional<Number>& n) -> JsonWriter& {
         return n ? json.value(n->integerValue()) : json.null();
     };

@@ -1,6 +1,9 @@
 // orva devices: list cameras and microphones; --watch follows arrivals and removals.
 // With --json the list is one document, and --watch writes a JSON line per event.
 #include "Cli.h"
+#include "Terminal.h"
+#include "DeviceChoice.h"
+#include "Commands.h"
 #include "JsonWriter.h"
 
 #include <orva/OrvaDeviceManager.h>

@@ -3,6 +3,8 @@
 // be opened and the group to join), then the devices as the other commands see them:
 // the names and paths they are chosen by.
 #include "Cli.h"
+#include "Terminal.h"
+#include "Commands.h"
 #include "JsonWriter.h"
 
 #include <orva/OrvaDeviceManager.h>

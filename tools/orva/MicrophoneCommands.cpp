@@ -1,5 +1,9 @@
 // orva audio-formats, meter, volume and mute.
 #include "Cli.h"
+#include "Terminal.h"
+#include "DeviceChoice.h"
+#include "FormatChoice.h"
+#include "Commands.h"
 #include "UnplugWatch.h"
 #include "JsonWriter.h"
 
@@ -76,14 +80,13 @@ private:
 
 int runAudioFormats(Invocation& invocation)
 {
-    auto mic = openMicrophone(invocation, invocation.operand(0));
+    DeviceUse mic(openMicrophone(invocation, invocation.operand(0)));
     if (!mic) return kExitFailure;
     auto formats = mic->getSupportedFormats();
     std::vector<AudioStreamBasicDescription> rows;
     for (const auto& f : formats ? *formats : FormatList{})
         if (auto a = std::dynamic_pointer_cast<const AudioFormatDescription>(f)) rows.push_back(a->streamBasicDescription());
     const std::string name = mic->deviceInfo()->nameText();
-    mic->closeDevice();
     auto kind = [](const AudioStreamBasicDescription& d) {
         return d.mFormatID == kAudioFormatLinearPCM ? "lpcm" : d.mFormatID == kAudioFormatMPEG4AAC ? "aac" : "other";
     };
@@ -120,9 +123,9 @@ int runMeter(Invocation& invocation)
     if (!seconds) return kExitUsage;
     auto info = chooseDevice(invocation, false, invocation.operand(0));
     if (!info) return kExitFailure;
-    auto mic = std::dynamic_pointer_cast<OrvaAudioDevice>(OrvaAVDevice::newDevice(info));
+    DeviceUse mic(std::dynamic_pointer_cast<OrvaAudioDevice>(OrvaAVDevice::newDevice(info)));
     auto listener = std::make_shared<LevelListener>();
-    mic->addDelegate(listener);
+    mic.addDelegate(listener);
     const bool json = invocation.json(), terminal = ::isatty(::fileno(out()));
     (void)mic->startVUMeter();
     std::fprintf(err(), "Metering %s%s. Ctrl-C ends.\n", info->nameText().c_str(),
@@ -159,8 +162,6 @@ int runMeter(Invocation& invocation)
     }, [&] { return gone = listener->stopped || unplug.gone(); });
     (void)mic->stopVUMeter();
     RunLoop::current().runUntilDate(0.05); // levels queued before the stop
-    mic->removeDelegate(listener);
-    mic->closeDevice();
     if (gone) return invocation.fail(kExitFailure, "%s is gone", info->nameText().c_str());
     if (wasInterrupted) return kExitInterrupted;
     return listener->levels > 0 ? kExitOk : invocation.fail(kExitFailure, "no level came from %s", info->nameText().c_str());
@@ -185,12 +186,11 @@ int runVolume(Invocation& invocation)
     }
     std::optional<int64_t> value;
     if (valueText && !(value = invocation.integer(*valueText, "the volume", 0, 255))) return kExitUsage;
-    auto mic = openMicrophone(invocation, micChoice);
+    DeviceUse mic(openMicrophone(invocation, micChoice));
     if (!mic) return kExitFailure;
     const std::string name = mic->deviceInfo()->nameText();
     if (value) mic->setVolumeCur(Number::numberWithInt(static_cast<int32_t>(*value)));
     const auto current = mic->getVolumeCur();
-    mic->closeDevice();
     if (!current) return invocation.fail(kExitFailure, "%s did not report its volume", name.c_str());
     if (invocation.json()) {
         JsonWriter json(out());
@@ -221,7 +221,7 @@ int runMute(Invocation& invocation)
                                operands.back().c_str());
     if (!operands.empty() && invocation.value("mic"))
         return invocation.fail(kExitUsage, "give the microphone once: as MIC or with --mic");
-    auto mic = openMicrophone(invocation, operands.empty() ? invocation.value("mic") : operands[0]);
+    DeviceUse mic(openMicrophone(invocation, operands.empty() ? invocation.value("mic") : operands[0]));
     if (!mic) return kExitFailure;
     if (wanted) mic->setMute(*wanted);
     const bool on = mic->isMuteOn();
@@ -231,7 +231,6 @@ int runMute(Invocation& invocation)
     } else {
         std::fprintf(out(), "%s: mute %s\n", mic->deviceInfo()->nameText().c_str(), on ? "on" : "off");
     }
-    mic->closeDevice();
     if (wanted && on != *wanted) return invocation.fail(kExitFailure, "the microphone did not change its mute");
     return kExitOk;
 }

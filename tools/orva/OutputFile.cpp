@@ -1,6 +1,7 @@
 #include "OutputFile.h"
 
 #include "Cli.h"
+#include "Terminal.h"
 #include "platform/foundation/FileManager.h"
 
 #include <cerrno>

@@ -1,5 +1,7 @@
 // orva overlay [--status-image FILE] [--text "…"] [--size 640x480] --out frame.png [-y]
 #include "Cli.h"
+#include "Terminal.h"
+#include "Commands.h"
 #include "OutputFile.h"
 
 #include <orva/CameraStatusDisplay.h>

@@ -3,6 +3,10 @@
 // orva probe [--json] FILE.mov
 // orva repair WORKING [OUT.mov] [-y] [--json]
 #include "Cli.h"
+#include "Terminal.h"
+#include "DeviceChoice.h"
+#include "FormatChoice.h"
+#include "Commands.h"
 #include "JsonWriter.h"
 #include "OutputFile.h"
 #include "UnplugWatch.h"
@@ -78,106 +82,85 @@ void describeLosses(const OrvaMovieStats& stats)
                      static_cast<unsigned long long>(stats.audioDropped), stats.audioSilenceSeconds);
 }
 
-} // namespace
 
-int runRecord(Invocation& invocation)
+// What a record command line asks for, every part checked before a device is touched.
+struct RecordRequest {
+    std::string out;
+    std::string videoText, audioText;
+    double seconds = 10;
+    VideoChoice video;
+    std::optional<AudioChoice> audio; // none: a movie without sound
+    std::string destination;
+};
+
+std::optional<RecordRequest> readRequest(Invocation& invocation, int& status)
 {
-    const std::string out = *invocation.operand(0);
-    const std::string videoText = invocation.value("video").value_or("avc1:1280x720");
-    const std::string audioText = invocation.value("audio").value_or("lpcm:48000:2:16");
+    RecordRequest request;
+    request.out = *invocation.operand(0);
+    request.videoText = invocation.value("video").value_or("avc1:1280x720");
+    request.audioText = invocation.value("audio").value_or("lpcm:48000:2:16");
+    status = kExitUsage;
     const auto seconds = invocation.seconds("seconds", 10);
-    if (!seconds) return kExitUsage;
+    if (!seconds) return std::nullopt;
+    request.seconds = *seconds;
     const auto video = videoChoice(invocation, "video", "avc1:1280x720");
-    if (!video) return kExitUsage;
-    if (video->codec != kCodecAVC1 && video->codec != kCodec2VUY)
-        return invocation.fail(kExitUsage, "--video is avc1:WIDTHxHEIGHT[@FPS] or 2vuy:WIDTHxHEIGHT[@FPS], not \"%s\"",
-                               videoText.c_str());
-    std::optional<AudioChoice> audio;
-    if (audioText != "none" && !(audio = parseAudioFormat(audioText)))
-        return invocation.fail(kExitUsage, "--audio is lpcm:RATE:CHANNELS:16, aac:RATE:CHANNELS or none, not \"%s\"",
-                               audioText.c_str());
-    if (!UnplugWatch::validOption(invocation)) return kExitUsage;
-    // Everything is checked before anything is touched: the destination first.
-    if (OutputFile::isStandardOutput(out))
-        return invocation.fail(kExitUsage, "a movie cannot go to a pipe: it is finished by writing its index after the "
-                                           "samples, which needs a seekable file; give a file name (orva capture --out - "
-                                           "writes a raw stream)");
-    int status = kExitOk;
-    const auto destination = OutputFile::check(invocation, out, status);
-    if (!destination) return status;
+    if (!video) return std::nullopt;
+    if (video->codec != kCodecAVC1 && video->codec != kCodec2VUY) {
+        invocation.fail(kExitUsage, "--video is avc1:WIDTHxHEIGHT[@FPS] or 2vuy:WIDTHxHEIGHT[@FPS], not \"%s\"",
+                        request.videoText.c_str());
+        return std::nullopt;
+    }
+    request.video = *video;
+    if (request.audioText != "none" && !(request.audio = parseAudioFormat(request.audioText))) {
+        invocation.fail(kExitUsage, "--audio is lpcm:RATE:CHANNELS:16, aac:RATE:CHANNELS or none, not \"%s\"",
+                        request.audioText.c_str());
+        return std::nullopt;
+    }
+    if (!UnplugWatch::validOption(invocation)) return std::nullopt;
+    // The destination last, as it may look at the file system.
+    if (OutputFile::isStandardOutput(request.out)) {
+        invocation.fail(kExitUsage, "a movie cannot go to a pipe: it is finished by writing its index after the "
+                                    "samples, which needs a seekable file; give a file name (orva capture --out - "
+                                    "writes a raw stream)");
+        return std::nullopt;
+    }
+    status = kExitOk;
+    const auto destination = OutputFile::check(invocation, request.out, status);
+    if (!destination) return std::nullopt;
+    request.destination = *destination;
+    return request;
+}
 
-    auto camera = openCamera(invocation, invocation.value("camera"));
-    if (!camera) return kExitFailure;
-    std::shared_ptr<OrvaAudioDevice> mic;
-    auto closeDevices = [&] {
-        (void)camera->stopCapture();
-        camera->closeDevice();
-        if (mic) mic->closeDevice();
-    };
-    const auto videoFormat = chooseVideoFormat(invocation, *camera, *video);
-    if (!videoFormat) {
-        closeDevices();
-        return kExitFailure;
-    }
-    camera->setFormat(videoFormat);
-    if (audio) {
-        mic = openMicrophone(invocation, invocation.value("mic"));
-        if (!mic) {
-            closeDevices();
-            return kExitFailure;
-        }
-        auto audioFormat = findAudioFormat(*mic, *audio);
-        if (!audioFormat) {
-            closeDevices();
-            return invocation.fail(kExitFailure, "%s has no format %s; see orva audio-formats",
-                                   mic->deviceInfo()->nameText().c_str(), audioText.c_str());
-        }
-        mic->setFormat(audioFormat);
-    }
-    OutputFile::tellAboutLeftovers(*destination);
+// Why a session did not start, as the command says it.
+int startFailed(Invocation& invocation, OrvaRecordSession& session, int32_t started, const OrvaVideoDevice& camera,
+                const OrvaAudioDevice* mic)
+{
+    if (started == kOrvaErrorCannotCreateFile || started == kOrvaErrorDiskFull)
+        return invocation.fail(kExitFailure, "the recording did not start: %s", session.placementError().c_str());
+    if (mic && started == kOrvaErrorMicrophoneBusy)
+        return invocation.fail(kExitFailure, "the recording did not start: %s", startFailure(*mic, started).c_str());
+    return invocation.fail(kExitFailure, "the recording did not start: %s", startFailure(camera, started).c_str());
+}
 
-    auto frames = std::make_shared<Counter>(), buffers = std::make_shared<Counter>();
-    camera->addDelegate(frames);
-    if (mic) mic->addDelegate(buffers);
-    auto session = OrvaRecordSession::create(camera, mic, *destination);
-    session->setReplacesExistingFile(invocation.overwrite()); // only once the new movie is complete
-    // A full disk (or another write failure) ends the recording early.
-    std::atomic<int32_t> failure{0};
-    const auto observer = NotificationCenter::defaultCenter().addObserver(KPXRecordingFailed, [&](const Notification& n) {
-        const auto it = n.userInfo.find("status");
-        if (it != n.userInfo.end()) failure = std::any_cast<int32_t>(it->second);
-    });
-    const int32_t started = session->startSession();
-    if (started != 0) {
-        NotificationCenter::defaultCenter().removeObserver(observer);
-        camera->removeDelegate(frames);
-        if (mic) mic->removeDelegate(buffers);
-        closeDevices();
-        if (started == kOrvaErrorCannotCreateFile || started == kOrvaErrorDiskFull)
-            return invocation.fail(kExitFailure, "the recording did not start: %s", session->placementError().c_str());
-        if (mic && started == kOrvaErrorMicrophoneBusy)
-            return invocation.fail(kExitFailure, "the recording did not start: %s", startFailure(*mic, started).c_str());
-        return invocation.fail(kExitFailure, "the recording did not start: %s", startFailure(*camera, started).c_str());
-    }
-    std::fprintf(err(), "Recording %s%s%s from %s%s%s into %s for %g s. Ctrl-C stops (the movie is still finished).\n",
-                 videoText.c_str(), audio ? " + " : "", audio ? audioText.c_str() : "",
-                 camera->deviceInfo()->nameText().c_str(), mic ? " and " : "",
-                 mic ? mic->deviceInfo()->nameText().c_str() : "", out.c_str(), *seconds);
-    const auto working = session->workingPath();
+// Runs the recording until its time is up, the user interrupts, the writer fails or
+// a device leaves, showing progress and saying when the microphone falls silent.
+// Answers whether it was interrupted.
+bool runRecording(Invocation& invocation, const RecordRequest& request, OrvaRecordSession& session,
+                  const Counter& frames, const Counter& buffers, const OrvaAudioDevice* mic,
+                  const std::atomic<int32_t>& failure, const UnplugWatch& unplug)
+{
+    const auto working = session.workingPath();
     Progress progress(invocation);
-    std::vector<std::shared_ptr<OrvaDeviceInfo>> used{camera->deviceInfo()};
-    if (mic) used.push_back(mic->deviceInfo());
-    UnplugWatch unplug(invocation, used);
     bool silent = false; // the microphone's silence was said
-    const bool wasInterrupted = runFor(*seconds, 0.25, [&](double elapsed) {
+    const bool wasInterrupted = runFor(request.seconds, 0.25, [&](double elapsed) {
         std::error_code sizeError;
         const auto bytes = working ? std::filesystem::file_size(*working, sizeError) : 0;
-        const auto stats = session->movieStats();
+        const auto stats = session.movieStats();
         progress.show("  %5.1f s  %6lld video frames  %6lld audio buffers  %8.2f MB written  %llu dropped", elapsed,
-                      static_cast<long long>(frames->count.load()), static_cast<long long>(buffers->count.load()),
+                      static_cast<long long>(frames.count.load()), static_cast<long long>(buffers.count.load()),
                       sizeError ? 0.0 : static_cast<double>(bytes) / 1e6,
                       static_cast<unsigned long long>(stats.videoDropped + stats.audioDropped));
-        const double quiet = session->secondsWithoutSound();
+        const double quiet = session.secondsWithoutSound();
         if (mic && quiet >= 1.0 && !silent) {
             progress.finish();
             std::fprintf(err(), "orva record: warning: no sound from %s since %.0f s; silence is recorded in its "
@@ -191,28 +174,25 @@ int runRecord(Invocation& invocation)
     }, [&] { return failure.load() != 0 || unplug.gone(); });
     // A recording shorter than a frame still holds the first one: it is waited for
     // (five seconds at most, for a camera slow to start).
-    bool interrupted = wasInterrupted;
-    if (!interrupted && frames->count.load() == 0 && failure.load() == 0 && !unplug.gone())
-        interrupted = runFor(5, 0.25, [](double) {}, [&] { return frames->count.load() > 0 || unplug.gone(); });
-    progress.finish();
-    const auto gone = unplug.gone();
-    if (gone) std::fprintf(err(), "%s was unplugged.\n", gone->c_str());
-    std::fprintf(err(), "Finishing the movie...\n");
-    camera->removeDelegate(frames); // what was delivered while recording
-    if (mic) mic->removeDelegate(buffers);
-    (void)session->stopSession();
-    NotificationCenter::defaultCenter().removeObserver(observer);
-    closeDevices();
+    if (!wasInterrupted && frames.count.load() == 0 && failure.load() == 0 && !unplug.gone())
+        return runFor(5, 0.25, [](double) {}, [&] { return frames.count.load() > 0 || unplug.gone(); });
+    return wasInterrupted;
+}
 
-    const auto stats = session->movieStats();
-    if (stats.nothingRecorded && session->recordingStatus() == kOrvaErrorDiskFull)
+// The finished recording as the command reports it: where the movie is, what it
+// holds and what was lost, or why it is not where it was asked to be.
+int report(Invocation& invocation, const RecordRequest& request, OrvaRecordSession& session, const Counter& frames,
+           const Counter& buffers, bool interrupted, const std::optional<std::string>& gone)
+{
+    const auto stats = session.movieStats();
+    if (stats.nothingRecorded && session.recordingStatus() == kOrvaErrorDiskFull)
         return invocation.fail(kExitFailure, "disk full: nothing could be kept (the first second did not fit)");
     if (stats.nothingRecorded)
-        return invocation.fail(kExitFailure, "nothing was recorded: no frame arrived in %.1f s", std::max(*seconds, 5.0));
-    const std::string kept = session->moviePath().value_or("");
-    const bool placed = kept == *destination;
+        return invocation.fail(kExitFailure, "nothing was recorded: no frame arrived in %.1f s",
+                               std::max(request.seconds, 5.0));
+    const std::string kept = session.moviePath().value_or("");
     const char* repairHint = stats.finished ? "" : " (a working movie: orva repair makes a movie of it)";
-    if (const int32_t status = session->recordingStatus(); status != 0) {
+    if (const int32_t status = session.recordingStatus(); status != 0) {
         if (stats.stoppedForSpace)
             return invocation.fail(kExitFailure, "the disk is almost full (less than a minute of room left): the "
                                                  "recording ended; movie kept up to %.1f s at %s%s",
@@ -223,35 +203,93 @@ int runRecord(Invocation& invocation)
         return invocation.fail(kExitFailure, "the movie could not be written (%s): movie kept up to %.1f s at %s%s",
                                OrvaStatusDescription(status), stats.seconds, kept.c_str(), repairHint);
     }
-    if (!placed) {
-        invocation.fail(kExitFailure, "the movie could not be put at \"%s\": %s", out.c_str(),
-                        session->placementError().c_str());
-        if (!kept.empty())
-            std::fprintf(err(), "orva record: the movie is at %s%s\n", kept.c_str(), repairHint);
+    if (kept != request.destination) {
+        invocation.fail(kExitFailure, "the movie could not be put at \"%s\": %s", request.out.c_str(),
+                        session.placementError().c_str());
+        if (!kept.empty()) std::fprintf(err(), "orva record: the movie is at %s%s\n", kept.c_str(), repairHint);
         return kExitFailure;
     }
     std::string error;
-    const auto summary = MovieProbe::probe(*destination, &error);
-    if (!summary) return invocation.fail(kExitFailure, "%s is not a readable movie: %s", out.c_str(), error.c_str());
+    const auto summary = MovieProbe::probe(request.destination, &error);
+    if (!summary)
+        return invocation.fail(kExitFailure, "%s is not a readable movie: %s", request.out.c_str(), error.c_str());
     if (invocation.json()) {
         JsonWriter json(cli::out());
         json.beginObject();
-        writeSummary(json, out, *summary, &stats);
-        json.field("video_frames_captured", frames->count.load())
-            .field("audio_buffers_captured", buffers->count.load())
+        writeSummary(json, request.out, *summary, &stats);
+        json.field("video_frames_captured", frames.count.load())
+            .field("audio_buffers_captured", buffers.count.load())
             .field("dropped", stats.videoDropped + stats.audioDropped)
             .field("interrupted", interrupted)
             .field("unplugged", gone.has_value())
             .endObject();
     } else {
-        std::fprintf(cli::out(), "%s: %s", out.c_str(), MovieProbe::describe(*summary).c_str());
+        std::fprintf(cli::out(), "%s: %s", request.out.c_str(), MovieProbe::describe(*summary).c_str());
         describeLosses(stats);
     }
     if (summary->tracks.empty()) return kExitFailure;
     if (gone)
         return invocation.fail(kExitFailure, "%s was unplugged: movie kept up to %.1f s at %s", gone->c_str(),
-                               summary->duration, out.c_str());
+                               summary->duration, request.out.c_str());
     return interrupted ? kExitInterrupted : kExitOk;
+}
+
+} // namespace
+
+int runRecord(Invocation& invocation)
+{
+    int status = kExitOk;
+    const auto request = readRequest(invocation, status);
+    if (!request) return status;
+
+    DeviceUse camera(openCamera(invocation, invocation.value("camera")));
+    if (!camera) return kExitFailure;
+    const auto videoFormat = chooseVideoFormat(invocation, *camera, request->video);
+    if (!videoFormat) return kExitFailure;
+    camera->setFormat(videoFormat);
+    DeviceUse mic(request->audio ? openMicrophone(invocation, invocation.value("mic")) : nullptr);
+    if (request->audio && !mic) return kExitFailure;
+    if (mic) {
+        auto audioFormat = findAudioFormat(*mic, *request->audio);
+        if (!audioFormat)
+            return invocation.fail(kExitFailure, "%s has no format %s; see orva audio-formats",
+                                   mic->deviceInfo()->nameText().c_str(), request->audioText.c_str());
+        mic->setFormat(audioFormat);
+    }
+    OutputFile::tellAboutLeftovers(request->destination);
+
+    auto frames = std::make_shared<Counter>(), buffers = std::make_shared<Counter>();
+    camera.addDelegate(frames); // before the session: they count what it is given
+    if (mic) mic.addDelegate(buffers);
+    auto session = OrvaRecordSession::create(camera.get(), mic.get(), request->destination);
+    session->setReplacesExistingFile(invocation.overwrite()); // only once the new movie is complete
+    // A full disk (or another write failure) ends the recording early.
+    std::atomic<int32_t> failure{0};
+    const auto observer = NotificationCenter::defaultCenter().addObserver(KPXRecordingFailed, [&](const Notification& n) {
+        const auto it = n.userInfo.find("status");
+        if (it != n.userInfo.end()) failure = std::any_cast<int32_t>(it->second);
+    });
+    if (const int32_t started = session->startSession(); started != 0) {
+        NotificationCenter::defaultCenter().removeObserver(observer);
+        return startFailed(invocation, *session, started, *camera, mic.get().get());
+    }
+    std::fprintf(err(), "Recording %s%s%s from %s%s%s into %s for %g s. Ctrl-C stops (the movie is still finished).\n",
+                 request->videoText.c_str(), mic ? " + " : "", mic ? request->audioText.c_str() : "",
+                 camera->deviceInfo()->nameText().c_str(), mic ? " and " : "",
+                 mic ? mic->deviceInfo()->nameText().c_str() : "", request->out.c_str(), request->seconds);
+    std::vector<std::shared_ptr<OrvaDeviceInfo>> used{camera->deviceInfo()};
+    if (mic) used.push_back(mic->deviceInfo());
+    UnplugWatch unplug(invocation, used);
+    const bool interrupted =
+        runRecording(invocation, *request, *session, *frames, *buffers, mic.get().get(), failure, unplug);
+    const auto gone = unplug.gone();
+    if (gone) std::fprintf(err(), "%s was unplugged.\n", gone->c_str());
+    std::fprintf(err(), "Finishing the movie...\n");
+    camera.removeDelegates(); // the counts are of what was delivered while recording
+    if (mic) mic.removeDelegates();
+    (void)session->stopSession();
+    NotificationCenter::defaultCenter().removeObserver(observer);
+    return report(invocation, *request, *session, *frames, *buffers, interrupted, gone);
 }
 
 int runProbe(Invocation& invocation)

@@ -1,6 +1,7 @@
 #include "UnplugWatch.h"
 
 #include "Cli.h"
+#include "DeviceChoice.h"
 
 #include <orva/NotificationCenter.h>
 #include <orva/OrvaDeviceInfo.h>

@@ -1,5 +1,8 @@
 // orva: the command-line host of the Orva webcam component.
 #include "Cli.h"
+#include "Terminal.h"
+#include "DeviceChoice.h"
+#include "Commands.h"
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/SystemLog.h"
