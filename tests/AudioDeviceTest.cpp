@@ -1,4 +1,5 @@
 #include "SimBus.h"
+#include "DeliveryLog.h"
 #include "Wait.h"
 
 #include <orva/OrvaDeviceManager.h>
@@ -62,36 +63,8 @@ protected:
     std::shared_ptr<OrvaAudioDevice> mic;
 };
 
-struct BufferLog : OrvaAVDeviceDelegate {
-    void didCaptureFrame(const void* data, uint32_t length, int64_t timestamp,
-                         const std::shared_ptr<OrvaDeviceInfo>& device) override
-    {
-        std::lock_guard lock(mutex);
-        const auto* b = static_cast<const uint8_t*>(data);
-        firstBytes.emplace_back(b, b + std::min<uint32_t>(length, 4));
-        lengths.push_back(length);
-        timestamps.push_back(timestamp);
-        threads.push_back(std::this_thread::get_id());
-        deviceType = device->deviceType();
-        changed.notify_all();
-    }
-    bool waitFor(size_t n)
-    {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, orvatest::kPatience, [&] { return lengths.size() >= n; });
-    }
-    size_t count()
-    {
-        std::lock_guard lock(mutex);
-        return lengths.size();
-    }
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<std::vector<uint8_t>> firstBytes;
-    std::vector<uint32_t> lengths;
-    std::vector<int64_t> timestamps;
-    std::vector<std::thread::id> threads;
-    int deviceType = -1;
+struct BufferLog : orvatest::DeliveryLog {
+    BufferLog() : DeliveryLog(4) {}
 };
 
 struct Deaf : OrvaAVDeviceDelegate {
@@ -244,7 +217,7 @@ TEST_F(AudioDevice, AacArrivesAsRawPacketsOfOneThousandTwentyFourFrames)
     for (size_t i = 0; i < log->count(); ++i) {
         EXPECT_GT(log->lengths[i], 4u);
         EXPECT_LT(log->lengths[i], 1536u * 2) << "one packet, not several";
-        EXPECT_FALSE(log->firstBytes[i][0] == 0xFF && (log->firstBytes[i][1] & 0xF0) == 0xF0) << "no ADTS header";
+        EXPECT_FALSE(log->data[i][0] == 0xFF && (log->data[i][1] & 0xF0) == 0xF0) << "no ADTS header";
     }
     // Packets 1024 frames apart: 21333 µs at 48 kHz.
     const double spacing = static_cast<double>(log->timestamps[5] - log->timestamps[1]) / 4.0;

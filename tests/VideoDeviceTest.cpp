@@ -1,4 +1,5 @@
 #include "SimBus.h"
+#include "DeliveryLog.h"
 #include "Wait.h"
 
 #include <orva/OrvaDeviceManager.h>
@@ -69,33 +70,9 @@ protected:
     std::shared_ptr<OrvaVideoDevice> camera;
 };
 
-struct FrameLog : OrvaAVDeviceDelegate {
-    void didCaptureFrame(const void* frame, uint32_t length, int64_t timestamp,
-                         const std::shared_ptr<OrvaDeviceInfo>& device) override
-    {
-        std::lock_guard lock(mutex);
-        const auto* b = static_cast<const uint8_t*>(frame);
-        first.push_back(std::vector<uint8_t>(b, b + std::min<uint32_t>(length, 64)));
-        lengths.push_back(length);
-        timestamps.push_back(timestamp);
-        threads.push_back(std::this_thread::get_id());
-        deviceType = device->deviceType();
-    }
-    size_t count()
-    {
-        std::lock_guard lock(mutex);
-        return lengths.size();
-    }
-    bool waitFor(size_t n)
-    {
-        return orvatest::waitUntil([&] { return count() >= n; });
-    }
-    std::mutex mutex;
-    std::vector<std::vector<uint8_t>> first;
-    std::vector<uint32_t> lengths;
-    std::vector<int64_t> timestamps;
-    std::vector<std::thread::id> threads;
-    int32_t deviceType = -1;
+// The first 64 bytes of each frame are enough to tell the pattern's frames apart.
+struct FrameLog : orvatest::DeliveryLog {
+    FrameLog() : DeliveryLog(64) {}
 };
 
 // On its first frame removes itself from the camera and adds `next` after it.
@@ -319,7 +296,7 @@ TEST_F(VideoDevice, H264FramesUseFourByteStartCodesWithHeadersFirst)
     ASSERT_EQ(camera->startCapture(), kOrvaOK);
     ASSERT_TRUE(log->waitFor(2));
     camera->closeDevice();
-    const auto& f = log->first[0];
+    const auto& f = log->data[0];
     ASSERT_GE(f.size(), 5u);
     EXPECT_EQ(std::vector<uint8_t>(f.begin(), f.begin() + 4), (std::vector<uint8_t>{0, 0, 0, 1}));
     EXPECT_EQ(f[4] & 0x1F, 7) << "the first frame starts with the SPS";

@@ -2,6 +2,7 @@
 // arrival and removal, capture against a known tone, AAC, volume and mute, the
 // level meter, the daemon going away, and no daemon at all.
 #include "VirtualMicrophone.h"
+#include "../DeliveryLog.h"
 
 #include <orva/OrvaDeviceManager.h>
 #include <orva/OrvaStatus.h>
@@ -63,20 +64,7 @@ std::string text(const uint16_t* field)
 }
 
 // Audio buffers as they arrive, with their times.
-struct Buffers : OrvaAVDeviceDelegate {
-    void didCaptureFrame(const void* frame, uint32_t length, int64_t timestamp,
-                         const std::shared_ptr<OrvaDeviceInfo>&) override
-    {
-        std::lock_guard lock(mutex);
-        const auto* bytes = static_cast<const uint8_t*>(frame);
-        data.emplace_back(bytes, bytes + length);
-        timestamps.push_back(timestamp);
-    }
-    size_t count()
-    {
-        std::lock_guard lock(mutex);
-        return data.size();
-    }
+struct Buffers : orvatest::DeliveryLog {
     // RMS in dB of one channel over the buffers from `first` on.
     double levelDb(size_t first, uint32_t channel, uint32_t channels)
     {
@@ -106,9 +94,6 @@ struct Buffers : OrvaAVDeviceDelegate {
             }
         }
     }
-    std::mutex mutex;
-    std::vector<std::vector<uint8_t>> data;
-    std::vector<int64_t> timestamps;
 };
 
 class PipeWireMicrophone : public ::testing::Test {

@@ -4,6 +4,7 @@
 // library's C ABI and the component above it.
 #include "FakeUvcCamera.h"
 #include "UdevTestbed.h"
+#include "../DeliveryLog.h"
 
 #include <orva/OrvaDeviceManager.h>
 #include <orva/OrvaStatus.h>
@@ -63,33 +64,7 @@ std::vector<_VCI_DEVICE_ENTRY> listCameras()
     return entries;
 }
 
-struct Frames : OrvaAVDeviceDelegate {
-    void didCaptureFrame(const void* frame, uint32_t length, int64_t timestamp,
-                         const std::shared_ptr<OrvaDeviceInfo>&) override
-    {
-        std::lock_guard lock(mutex);
-        const auto* bytes = static_cast<const uint8_t*>(frame);
-        data.emplace_back(bytes, bytes + length);
-        pointers.push_back(frame);
-        timestamps.push_back(timestamp);
-        changed.notify_all();
-    }
-    bool waitFor(size_t count)
-    {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(60), [&] { return data.size() >= count; });
-    }
-    size_t count()
-    {
-        std::lock_guard lock(mutex);
-        return data.size();
-    }
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<std::vector<uint8_t>> data;
-    std::vector<const void*> pointers;
-    std::vector<int64_t> timestamps;
-};
+using Frames = orvatest::DeliveryLog;
 
 class SystemCamera : public ::testing::Test {
 protected:
