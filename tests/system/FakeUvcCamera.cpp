@@ -4,6 +4,7 @@
 #include <linux/usb/video.h>
 
 #include <algorithm>
+#include <map>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -15,6 +16,12 @@
 namespace orvatest {
 
 namespace {
+
+int fail(int error)
+{
+    errno = error;
+    return -1;
+}
 constexpr off_t kBufferOffsetStep = 0x100000; // the mmap offset of buffer i is i * step
 }
 
@@ -146,189 +153,234 @@ int FakeUvcCamera::onIoctl(void* context, int fd, unsigned long request, void* a
     return self->ioctl(self->mNodes[file->second], fd, request, argument);
 }
 
+// One handler per request, as the driver answers it.
 int FakeUvcCamera::ioctl(Node& node, int fd, unsigned long request, void* argument)
 {
-    auto fail = [](int error) {
-        errno = error;
-        return -1;
+    using Handler = int (FakeUvcCamera::*)(Node&, int, unsigned long, void*);
+    static const std::map<unsigned long, Handler> handlers = {
+        {VIDIOC_QUERYCAP, &FakeUvcCamera::queryCapabilities},
+        {VIDIOC_ENUM_FMT, &FakeUvcCamera::enumerateFormats},
+        {VIDIOC_ENUM_FRAMESIZES, &FakeUvcCamera::enumerateSizes},
+        {VIDIOC_ENUM_FRAMEINTERVALS, &FakeUvcCamera::enumerateIntervals},
+        {VIDIOC_S_FMT, &FakeUvcCamera::setFormat},
+        {VIDIOC_S_PARM, &FakeUvcCamera::setParameters},
+        {VIDIOC_REQBUFS, &FakeUvcCamera::requestBuffers},
+        {VIDIOC_QUERYBUF, &FakeUvcCamera::queryBuffer},
+        {VIDIOC_QBUF, &FakeUvcCamera::queueBuffer},
+        {VIDIOC_DQBUF, &FakeUvcCamera::dequeueBuffer},
+        {VIDIOC_QUERY_EXT_CTRL, &FakeUvcCamera::queryControl},
+        {VIDIOC_QUERYMENU, &FakeUvcCamera::queryMenu},
+        {UVCIOC_CTRL_QUERY, &FakeUvcCamera::unitControl},
+        {VIDIOC_G_EXT_CTRLS, &FakeUvcCamera::extendedControls},
+        {VIDIOC_S_EXT_CTRLS, &FakeUvcCamera::extendedControls},
+        {VIDIOC_STREAMON, &FakeUvcCamera::stream},
+        {VIDIOC_STREAMOFF, &FakeUvcCamera::stream},
     };
-    switch (request) {
-    case VIDIOC_QUERYCAP: {
-        auto* caps = static_cast<v4l2_capability*>(argument);
-        *caps = {};
-        std::strcpy(reinterpret_cast<char*>(caps->driver), "uvcvideo");
-        caps->capabilities = node.capabilities | V4L2_CAP_DEVICE_CAPS;
-        caps->device_caps = node.capabilities;
-        return 0;
-    }
-    case VIDIOC_ENUM_FMT: {
-        auto* description = static_cast<v4l2_fmtdesc*>(argument);
-        std::vector<uint32_t> codes;
-        for (const auto& f : node.formats)
-            if (std::find(codes.begin(), codes.end(), f.pixelFormat) == codes.end()) codes.push_back(f.pixelFormat);
-        if (description->index >= codes.size()) return fail(EINVAL);
-        description->pixelformat = codes[description->index];
-        return 0;
-    }
-    case VIDIOC_ENUM_FRAMESIZES: {
-        auto* size = static_cast<v4l2_frmsizeenum*>(argument);
-        uint32_t index = 0;
-        for (const auto& f : node.formats)
-            if (f.pixelFormat == size->pixel_format && index++ == size->index) {
-                size->type = V4L2_FRMSIZE_TYPE_DISCRETE;
-                size->discrete = {f.width, f.height};
-                return 0;
-            }
-        return fail(EINVAL);
-    }
-    case VIDIOC_ENUM_FRAMEINTERVALS: {
-        auto* interval = static_cast<v4l2_frmivalenum*>(argument);
-        for (const auto& f : node.formats)
-            if (f.pixelFormat == interval->pixel_format && f.width == interval->width && f.height == interval->height) {
-                if (interval->index >= f.intervals.size()) return fail(EINVAL);
-                interval->type = V4L2_FRMIVAL_TYPE_DISCRETE;
-                interval->discrete = f.intervals[interval->index];
-                return 0;
-            }
-        return fail(EINVAL);
-    }
-    case VIDIOC_S_FMT: {
-        auto* format = static_cast<v4l2_format*>(argument);
-        const auto& pix = format->fmt.pix;
-        const bool offered = std::any_of(node.formats.begin(), node.formats.end(), [&](const Format& f) {
-            return f.pixelFormat == pix.pixelformat && f.width == pix.width && f.height == pix.height;
-        });
-        if (!offered) return fail(EINVAL);
-        node.format = pix;
-        const bool packed = pix.pixelformat == V4L2_PIX_FMT_YUYV || pix.pixelformat == V4L2_PIX_FMT_UYVY;
-        node.format.bytesperline = packed ? pix.width * 2 : 0;
-        node.format.sizeimage = pix.width * pix.height * 2;
-        format->fmt.pix = node.format;
-        return 0;
-    }
-    case VIDIOC_S_PARM: {
-        auto* parameters = static_cast<v4l2_streamparm*>(argument);
-        node.interval = parameters->parm.capture.timeperframe;
-        return 0;
-    }
-    case VIDIOC_REQBUFS: {
-        auto* request = static_cast<v4l2_requestbuffers*>(argument);
-        if (node.streaming) return fail(EBUSY);
-        node.buffers.clear();
+    const auto handler = handlers.find(request);
+    return handler == handlers.end() ? fail(ENOTTY) : (this->*handler->second)(node, fd, request, argument);
+}
+
+int FakeUvcCamera::stream(Node& node, int, unsigned long request, void*)
+{
+    node.streaming = request == VIDIOC_STREAMON;
+    if (node.streaming) {
+        mChanged.notify_all();
+    } else {
         node.queued.clear();
         node.filled.clear();
-        for (uint32_t i = 0; i < request->count; ++i) {
-            Buffer buffer;
-            buffer.memory.assign(node.format.sizeimage + 4096, 0);
-            buffer.state.index = i;
-            buffer.state.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-            buffer.state.memory = V4L2_MEMORY_MMAP;
-            buffer.state.length = static_cast<uint32_t>(buffer.memory.size());
-            buffer.state.m.offset = static_cast<uint32_t>(i * kBufferOffsetStep);
-            node.buffers.push_back(std::move(buffer));
-        }
-        return 0;
     }
-    case VIDIOC_QUERYBUF: {
-        auto* buffer = static_cast<v4l2_buffer*>(argument);
-        if (buffer->index >= node.buffers.size()) return fail(EINVAL);
-        *buffer = node.buffers[buffer->index].state;
-        return 0;
-    }
-    case VIDIOC_QBUF: {
-        auto* buffer = static_cast<v4l2_buffer*>(argument);
-        if (buffer->index >= node.buffers.size()) return fail(EINVAL);
-        node.queued.push_back(buffer->index);
-        mChanged.notify_all();
-        return 0;
-    }
-    case VIDIOC_DQBUF: {
-        auto* buffer = static_cast<v4l2_buffer*>(argument);
-        if (node.filled.empty()) return fail(EAGAIN);
-        uint64_t one;
-        (void)::read(fd, &one, sizeof one);
-        *buffer = node.buffers[node.filled.front()].state;
-        node.filled.pop_front();
-        return 0;
-    }
-    case VIDIOC_STREAMON:
-        node.streaming = true;
-        mChanged.notify_all();
-        return 0;
-    case VIDIOC_STREAMOFF:
-        node.streaming = false;
-        node.queued.clear();
-        node.filled.clear();
-        return 0;
-    case VIDIOC_QUERY_EXT_CTRL: {
-        auto* query = static_cast<v4l2_query_ext_ctrl*>(argument);
-        auto it = node.controls.find(query->id);
-        if (it == node.controls.end()) return fail(EINVAL);
-        query->type = it->second.type;
-        query->minimum = it->second.minimum;
-        query->maximum = it->second.maximum;
-        query->step = static_cast<uint64_t>(it->second.step);
-        query->default_value = it->second.defaultValue;
-        return 0;
-    }
-    case VIDIOC_QUERYMENU: {
-        auto* item = static_cast<v4l2_querymenu*>(argument);
-        auto it = node.controls.find(item->id);
-        if (it == node.controls.end()) return fail(EINVAL);
-        const auto& indices = it->second.menuIndices;
-        if (std::find(indices.begin(), indices.end(), item->index) == indices.end()) return fail(EINVAL);
-        std::snprintf(reinterpret_cast<char*>(item->name), sizeof item->name, "Item %u", item->index);
-        return 0;
-    }
-    case VIDIOC_G_EXT_CTRLS:
-    case VIDIOC_S_EXT_CTRLS: {
-        auto* list = static_cast<v4l2_ext_controls*>(argument);
-        for (uint32_t i = 0; i < list->count; ++i)
-            if (!node.controls.count(list->controls[i].id)) return fail(EINVAL);
-        for (uint32_t i = 0; i < list->count; ++i) {
-            auto& control = node.controls[list->controls[i].id];
-            if (request == VIDIOC_G_EXT_CTRLS) {
-                list->controls[i].value = control.current;
-            } else {
-                if (list->controls[i].value < control.minimum || list->controls[i].value > control.maximum)
-                    return fail(ERANGE);
-                control.current = list->controls[i].value;
-            }
-        }
-        if (request == VIDIOC_S_EXT_CTRLS) node.extendedSets.push_back(list->count);
-        return 0;
-    }
-    case UVCIOC_CTRL_QUERY: {
-        auto* query = static_cast<uvc_xu_control_query*>(argument);
-        auto it = node.units.find({query->unit, query->selector});
-        if (it == node.units.end()) return fail(ENOENT);
-        UnitControl& control = it->second;
-        const std::vector<uint8_t>* source = nullptr;
-        switch (query->query) {
-        case UVC_GET_LEN:
-            if (query->size != 2) return fail(EINVAL);
-            query->data[0] = static_cast<uint8_t>(control.current.size());
-            query->data[1] = static_cast<uint8_t>(control.current.size() >> 8);
+    return 0;
+}
+
+int FakeUvcCamera::queryCapabilities(Node& node, int, unsigned long, void* argument)
+{
+    auto* caps = static_cast<v4l2_capability*>(argument);
+    *caps = {};
+    std::strcpy(reinterpret_cast<char*>(caps->driver), "uvcvideo");
+    caps->capabilities = node.capabilities | V4L2_CAP_DEVICE_CAPS;
+    caps->device_caps = node.capabilities;
+    return 0;
+}
+
+int FakeUvcCamera::enumerateFormats(Node& node, int, unsigned long, void* argument)
+{
+    auto* description = static_cast<v4l2_fmtdesc*>(argument);
+    std::vector<uint32_t> codes;
+    for (const auto& f : node.formats)
+        if (std::find(codes.begin(), codes.end(), f.pixelFormat) == codes.end()) codes.push_back(f.pixelFormat);
+    if (description->index >= codes.size()) return fail(EINVAL);
+    description->pixelformat = codes[description->index];
+    return 0;
+}
+
+int FakeUvcCamera::enumerateSizes(Node& node, int, unsigned long, void* argument)
+{
+    auto* size = static_cast<v4l2_frmsizeenum*>(argument);
+    uint32_t index = 0;
+    for (const auto& f : node.formats)
+        if (f.pixelFormat == size->pixel_format && index++ == size->index) {
+            size->type = V4L2_FRMSIZE_TYPE_DISCRETE;
+            size->discrete = {f.width, f.height};
             return 0;
-        case UVC_GET_CUR: source = &control.current; break;
-        case UVC_GET_MIN: source = &control.minimum; break;
-        case UVC_GET_MAX: source = &control.maximum; break;
-        case UVC_GET_DEF: source = &control.defaultValue; break;
-        case UVC_SET_CUR:
-            if (query->size != control.current.size()) return fail(EINVAL);
-            std::memcpy(control.current.data(), query->data, query->size);
-            return 0;
-        default:
-            return fail(EINVAL);
         }
-        if (source->empty()) return fail(EIO); // a request this control does not answer
-        if (query->size != source->size()) return fail(EINVAL);
-        std::memcpy(query->data, source->data(), source->size());
-        return 0;
+    return fail(EINVAL);
+}
+
+int FakeUvcCamera::enumerateIntervals(Node& node, int, unsigned long, void* argument)
+{
+    auto* interval = static_cast<v4l2_frmivalenum*>(argument);
+    for (const auto& f : node.formats)
+        if (f.pixelFormat == interval->pixel_format && f.width == interval->width && f.height == interval->height) {
+            if (interval->index >= f.intervals.size()) return fail(EINVAL);
+            interval->type = V4L2_FRMIVAL_TYPE_DISCRETE;
+            interval->discrete = f.intervals[interval->index];
+            return 0;
+        }
+    return fail(EINVAL);
+}
+
+int FakeUvcCamera::setFormat(Node& node, int, unsigned long, void* argument)
+{
+    auto* format = static_cast<v4l2_format*>(argument);
+    const auto& pix = format->fmt.pix;
+    const bool offered = std::any_of(node.formats.begin(), node.formats.end(), [&](const Format& f) {
+        return f.pixelFormat == pix.pixelformat && f.width == pix.width && f.height == pix.height;
+    });
+    if (!offered) return fail(EINVAL);
+    node.format = pix;
+    const bool packed = pix.pixelformat == V4L2_PIX_FMT_YUYV || pix.pixelformat == V4L2_PIX_FMT_UYVY;
+    node.format.bytesperline = packed ? pix.width * 2 : 0;
+    node.format.sizeimage = pix.width * pix.height * 2;
+    format->fmt.pix = node.format;
+    return 0;
+}
+
+int FakeUvcCamera::setParameters(Node& node, int, unsigned long, void* argument)
+{
+    auto* parameters = static_cast<v4l2_streamparm*>(argument);
+    node.interval = parameters->parm.capture.timeperframe;
+    return 0;
+}
+
+int FakeUvcCamera::requestBuffers(Node& node, int, unsigned long, void* argument)
+{
+    auto* request = static_cast<v4l2_requestbuffers*>(argument);
+    if (node.streaming) return fail(EBUSY);
+    node.buffers.clear();
+    node.queued.clear();
+    node.filled.clear();
+    for (uint32_t i = 0; i < request->count; ++i) {
+        Buffer buffer;
+        buffer.memory.assign(node.format.sizeimage + 4096, 0);
+        buffer.state.index = i;
+        buffer.state.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        buffer.state.memory = V4L2_MEMORY_MMAP;
+        buffer.state.length = static_cast<uint32_t>(buffer.memory.size());
+        buffer.state.m.offset = static_cast<uint32_t>(i * kBufferOffsetStep);
+        node.buffers.push_back(std::move(buffer));
     }
+    return 0;
+}
+
+int FakeUvcCamera::queryBuffer(Node& node, int, unsigned long, void* argument)
+{
+    auto* buffer = static_cast<v4l2_buffer*>(argument);
+    if (buffer->index >= node.buffers.size()) return fail(EINVAL);
+    *buffer = node.buffers[buffer->index].state;
+    return 0;
+}
+
+int FakeUvcCamera::queueBuffer(Node& node, int, unsigned long, void* argument)
+{
+    auto* buffer = static_cast<v4l2_buffer*>(argument);
+    if (buffer->index >= node.buffers.size()) return fail(EINVAL);
+    node.queued.push_back(buffer->index);
+    mChanged.notify_all();
+    return 0;
+}
+
+int FakeUvcCamera::dequeueBuffer(Node& node, int fd, unsigned long, void* argument)
+{
+    auto* buffer = static_cast<v4l2_buffer*>(argument);
+    if (node.filled.empty()) return fail(EAGAIN);
+    uint64_t one;
+    (void)::read(fd, &one, sizeof one);
+    *buffer = node.buffers[node.filled.front()].state;
+    node.filled.pop_front();
+    return 0;
+}
+
+int FakeUvcCamera::queryControl(Node& node, int, unsigned long, void* argument)
+{
+    auto* query = static_cast<v4l2_query_ext_ctrl*>(argument);
+    auto it = node.controls.find(query->id);
+    if (it == node.controls.end()) return fail(EINVAL);
+    query->type = it->second.type;
+    query->minimum = it->second.minimum;
+    query->maximum = it->second.maximum;
+    query->step = static_cast<uint64_t>(it->second.step);
+    query->default_value = it->second.defaultValue;
+    return 0;
+}
+
+int FakeUvcCamera::queryMenu(Node& node, int, unsigned long, void* argument)
+{
+    auto* item = static_cast<v4l2_querymenu*>(argument);
+    auto it = node.controls.find(item->id);
+    if (it == node.controls.end()) return fail(EINVAL);
+    const auto& indices = it->second.menuIndices;
+    if (std::find(indices.begin(), indices.end(), item->index) == indices.end()) return fail(EINVAL);
+    std::snprintf(reinterpret_cast<char*>(item->name), sizeof item->name, "Item %u", item->index);
+    return 0;
+}
+
+int FakeUvcCamera::unitControl(Node& node, int, unsigned long, void* argument)
+{
+    auto* query = static_cast<uvc_xu_control_query*>(argument);
+    auto it = node.units.find({query->unit, query->selector});
+    if (it == node.units.end()) return fail(ENOENT);
+    UnitControl& control = it->second;
+    const std::vector<uint8_t>* source = nullptr;
+    switch (query->query) {
+    case UVC_GET_LEN:
+        if (query->size != 2) return fail(EINVAL);
+        query->data[0] = static_cast<uint8_t>(control.current.size());
+        query->data[1] = static_cast<uint8_t>(control.current.size() >> 8);
+        return 0;
+    case UVC_GET_CUR: source = &control.current; break;
+    case UVC_GET_MIN: source = &control.minimum; break;
+    case UVC_GET_MAX: source = &control.maximum; break;
+    case UVC_GET_DEF: source = &control.defaultValue; break;
+    case UVC_SET_CUR:
+        if (query->size != control.current.size()) return fail(EINVAL);
+        std::memcpy(control.current.data(), query->data, query->size);
+        return 0;
     default:
-        return fail(ENOTTY);
+        return fail(EINVAL);
     }
+    if (source->empty()) return fail(EIO); // a request this control does not answer
+    if (query->size != source->size()) return fail(EINVAL);
+    std::memcpy(query->data, source->data(), source->size());
+    return 0;
+}
+
+int FakeUvcCamera::extendedControls(Node& node, int, unsigned long request, void* argument)
+{
+    auto* list = static_cast<v4l2_ext_controls*>(argument);
+    for (uint32_t i = 0; i < list->count; ++i)
+        if (!node.controls.count(list->controls[i].id)) return fail(EINVAL);
+    for (uint32_t i = 0; i < list->count; ++i) {
+        auto& control = node.controls[list->controls[i].id];
+        if (request == VIDIOC_G_EXT_CTRLS) {
+            list->controls[i].value = control.current;
+        } else {
+            if (list->controls[i].value < control.minimum || list->controls[i].value > control.maximum)
+                return fail(ERANGE);
+            control.current = list->controls[i].value;
+        }
+    }
+    if (request == VIDIOC_S_EXT_CTRLS) node.extendedSets.push_back(list->count);
+    return 0;
 }
 
 bool FakeUvcCamera::pushFrame(const std::string& path, const std::vector<uint8_t>& bytes, int64_t timestamp, bool error)

@@ -119,6 +119,21 @@ private:
     static int onMunmap(void* self, void* address, size_t length);
     static int onPoll(void* self, struct pollfd* fds, nfds_t count, int timeout);
     int ioctl(Node& node, int fd, unsigned long request, void* argument);
+    int queryCapabilities(Node& node, int fd, unsigned long request, void* argument);
+    int enumerateFormats(Node& node, int fd, unsigned long request, void* argument);
+    int enumerateSizes(Node& node, int fd, unsigned long request, void* argument);
+    int enumerateIntervals(Node& node, int fd, unsigned long request, void* argument);
+    int setFormat(Node& node, int fd, unsigned long request, void* argument);
+    int setParameters(Node& node, int fd, unsigned long request, void* argument);
+    int requestBuffers(Node& node, int fd, unsigned long request, void* argument);
+    int queryBuffer(Node& node, int fd, unsigned long request, void* argument);
+    int queueBuffer(Node& node, int fd, unsigned long request, void* argument);
+    int dequeueBuffer(Node& node, int fd, unsigned long request, void* argument);
+    int queryControl(Node& node, int fd, unsigned long request, void* argument);
+    int queryMenu(Node& node, int fd, unsigned long request, void* argument);
+    int unitControl(Node& node, int fd, unsigned long request, void* argument);
+    int extendedControls(Node& node, int fd, unsigned long request, void* argument);
+    int stream(Node& node, int fd, unsigned long request, void* argument);
 
     bool push(Node& node, const std::string& path, const std::vector<uint8_t>* bytes, uint32_t length,
               int64_t timestamp, bool error);
