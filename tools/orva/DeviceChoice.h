@@ -13,12 +13,9 @@
 #include <vector>
 
 namespace orva {
-class FormatDescription;
-class OrvaAVDevice;
 class OrvaAudioDevice;
 class OrvaDeviceInfo;
 class OrvaVideoDevice;
-struct AudioStreamBasicDescription;
 } // namespace orva
 
 namespace cli {

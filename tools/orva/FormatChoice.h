@@ -12,9 +12,7 @@
 
 namespace orva {
 class FormatDescription;
-class OrvaAVDevice;
 class OrvaAudioDevice;
-class OrvaDeviceInfo;
 class OrvaVideoDevice;
 struct AudioStreamBasicDescription;
 } // namespace orva
