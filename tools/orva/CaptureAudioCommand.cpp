@@ -1,6 +1,7 @@
 // orva capture-audio [--mic M] [--format lpcm:48000:2:16|aac:48000:2] [--seconds N] [--out FILE] [-y]
 // PCM is written as a WAV file, AAC as ADTS frames: both play in common players.
 #include "Cli.h"
+#include "CaptureOptions.h"
 #include "Terminal.h"
 #include "DeviceChoice.h"
 #include "FormatChoice.h"
@@ -131,17 +132,14 @@ int runCaptureAudio(Invocation& invocation)
     if (!choice)
         return invocation.fail(kExitUsage, "--format is lpcm:RATE:CHANNELS:16 or aac:RATE:CHANNELS, such as "
                                            "aac:48000:2, not \"%s\"", formatText.c_str());
-    const auto seconds = invocation.seconds("seconds", 5);
-    if (!seconds) return kExitUsage;
-    if (!UnplugWatch::validOption(invocation)) return kExitUsage;
-    const auto outPath = invocation.value("out");
-    std::optional<std::string> destination;
     int status = kExitOk;
-    if (outPath && !(destination = OutputFile::check(invocation, *outPath, status))) return status;
-    if (destination) OutputFile::tellAboutLeftovers(*destination);
+    const auto options = CaptureOptions::read(invocation, status);
+    if (!options) return status;
+    const auto& destination = options->destination;
+    const auto& outPath = options->outPath;
+    const bool piped = options->piped;
     const bool aac = choice->tag == kAudioFormatMPEG4AAC;
-    const bool piped = destination && OutputFile::isStandardOutput(*destination);
-    FILE* const results = piped ? err() : out(); // the sound has standard output
+    FILE* const results = options->results(); // the sound may have standard output
 
     DeviceUse mic(openMicrophone(invocation, invocation.value("mic")));
     if (!mic) return kExitFailure;
@@ -163,17 +161,16 @@ int runCaptureAudio(Invocation& invocation)
     }
     mic->setFormat(chosen);
     auto sink = std::make_shared<BufferSink>(file ? file->stream() : nullptr, aac, choice->rate, choice->channels,
-                                             *seconds);
+                                             options->seconds);
     mic.addDelegate(sink);
     if (const int32_t started = mic->startCapture(); started != 0) {
         return invocation.fail(kExitFailure, "%s", startFailure(*mic, started).c_str());
     }
-    std::fprintf(err(), "Capturing %s from %s for %g s%s%s. Ctrl-C stops.\n", formatText.c_str(),
-                 mic->deviceInfo()->nameText().c_str(), *seconds, destination ? " into " : "",
-                 piped ? "standard output" : destination ? outPath->c_str() : "");
+    std::fprintf(err(), "Capturing %s from %s for %g s%s. Ctrl-C stops.\n", formatText.c_str(),
+                 mic->deviceInfo()->nameText().c_str(), options->seconds, options->into().c_str());
     Progress progress(invocation);
     UnplugWatch unplug(invocation, {mic->deviceInfo()});
-    const bool wasInterrupted = runFor(*seconds + 1, 0.25, [&](double elapsed) {
+    const bool wasInterrupted = runFor(options->seconds + 1, 0.25, [&](double elapsed) {
         progress.show("  %5.1f s  %6lld buffers  %8.3f MB", elapsed, static_cast<long long>(sink->mBuffers.load()),
                       sink->mBytes.load() / 1e6);
     }, [&] { return sink->mDone.load() || unplug.gone(); });
@@ -190,7 +187,7 @@ int runCaptureAudio(Invocation& invocation)
     if (file && !file->commit()) return kExitFailure;
     const double frames = aac ? sink->mBuffers.load() * 1024.0
                               : static_cast<double>(sink->mBytes.load()) / (2.0 * choice->channels);
-    const std::string where = piped ? "standard output" : destination ? *outPath : "";
+    const std::string where = options->where();
     if (invocation.json()) {
         JsonWriter json(results);
         json.beginObject()

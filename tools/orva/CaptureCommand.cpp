@@ -1,5 +1,6 @@
 // orva capture [--camera C] [--format avc1:1280x720] [--seconds N] [--out FILE] [-y]
 #include "Cli.h"
+#include "CaptureOptions.h"
 #include "Terminal.h"
 #include "DeviceChoice.h"
 #include "FormatChoice.h"
@@ -73,17 +74,13 @@ int runCapture(Invocation& invocation)
     const std::string formatText = invocation.value("format").value_or("avc1:1280x720");
     const auto format = videoChoice(invocation, "format", "avc1:1280x720");
     if (!format) return kExitUsage;
-    const auto seconds = invocation.seconds("seconds", 5);
-    if (!seconds) return kExitUsage;
-    if (!UnplugWatch::validOption(invocation)) return kExitUsage;
-    const auto outPath = invocation.value("out");
-    std::optional<std::string> destination;
     int status = kExitOk;
-    if (outPath && !(destination = OutputFile::check(invocation, *outPath, status))) return status;
-    if (destination) OutputFile::tellAboutLeftovers(*destination);
+    const auto options = CaptureOptions::read(invocation, status);
+    if (!options) return status;
+    const auto& destination = options->destination;
+    const auto& outPath = options->outPath;
     const bool movie = destination && endsWith(*destination, ".mov");
-    const bool piped = destination && OutputFile::isStandardOutput(*destination);
-    FILE* const results = piped ? err() : out(); // the frames have standard output
+    FILE* const results = options->results(); // the frames may have standard output
 
     DeviceUse camera(openCamera(invocation, invocation.value("camera")));
     if (!camera) return kExitFailure;
@@ -96,7 +93,7 @@ int runCapture(Invocation& invocation)
         file.emplace(invocation, *destination);
         if (!file->open()) return kExitFailure;
     }
-    auto sink = std::make_shared<FrameSink>(file ? file->stream() : nullptr, *seconds);
+    auto sink = std::make_shared<FrameSink>(file ? file->stream() : nullptr, options->seconds);
     camera.addDelegate(sink); // before the session: it sees every frame the session gets
     std::shared_ptr<OrvaRecordSession> session;
     int32_t started = 0;
@@ -109,13 +106,13 @@ int runCapture(Invocation& invocation)
     }
     if (started != 0) return invocation.fail(kExitFailure, "%s", startFailure(*camera, started).c_str());
     const uint32_t interval = camera->captureFrameInterval();
-    std::fprintf(err(), "Capturing %s at %s fps from %s for %g s%s%s. Ctrl-C stops.\n", formatText.c_str(),
-                 rateText(interval).c_str(), camera->deviceInfo()->nameText().c_str(), *seconds,
-                 destination ? " into " : "", piped ? "standard output" : destination ? outPath->c_str() : "");
+    std::fprintf(err(), "Capturing %s at %s fps from %s for %g s%s. Ctrl-C stops.\n", formatText.c_str(),
+                 rateText(interval).c_str(), camera->deviceInfo()->nameText().c_str(), options->seconds,
+                 options->into().c_str());
     Progress progress(invocation);
     UnplugWatch unplug(invocation, {camera->deviceInfo()});
     // A second more than asked, for a camera slow to start; the frames' own times end it.
-    const bool wasInterrupted = runFor(*seconds + 1, 0.25, [&](double elapsed) {
+    const bool wasInterrupted = runFor(options->seconds + 1, 0.25, [&](double elapsed) {
         progress.show("  %5.1f s  %6lld frames  %5.1f fps  %8.2f MB", elapsed,
                       static_cast<long long>(sink->mFrames.load()), sink->fps(), sink->mBytes.load() / 1e6);
     }, [&] { return sink->mDone.load() || unplug.gone(); });
@@ -130,7 +127,7 @@ int runCapture(Invocation& invocation)
         return invocation.fail(kExitFailure, "the movie could not be put at \"%s\": %s", outPath->c_str(),
                                session->placementError().c_str());
     const char* kept = movie ? "; QuickTime movie in " : format->codec == kCodecAVC1 ? "; H.264 stream in " : "; raw frames in ";
-    const std::string where = piped ? "standard output" : destination ? *outPath : "";
+    const std::string where = options->where();
     if (invocation.json()) {
         const auto [numerator, denominator] = rateFraction(interval);
         JsonWriter json(results);
