@@ -321,13 +321,14 @@ void PipeWireMicrophone::take(const int16_t* frames, uint32_t count, int64_t tim
         const uint64_t room = mHeld.size() / mChannels - mHeldFrames;
         const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(count, room));
         std::memcpy(mHeld.data() + size_t{mHeldFrames} * mChannels, frames, size_t{n} * mChannels * 2);
-        mHeldFloor = mHeldFrames == 0 ? jump : std::min(mHeldFloor, jump);
         mHeldFrames += n;
         mHeldDrift = drift;
         if (int64_t{mHeldFrames} * 1000000 / mRate < kConfirmMicroseconds && n == count) return;
         // The clock stayed off the line: frames that never arrived. The line skips
-        // them, and what was held follows the hole.
-        const uint64_t missing = static_cast<uint64_t>(mHeldFloor) * mRate / 1000000;
+        // as many as the clock now says (a graph catching up after a stall runs ahead
+        // for a while: its latest word, not its first, is where it stands), and what
+        // was held follows the hole.
+        const uint64_t missing = static_cast<uint64_t>(jump) * mRate / 1000000;
         const uint32_t held = mHeldFrames;
         mHeldFrames = 0;
         const uint64_t before = mFrames + mPendingFrames;

@@ -108,7 +108,6 @@ private:
     // Frames held back while a jump of the clock may be a gap or only a late reading.
     std::vector<int16_t> mHeld;
     uint32_t mHeldFrames = 0;
-    int64_t mHeldFloor = 0;               // the smallest jump seen since the suspicion began
     int64_t mHeldDrift = 0;               // the latest held chunk's drift
     std::unique_ptr<AacEncoder> mEncoder;
 };
