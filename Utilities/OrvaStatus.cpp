@@ -13,6 +13,7 @@ const char* OrvaStatusDescription(int32_t status)
     case kOrvaErrorCameraBusy: return "the camera is in use by another program";
     case kOrvaErrorLibraryFailed: return "the capture library failed";
     case kOrvaErrorMovieOpenFailed: return "the movie could not be opened";
+    case kOrvaErrorNoPipeWire: return "PipeWire is not running or refused the camera";
     case kOrvaErrorUnsupportedMediaType: return "unsupported media type";
     case kOrvaErrorCannotCreateFile: return "the movie file cannot be created";
     case kOrvaErrorDiskFull: return "disk full";

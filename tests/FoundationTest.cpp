@@ -47,6 +47,7 @@ TEST(StatusNames, KeepTheirNumbersAndSayWhatTheyMean)
         {kOrvaErrorCameraBusy, 6, "the camera is in use by another program"},
         {kOrvaErrorLibraryFailed, 7, "the capture library failed"},
         {kOrvaErrorMovieOpenFailed, 8, "the movie could not be opened"},
+        {kOrvaErrorNoPipeWire, 9, "PipeWire is not running or refused the camera"},
         {kOrvaErrorUnsupportedMediaType, -197, "unsupported media type"},
         {kOrvaErrorCannotCreateFile, -198, "the movie file cannot be created"},
         {kOrvaErrorDiskFull, -199, "disk full"},

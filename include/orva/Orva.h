@@ -10,6 +10,7 @@
 #include <orva/OrvaAVDevice.h>
 #include <orva/OrvaAVDeviceDelegate.h>
 #include <orva/OrvaAudioDevice.h>
+#include <orva/OrvaCameraShare.h>
 #include <orva/OrvaDeviceInfo.h>
 #include <orva/OrvaDeviceManager.h>
 #include <orva/OrvaLog.h>

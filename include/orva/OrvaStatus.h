@@ -29,6 +29,8 @@ inline constexpr int32_t kOrvaErrorCameraBusy = 6;
 inline constexpr int32_t kOrvaErrorLibraryFailed = 7;
 /// OrvaRecorder: the movie creator could not open the movie.
 inline constexpr int32_t kOrvaErrorMovieOpenFailed = 8;
+/// OrvaCameraShare: PipeWire is not running, or it refused the camera's video node.
+inline constexpr int32_t kOrvaErrorNoPipeWire = 9;
 /// Movie creator: a sample of a media type the movie has no track for.
 inline constexpr int32_t kOrvaErrorUnsupportedMediaType = -197;
 /// Movie creator: the movie file cannot be created (folder missing or not writable).

@@ -2,6 +2,7 @@
 // child process, the system devices, no --simulate): it lists the microphone, meters
 // the tone it plays, sets its volume and mute, captures it to WAV and records it into
 // a movie; with no microphone it says so and uses the built-in virtual one.
+#include "VideoConsumer.h"
 #include "VirtualMicrophone.h"
 
 #include "../MovieReader.h"
@@ -175,6 +176,45 @@ TEST_F(OrvaOnPipeWire, WithoutAMicrophoneItSaysSoAndUsesTheVirtualOne)
 
     ASSERT_EQ(orva.run({"doctor"}), 0) << orva.trace();
     EXPECT_NE(orva.output().find("PipeWire"), std::string::npos) << orva.trace();
+}
+
+TEST_F(OrvaOnPipeWire, SharesTheCameraAloneAndWhileRecording)
+{
+    // orva share: a viewer gets frames, its coming and going is said, Ctrl-C ends it.
+    auto sharing = orva.start({"--simulate", "share", "--format", "2vuy:640x480", "--json"});
+    std::smatch node;
+    ASSERT_TRUE(orvatest::waitUntil([&] {
+        const std::string said = orva.errors();
+        return std::regex_search(said, node, std::regex("PipeWire node [0-9]+ \"([a-z0-9-]+)\""));
+    })) << orva.trace();
+    const std::string nodeName = node[1].str();
+    {
+        orvatest::VideoConsumer viewer(nodeName);
+        ASSERT_TRUE(orvatest::waitUntil([&] { return viewer.frames() >= 15; })) << orva.trace();
+        EXPECT_EQ(viewer.frame(5).size(), 640u * 480 * 2);
+        EXPECT_TRUE(orvatest::waitUntil([&] { return orva.errors().find("a consumer connected (1 watching)") != std::string::npos; }))
+            << orva.trace();
+    }
+    EXPECT_TRUE(orvatest::waitUntil([&] { return orva.errors().find("a consumer left (0 watching)") != std::string::npos; }))
+        << orva.trace();
+    sharing->signal(SIGINT);
+    EXPECT_EQ(sharing->wait(), 130) << orva.trace();
+    EXPECT_GT(numbersOf(orva.output(), "frames_shared").at(0), 10) << orva.trace();
+
+    // orva record --share: the movie is whole, and a viewer watched it being made.
+    auto recording = orva.start({"--simulate", "record", "--share", "--seconds", "4", "--audio", "none", "--json",
+                                 orva.path("shared.mov")});
+    ASSERT_TRUE(orvatest::waitUntil([&] { return orva.errors().find("while recording") != std::string::npos; }))
+        << orva.trace();
+    {
+        orvatest::VideoConsumer viewer(nodeName);
+        EXPECT_TRUE(orvatest::waitUntil([&] { return viewer.frames() >= 15; })) << orva.trace();
+    }
+    EXPECT_EQ(recording->wait(), 0) << orva.trace();
+    EXPECT_GT(numbersOf(orva.output(), "frames_shared").at(0), 10) << orva.trace();
+    const auto movie = orvatest::readMovie(orva.path("shared.mov"));
+    ASSERT_TRUE(movie.video()) << orva.trace();
+    EXPECT_NEAR(movie.video()->pts.size(), 120.0, 6.0) << "four seconds at 30 fps";
 }
 
 } // namespace

@@ -23,5 +23,6 @@ int runRepair(Invocation&);
 int runProbe(Invocation&);
 int runOverlay(Invocation&);
 int runDoctor(Invocation&);
+int runShare(Invocation&);
 
 } // namespace cli

@@ -9,9 +9,11 @@
 #include "Commands.h"
 #include "JsonWriter.h"
 #include "OutputFile.h"
+#include "ShareReport.h"
 #include "UnplugWatch.h"
 
 #include <orva/NotificationCenter.h>
+#include <orva/OrvaCameraShare.h>
 #include <orva/OrvaAudioDevice.h>
 #include <orva/OrvaRecordSession.h>
 #include <orva/OrvaStatus.h>
@@ -147,7 +149,7 @@ int startFailed(Invocation& invocation, OrvaRecordSession& session, int32_t star
 // Answers whether it was interrupted.
 bool runRecording(Invocation& invocation, const RecordRequest& request, OrvaRecordSession& session,
                   const Counter& frames, const Counter& buffers, const OrvaAudioDevice* mic,
-                  const std::atomic<int32_t>& failure, const UnplugWatch& unplug)
+                  const std::atomic<int32_t>& failure, const UnplugWatch& unplug, ShareReport* share)
 {
     const auto working = session.workingPath();
     Progress progress(invocation);
@@ -160,6 +162,7 @@ bool runRecording(Invocation& invocation, const RecordRequest& request, OrvaReco
                       static_cast<long long>(frames.count.load()), static_cast<long long>(buffers.count.load()),
                       sizeError ? 0.0 : static_cast<double>(bytes) / 1e6,
                       static_cast<unsigned long long>(stats.videoDropped + stats.audioDropped));
+        if (share) share->tick();
         const double quiet = session.secondsWithoutSound();
         if (mic && quiet >= 1.0 && !silent) {
             progress.finish();
@@ -182,7 +185,8 @@ bool runRecording(Invocation& invocation, const RecordRequest& request, OrvaReco
 // The finished recording as the command reports it: where the movie is, what it
 // holds and what was lost, or why it is not where it was asked to be.
 int report(Invocation& invocation, const RecordRequest& request, OrvaRecordSession& session, const Counter& frames,
-           const Counter& buffers, bool interrupted, const std::optional<std::string>& gone)
+           const Counter& buffers, bool interrupted, const std::optional<std::string>& gone,
+           const OrvaCameraShare* share)
 {
     const auto stats = session.movieStats();
     if (stats.nothingRecorded && session.recordingStatus() == kOrvaErrorDiskFull)
@@ -221,11 +225,24 @@ int report(Invocation& invocation, const RecordRequest& request, OrvaRecordSessi
             .field("audio_buffers_captured", buffers.count.load())
             .field("dropped", stats.videoDropped + stats.audioDropped)
             .field("interrupted", interrupted)
-            .field("unplugged", gone.has_value())
-            .endObject();
+            .field("unplugged", gone.has_value());
+        json.key("shared");
+        if (share)
+            json.beginObject()
+                .field("frames_shared", static_cast<int64_t>(share->framesShared()))
+                .field("frames_dropped", static_cast<int64_t>(share->framesDropped()))
+                .endObject();
+        else
+            json.null();
+        json.endObject();
     } else {
         std::fprintf(cli::out(), "%s: %s", request.out.c_str(), MovieProbe::describe(*summary).c_str());
         describeLosses(stats);
+        if (share)
+            std::fprintf(cli::out(), "  shared %llu frames with other applications; %llu dropped for consumers that "
+                                     "did not keep up\n",
+                         static_cast<unsigned long long>(share->framesShared()),
+                         static_cast<unsigned long long>(share->framesDropped()));
     }
     if (summary->tracks.empty()) return kExitFailure;
     if (gone)
@@ -277,11 +294,28 @@ int runRecord(Invocation& invocation)
                  request->videoText.c_str(), mic ? " + " : "", mic ? request->audioText.c_str() : "",
                  camera->deviceInfo()->nameText().c_str(), mic ? " and " : "",
                  mic ? mic->deviceInfo()->nameText().c_str() : "", request->out.c_str(), request->seconds);
+    // Shared while recording, when asked and PipeWire is there; the recording does
+    // not depend on it.
+    std::shared_ptr<OrvaCameraShare> share;
+    std::optional<ShareReport> shareReport;
+    if (invocation.flag("share")) {
+        share = OrvaCameraShare::create(camera.get());
+        if (share->startSharing() == kOrvaOK) {
+            std::fprintf(err(), "Sharing it as PipeWire node %u \"%s\" while recording.\n", share->nodeID(),
+                         share->nodeName().c_str());
+            shareReport.emplace(invocation, *share);
+        } else {
+            std::fprintf(err(), "orva record: not sharing the camera (%s); recording without sharing\n",
+                         share->failure().c_str());
+            share.reset();
+        }
+    }
     std::vector<std::shared_ptr<OrvaDeviceInfo>> used{camera->deviceInfo()};
     if (mic) used.push_back(mic->deviceInfo());
     UnplugWatch unplug(invocation, used);
-    const bool interrupted =
-        runRecording(invocation, *request, *session, *frames, *buffers, mic.get().get(), failure, unplug);
+    const bool interrupted = runRecording(invocation, *request, *session, *frames, *buffers, mic.get().get(), failure,
+                                          unplug, shareReport ? &*shareReport : nullptr);
+    if (share) share->stopSharing();
     const auto gone = unplug.gone();
     if (gone) std::fprintf(err(), "%s was unplugged.\n", gone->c_str());
     std::fprintf(err(), "Finishing the movie...\n");
@@ -289,7 +323,7 @@ int runRecord(Invocation& invocation)
     if (mic) mic.removeDelegates();
     (void)session->stopSession();
     NotificationCenter::defaultCenter().removeObserver(observer);
-    return report(invocation, *request, *session, *frames, *buffers, interrupted, gone);
+    return report(invocation, *request, *session, *frames, *buffers, interrupted, gone, share.get());
 }
 
 int runProbe(Invocation& invocation)

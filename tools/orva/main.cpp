@@ -97,9 +97,19 @@ const std::vector<Command>& commands()
           kFps,
           {"audio", 0, "FORMAT", "lpcm:RATE:CHANNELS:16, aac:RATE:CHANNELS or none (default lpcm:48000:2:16)"},
           {"seconds", 0, "SECONDS", "how long (default 10)"},
+          {"share", 0, nullptr, "also offer the camera to other applications over PipeWire while recording"},
           kOverwrite, kSimulateUnplug},
          {"record --seconds 5 clip.mov", "record --video 2vuy:640x480 --audio aac:48000:2 --seconds 3 raw.mov"},
          1, 1, 3, true, true, runRecord},
+        {"share", "[CAMERA]",
+         "Offer the camera to other applications as a PipeWire camera (browsers, OBS, GStreamer's pipewiresrc) "
+         "until interrupted, saying as they connect and leave; the camera runs while one of them watches. 2vuy is "
+         "handed on as it comes (UYVY), H.264 decoded (I420).",
+         {{"format", 0, "FORMAT", "CODEC:WIDTHxHEIGHT[@FPS] as orva formats lists it (default 2vuy:1280x720)"},
+          kFps,
+          {"seconds", 0, "SECONDS", "how long (default: until interrupted)"}},
+         {"share", "share --format avc1:1280x720 --seconds 60"},
+         0, 1, 1, true, false, runShare},
         {"repair", "WORKING [OUT.mov]",
          "Make a playable movie of a recording cut short by a crash, a kill, a full disk or a power loss (orva "
          "record names such files). Without OUT.mov a working file .NAME.recording is finished where it is and "
