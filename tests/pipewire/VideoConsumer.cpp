@@ -6,6 +6,7 @@
 #include <spa/pod/builder.h>
 
 #include <cstring>
+#include <ctime>
 
 namespace orvatest {
 
@@ -89,9 +90,12 @@ void VideoConsumer::onProcess(void* data)
             const auto* bytes = static_cast<const uint8_t*>(d.data) + d.chunk->offset;
             const auto* header =
                 static_cast<const spa_meta_header*>(spa_buffer_find_meta_data(spa, SPA_META_Header, sizeof(spa_meta_header)));
+            timespec now{};
+            clock_gettime(CLOCK_MONOTONIC, &now);
             std::lock_guard lock(self->mMutex);
             self->mFrames.emplace_back(bytes, bytes + d.chunk->size);
             self->mPts.push_back(header ? header->pts : -1);
+            self->mArrivals.push_back(int64_t{now.tv_sec} * 1000000000 + now.tv_nsec);
         }
         pw_stream_queue_buffer(self->mStream, buffer);
     }
@@ -113,6 +117,12 @@ int64_t VideoConsumer::pts(size_t index)
 {
     std::lock_guard lock(mMutex);
     return index < mPts.size() ? mPts[index] : -1;
+}
+
+int64_t VideoConsumer::arrival(size_t index)
+{
+    std::lock_guard lock(mMutex);
+    return index < mArrivals.size() ? mArrivals[index] : -1;
 }
 
 uint32_t VideoConsumer::format()

@@ -30,6 +30,7 @@ public:
     size_t frames();
     std::vector<uint8_t> frame(size_t index);
     int64_t pts(size_t index); // nanoseconds, from the buffer's header
+    int64_t arrival(size_t index); // monotonic nanoseconds when the consumer got it
     // The agreed format: SPA_VIDEO_FORMAT_*, and the size.
     uint32_t format();
     uint32_t width();
@@ -45,7 +46,7 @@ private:
     bool mStalled = false;
     std::mutex mMutex;
     std::vector<std::vector<uint8_t>> mFrames;
-    std::vector<int64_t> mPts;
+    std::vector<int64_t> mPts, mArrivals;
     uint32_t mFormat = 0, mWidth = 0, mHeight = 0;
 };
 
