@@ -48,14 +48,17 @@ public:
     [[nodiscard]] int32_t startSharing();
     /// Removes the node; a camera the share started is stopped.
     void stopSharing();
+    /// Whether the node is there (false after stopSharing, or once PipeWire went).
     bool isSharing() const;
-    /// The node's id in the PipeWire graph (0 when not sharing) and its node.name.
+    /// The node's id in the PipeWire graph; 0 when not sharing.
     uint32_t nodeID() const;
+    /// The node's node.name, what a consumer targets; empty when not sharing.
     std::string nodeName() const;
     /// Applications connected now.
     uint32_t consumerCount() const;
-    /// Frames handed on, and frames no consumer had room for, since the share was made.
+    /// Frames handed on since the share was made.
     uint64_t framesShared() const;
+    /// Frames no consumer had room for since the share was made.
     uint64_t framesDropped() const;
     /// Why sharing failed or ended; empty while it runs.
     std::string failure() const;

@@ -253,15 +253,18 @@ void PipeWireMicrophone::process()
         // through); its first frame was captured its own length before, and the
         // graph's delay before that.
         pw_time time{};
-        int64_t now = 0, delay = 0;
+        int64_t now = 0, delay = 0, waiting = 0;
         if (pw_stream_get_time_n(mStream, &time, sizeof time) == 0 && time.now > 0) {
             now = time.now / 1000;
             if (time.rate.denom > 0 && time.delay > 0)
                 delay = std::min<int64_t>(time.delay * 1000000 * time.rate.num / time.rate.denom, 1000000);
+            // Buffers the server filled after this one and that wait for this thread:
+            // the clock read is theirs, this buffer is that many cycles older.
+            waiting = std::min<int64_t>(time.avail_buffers, 64);
         } else {
             now = monotonicMicroseconds();
         }
-        const int64_t first = now - int64_t{count} * 1000000 / mRate;
+        const int64_t first = now - (waiting + 1) * int64_t{count} * 1000000 / mRate;
         if (count > 0)
             (void)mRing->write(static_cast<const uint8_t*>(d.data) + offset, count, first, static_cast<int32_t>(delay));
     }
