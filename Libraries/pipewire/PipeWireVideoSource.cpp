@@ -24,6 +24,37 @@ uint32_t strideOf(const PipeWireVideoSource::Options& options)
 
 } // namespace
 
+uint32_t PipeWireVideoSource::findNode(const std::shared_ptr<PipeWireConnection>& connection, const std::string& nodeName)
+{
+    if (!connection || !connection->connected()) return 0;
+    struct Search {
+        std::string name;
+        uint32_t found = 0;
+    } search{nodeName, 0};
+    static const pw_registry_events events = [] {
+        pw_registry_events e{};
+        e.version = PW_VERSION_REGISTRY_EVENTS;
+        e.global = [](void* data, uint32_t id, uint32_t, const char* type, uint32_t, const spa_dict* props) {
+            auto* search = static_cast<Search*>(data);
+            if (std::strcmp(type, PW_TYPE_INTERFACE_Node) != 0 || !props) return;
+            const char* name = spa_dict_lookup(props, PW_KEY_NODE_NAME);
+            const char* mediaClass = spa_dict_lookup(props, PW_KEY_MEDIA_CLASS);
+            if (name && mediaClass && search->name == name && std::strcmp(mediaClass, "Video/Source") == 0)
+                search->found = id;
+        };
+        return e;
+    }();
+    PipeWireConnection::Lock lock(*connection);
+    pw_registry* registry = pw_core_get_registry(connection->core(), PW_VERSION_REGISTRY, 0);
+    if (!registry) return 0;
+    spa_hook listener{};
+    pw_registry_add_listener(registry, &listener, &events, &search);
+    (void)connection->sync(); // every global has been announced
+    spa_hook_remove(&listener);
+    pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
+    return search.found;
+}
+
 PipeWireVideoSource::PipeWireVideoSource(std::shared_ptr<PipeWireConnection> connection)
     : mConnection(std::move(connection))
 {
@@ -167,22 +198,23 @@ void PipeWireVideoSource::onGlobal(void* data, uint32_t id, uint32_t, const char
     const char* input = spa_dict_lookup(props, PW_KEY_LINK_INPUT_NODE);
     if (!output || !input || std::strtoul(output, nullptr, 10) != self->mNodeID.load()) return;
     self->mLinks[id] = static_cast<uint32_t>(std::strtoul(input, nullptr, 10));
-    std::set<uint32_t> nodes;
-    for (const auto& [link, node] : self->mLinks) nodes.insert(node);
-    if (nodes.size() == self->mConsumers.load()) return;
-    self->mConsumers = static_cast<uint32_t>(nodes.size());
-    self->tell(Event::ConsumersChanged);
+    self->recount();
 }
 
 void PipeWireVideoSource::onGlobalRemove(void* data, uint32_t id)
 {
     auto* self = static_cast<PipeWireVideoSource*>(data);
-    if (self->mLinks.erase(id) == 0) return;
+    if (self->mLinks.erase(id) > 0) self->recount();
+}
+
+// The consumers are the nodes the links lead to (a consumer may have a link per port).
+void PipeWireVideoSource::recount()
+{
     std::set<uint32_t> nodes;
-    for (const auto& [link, node] : self->mLinks) nodes.insert(node);
-    if (nodes.size() == self->mConsumers.load()) return;
-    self->mConsumers = static_cast<uint32_t>(nodes.size());
-    self->tell(Event::ConsumersChanged);
+    for (const auto& [link, node] : mLinks) nodes.insert(node);
+    if (nodes.size() == mConsumers.load()) return;
+    mConsumers = static_cast<uint32_t>(nodes.size());
+    tell(Event::ConsumersChanged);
 }
 
 bool PipeWireVideoSource::push(int64_t timestamp, const Fill& fill)

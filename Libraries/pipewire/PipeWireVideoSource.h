@@ -44,6 +44,10 @@ public:
     // one after the other for I420); answers the bytes written, 0 to skip the frame.
     using Fill = std::function<uint32_t(uint8_t* data, uint32_t size, uint32_t stride)>;
 
+    // The id of the Video/Source node called `nodeName` in the daemon's graph (made by
+    // any process), 0 when there is none. Waits for the daemon, two seconds at most.
+    static uint32_t findNode(const std::shared_ptr<PipeWireConnection>& connection, const std::string& nodeName);
+
     // Null, with the reason in `error`, when the node cannot be made.
     static std::unique_ptr<PipeWireVideoSource> create(std::shared_ptr<PipeWireConnection> connection,
                                                        const Options& options, Listener listener, std::string* error);
@@ -72,6 +76,7 @@ private:
                          const spa_dict* props);
     static void onGlobalRemove(void* data, uint32_t id);
     void tell(Event event);
+    void recount(); // loop thread
 
     std::shared_ptr<PipeWireConnection> mConnection;
     Options mOptions;

@@ -50,13 +50,11 @@ public:
     std::mutex mCameraLock;                  // starting and stopping the camera for them
 };
 
-namespace {
 
-// node.name from the camera's record path: letters, digits and dashes.
-std::string nodeNameFor(const OrvaDeviceInfo& info)
+std::string OrvaCameraShare::nodeNameFor(const OrvaDeviceInfo& camera)
 {
     std::string name = "orva-camera-";
-    const auto path = info.path();
+    const auto path = camera.path();
     for (char c : path ? *path : std::string("camera")) {
         if (name.size() >= 64) break;
         const auto u = static_cast<unsigned char>(c);
@@ -67,7 +65,12 @@ std::string nodeNameFor(const OrvaDeviceInfo& info)
     return name;
 }
 
-} // namespace
+uint32_t OrvaCameraShare::sharedNodeOf(const OrvaDeviceInfo& camera)
+{
+    std::string error;
+    const auto connection = PipeWireConnection::connect(&error);
+    return connection ? PipeWireVideoSource::findNode(connection, nodeNameFor(camera)) : 0;
+}
 
 OrvaCameraShare::OrvaCameraShare(std::shared_ptr<OrvaVideoDevice> camera)
     : d(std::make_unique<Private>(std::move(camera)))

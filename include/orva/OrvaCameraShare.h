@@ -35,6 +35,13 @@ ORVA_EXPORT extern const char* const KPXCameraShareChanged;
 /// A camera offered to other applications over PipeWire.
 class ORVA_EXPORT OrvaCameraShare : public OrvaAVDeviceDelegate, public std::enable_shared_from_this<OrvaCameraShare> {
 public:
+    /// The node.name a share of this camera has: "orva-camera-" and the camera's path
+    /// in letters, digits and dashes.
+    static std::string nodeNameFor(const OrvaDeviceInfo& camera);
+    /// The id of the node under which some process shares this camera now; 0 when
+    /// none does or PipeWire is not running. Waits for the daemon, two seconds at most.
+    static uint32_t sharedNodeOf(const OrvaDeviceInfo& camera);
+
     /// A share of the camera, not yet started.
     static std::shared_ptr<OrvaCameraShare> create(std::shared_ptr<OrvaVideoDevice> camera);
     ~OrvaCameraShare() override;

@@ -183,11 +183,17 @@ TEST_F(OrvaOnPipeWire, SharesTheCameraAloneAndWhileRecording)
     // orva share: a viewer gets frames, its coming and going is said, Ctrl-C ends it.
     auto sharing = orva.start({"--simulate", "share", "--format", "2vuy:640x480", "--json"});
     std::smatch node;
+    std::string said; // what node's matches point into
     ASSERT_TRUE(orvatest::waitUntil([&] {
-        const std::string said = orva.errors();
-        return std::regex_search(said, node, std::regex("PipeWire node [0-9]+ \"([a-z0-9-]+)\""));
+        said = orva.errors();
+        return std::regex_search(said, node, std::regex("PipeWire node ([0-9]+) \"([a-z0-9-]+)\""));
     })) << orva.trace();
-    const std::string nodeName = node[1].str();
+    const double nodeID = std::stod(node[1].str());
+    const std::string nodeName = node[2].str();
+    // Another orva sees the camera shared, under that node.
+    orvatest::OrvaCommand other;
+    ASSERT_EQ(other.run({"--simulate", "devices", "--json"}), 0) << other.trace();
+    EXPECT_EQ(numbersOf(other.output(), "shared_node"), std::vector<double>{nodeID}) << other.trace();
     {
         orvatest::VideoConsumer viewer(nodeName);
         ASSERT_TRUE(orvatest::waitUntil([&] { return viewer.frames() >= 15; })) << orva.trace();

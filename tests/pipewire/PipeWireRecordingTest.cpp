@@ -137,10 +137,11 @@ TEST_F(PipeWireRecording, OnABusyMachineEveryBufferOfTheToneReachesTheMovie)
     const double pictureEnd = movie.video()->pts.back() + 1.0 / 30;
     EXPECT_NEAR(movie.audio()->end, pictureEnd, 0.02) << "the sound lasts as long as the recording";
     // A sound server starved itself may skip a cycle: that is counted, and what is
-    // counted is what the movie holds as silence, never more than a hiccup.
+    // counted is silence the movie holds, never more than a hiccup. (The source may
+    // have hiccups of its own, zeros Orva receives as sound and cannot count.)
     const auto stats = session->movieStats();
     EXPECT_LE(stats.audioSilenceSeconds, 0.05);
-    EXPECT_NEAR(stats.audioSilenceSeconds, silences.total, 0.011) << "the counted silence is the silence in the movie";
+    EXPECT_LE(stats.audioSilenceSeconds, silences.total + 0.011) << "the counted silence is in the movie";
     EXPECT_EQ(stats.audioDropped > 0, stats.audioSilenceSeconds > 0);
 }
 

@@ -59,7 +59,7 @@ std::string UdevTestbed::addNode(const std::string& sysname, const std::string& 
 
 std::string UdevTestbed::addDevLink(const std::string& link, const std::string& target)
 {
-    const std::filesystem::path inTestbed = std::filesystem::path(umockdev_testbed_get_root_dir(mTestbed)) / "dev" / link;
+    const std::filesystem::path inTestbed = std::filesystem::path(take(umockdev_testbed_get_root_dir(mTestbed))) / "dev" / link;
     std::filesystem::create_directories(inTestbed.parent_path());
     std::filesystem::create_symlink(target, inTestbed);
     // The preload library shows a link of the testbed only when it leads somewhere

@@ -6,6 +6,7 @@
 #include "Commands.h"
 #include "JsonWriter.h"
 
+#include <orva/OrvaCameraShare.h>
 #include <orva/OrvaDeviceManager.h>
 #include <orva/NotificationCenter.h>
 #include <orva/RunLoop.h>
@@ -51,8 +52,12 @@ void writeDevice(JsonWriter& json, size_t index, const OrvaDeviceInfo& info)
         .field("vendor_id", static_cast<int64_t>(info.vendorID()))
         .field("product_id", static_cast<int64_t>(info.productID()))
         .field("revision", static_cast<int64_t>(info.revisionID()))
-        .field("type", info.deviceType() == 0 ? "camera" : "microphone")
-        .endObject();
+        .field("type", info.deviceType() == 0 ? "camera" : "microphone");
+    // A camera some process shares over PipeWire now: its node.
+    const uint32_t node = info.deviceType() == 0 ? OrvaCameraShare::sharedNodeOf(info) : 0;
+    json.key("shared_node");
+    node ? json.value(static_cast<int64_t>(node)) : json.null();
+    json.endObject();
 }
 
 void writeList(JsonWriter& json, const char* key, const OrvaDeviceManager::DeviceList& list)
