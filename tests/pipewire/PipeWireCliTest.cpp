@@ -208,8 +208,8 @@ TEST_F(OrvaOnPipeWire, SharesTheCameraAloneAndWhileRecording)
     EXPECT_GT(numbersOf(orva.output(), "frames_shared").at(0), 10) << orva.trace();
 
     // orva record --share: the movie is whole, and a viewer watched it being made.
-    auto recording = orva.start({"--simulate", "record", "--share", "--seconds", "4", "--audio", "none", "--json",
-                                 orva.path("shared.mov")});
+    auto recording = orva.start({"--simulate", "record", "--share", "--seconds", "4", "--video", "2vuy:640x480",
+                                 "--audio", "none", "--json", orva.path("shared.mov")});
     ASSERT_TRUE(orvatest::waitUntil([&] { return orva.errors().find("while recording") != std::string::npos; }))
         << orva.trace();
     {
@@ -220,7 +220,8 @@ TEST_F(OrvaOnPipeWire, SharesTheCameraAloneAndWhileRecording)
     EXPECT_GT(numbersOf(orva.output(), "frames_shared").at(0), 10) << orva.trace();
     const auto movie = orvatest::readMovie(orva.path("shared.mov"));
     ASSERT_TRUE(movie.video()) << orva.trace();
-    EXPECT_NEAR(movie.video()->pts.size(), 120.0, 6.0) << "four seconds at 30 fps";
+    EXPECT_GE(movie.video()->pts.size() + 2, numbersOf(orva.output(), "video_frames_captured").at(0))
+        << "every frame the recording was given is in the movie";
 }
 
 } // namespace
