@@ -284,15 +284,19 @@ TEST_F(DeviceManager, RepeatedStartAndDestroyLeaveNothingBehind)
         for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator("/proc/self/task")) ++n;
         return n;
     };
+    // One start and destroy first: threads the process makes once (a sanitizer's
+    // background thread, GLib's) are there before counting.
+    (void)OrvaDeviceManager::getSharedInstance()->getVideoDeviceList();
+    OrvaDeviceManager::destroy();
     const size_t before = threads();
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < 19; ++i) {
         auto m = OrvaDeviceManager::getSharedInstance();
         (void)m->getVideoDeviceList();
         m.reset();
         OrvaDeviceManager::destroy();
     }
     // A released queue's thread ends on its own once its last task ran: waited for.
-    EXPECT_TRUE(orvatest::waitUntil([&] { return threads() == before; }))
+    EXPECT_TRUE(orvatest::waitUntil([&] { return threads() <= before; }))
         << threads() << " threads, " << before << " before: the library's event thread ends with the last cleanup";
     plugCamera("usb-1/video");
     ZISim_WaitIdle();
