@@ -40,6 +40,7 @@ FakeUvcCamera::FakeUvcCamera()
 FakeUvcCamera::~FakeUvcCamera()
 {
     ZISys_SetDeviceFileOps(nullptr);
+    std::lock_guard lock(mMutex);
     for (auto& [fd, node] : mFiles) ::close(fd);
 }
 

@@ -76,7 +76,11 @@ protected:
     }
     void TearDown() override
     {
+        // A pan/tilt burst still queued holds the camera: it closes on that queue's
+        // thread, and must have closed before the scripted camera goes.
+        std::weak_ptr<OrvaVideoDevice> last = camera;
         camera.reset();
+        EXPECT_TRUE(orvatest::waitUntil([&] { return last.expired(); }));
         OrvaDeviceManager::destroy();
         while (VCI_Cleanup() == ZI_OK) {
         }
