@@ -133,6 +133,11 @@ TEST_F(PipeWireRecording, OnABusyMachineEveryBufferOfTheToneReachesTheMovie)
     const auto movie = orvatest::readMovie((dir / "busy.mov").string());
     ASSERT_TRUE(movie.video() && movie.audio());
     const auto silences = silencesOf(movie.audio()->samples, 48000);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // A sanitizer's slowdown beside busy processes starves the sound server itself:
+    // the timing says nothing there; the recording's memory use is what is checked.
+    GTEST_SKIP() << "timing is checked in the unsanitized build";
+#endif
     EXPECT_LE(silences.longest, 0.025) << "no gap in the sound (the source's own hiccups are shorter)";
     const double pictureEnd = movie.video()->pts.back() + 1.0 / 30;
     EXPECT_NEAR(movie.audio()->end, pictureEnd, 0.02) << "the sound lasts as long as the recording";
