@@ -217,7 +217,7 @@ void PipeWireVideoSource::recount()
     tell(Event::ConsumersChanged);
 }
 
-bool PipeWireVideoSource::push(int64_t timestamp, const Fill& fill)
+bool PipeWireVideoSource::pushWith(int64_t timestamp, FillFunction fill, const void* context)
 {
     if (!mStreaming.load(std::memory_order_relaxed) || mLost.load(std::memory_order_relaxed)) return false;
     pw_buffer* buffer = pw_stream_dequeue_buffer(mStream);
@@ -228,7 +228,7 @@ bool PipeWireVideoSource::push(int64_t timestamp, const Fill& fill)
     spa_buffer* spa = buffer->buffer;
     spa_data& d = spa->datas[0];
     uint32_t written = 0;
-    if (d.data && d.maxsize >= frameBytes()) written = fill(static_cast<uint8_t*>(d.data), d.maxsize, strideOf(mOptions));
+    if (d.data && d.maxsize >= frameBytes()) written = fill(context, static_cast<uint8_t*>(d.data), d.maxsize, strideOf(mOptions));
     d.chunk->offset = 0;
     d.chunk->size = written;
     d.chunk->stride = static_cast<int32_t>(strideOf(mOptions));

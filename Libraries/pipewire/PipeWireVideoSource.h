@@ -40,9 +40,6 @@ public:
     };
     enum class Event { ConsumersChanged, Lost };
     using Listener = std::function<void(Event event, uint32_t consumers)>;
-    // Fills one frame into `data` (`size` bytes, rows `stride` apart for UYVY; planes
-    // one after the other for I420); answers the bytes written, 0 to skip the frame.
-    using Fill = std::function<uint32_t(uint8_t* data, uint32_t size, uint32_t stride)>;
 
     // The id of the Video/Source node called `nodeName` in the daemon's graph (made by
     // any process), 0 when there is none. Waits for the daemon, two seconds at most.
@@ -64,11 +61,26 @@ public:
     uint64_t framesDropped() const { return mDropped.load(); }
     uint32_t frameBytes() const;
 
-    // Capture thread: one frame, stamped with its capture time (microseconds). False
-    // when it was not sent (nobody wants it, no free buffer, the daemon went).
-    bool push(int64_t timestamp, const Fill& fill);
+    // Capture thread: one frame, stamped with its capture time (microseconds). `fill`
+    // is called as fill(data, size, stride) to write the frame into `data` (`size`
+    // bytes, rows `stride` apart for UYVY; planes one after the other for I420) and
+    // answers the bytes written, 0 to skip the frame. It is called in place, never
+    // stored (no allocation on the capture thread). False when the frame was not sent
+    // (nobody wants it, no free buffer, the daemon went).
+    template <typename Fill>
+    bool push(int64_t timestamp, const Fill& fill)
+    {
+        return pushWith(timestamp, &PipeWireVideoSource::call<Fill>, &fill);
+    }
 
 private:
+    using FillFunction = uint32_t (*)(const void* fill, uint8_t* data, uint32_t size, uint32_t stride);
+    template <typename Fill>
+    static uint32_t call(const void* fill, uint8_t* data, uint32_t size, uint32_t stride)
+    {
+        return (*static_cast<const Fill*>(fill))(data, size, stride);
+    }
+    bool pushWith(int64_t timestamp, FillFunction fill, const void* context);
     explicit PipeWireVideoSource(std::shared_ptr<PipeWireConnection> connection);
     static void onStateChanged(void* data, int old, int state, const char* error);
     static void onParamChanged(void* data, uint32_t id, const spa_pod* param);
