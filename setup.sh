@@ -14,6 +14,7 @@ packages=(
   fonts-dejavu-core
   libudev-dev libturbojpeg0-dev libpipewire-0.3-dev libspa-0.2-dev
   pipewire pipewire-bin wireplumber dbus-daemon umockdev libumockdev-dev
+  gstreamer1.0-tools gstreamer1.0-pipewire
   doxygen graphviz jq abigail-tools
 )
 missing=()

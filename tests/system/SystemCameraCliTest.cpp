@@ -12,8 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#include "../ChildProcess.h"
+
+#include <csignal>
 #include <cstdlib>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -163,6 +167,40 @@ TEST_F(OrvaOnASystemCamera, MenuControlsTakeTheirLabelsAndOnlyTheValuesTheCamera
         EXPECT_TRUE(has(orva.errors(), "anti-flicker is one of off (0), 50hz (1), 60hz (2)")) << orva.trace();
     }
     EXPECT_EQ(orva.run({"controls", "set", "contrast", "-1"}), 2) << "below the camera's range";
+}
+
+// Run beside a private PipeWire daemon (ctest starts it for this test alone): GStreamer's
+// PipeWire source, as a desktop application takes a camera, watches the MJPEG camera
+// Orva shares and receives its decoded picture.
+TEST_F(OrvaOnASystemCamera, SharedOverPipeWireAViewerSeesItsPicture)
+{
+    if (!std::getenv("ORVA_TEST_PIPEWIRE_PID")) GTEST_SKIP() << "needs the PipeWire daemon ctest starts for it";
+    auto sharing = orva.start({"share", "--format", "2vuy:1280x720"});
+    std::smatch node;
+    std::string said; // what node's matches point into
+    ASSERT_TRUE(orvatest::waitUntil([&] {
+        said = orva.errors();
+        return std::regex_search(said, node, std::regex("PipeWire node [0-9]+ \"([a-z0-9-]+)\""));
+    })) << orva.trace();
+
+    const std::string frames = orva.path("viewed.uyvy");
+    const int viewed = orvatest::run({"/usr/bin/gst-launch-1.0", "-q", "pipewiresrc", "target-object=" + node[1].str(),
+                                      "num-buffers=5", "!", "video/x-raw,format=UYVY,width=1280,height=720", "!",
+                                      "filesink", "location=" + frames},
+                                     {}, orva.path("gst.out"), orva.path("gst.err"));
+    EXPECT_EQ(viewed, 0) << readFile(orva.path("gst.err")) << orva.trace();
+    sharing->signal(SIGINT);
+    EXPECT_EQ(sharing->wait(), 130) << orva.trace();
+
+    // The camera's JPEGs, decoded: its loop of four pictures of moving bars, one of which
+    // starts with the first bar's colour (a JPEG is near, not exact).
+    const std::string pictures = readFile(frames);
+    const size_t frameSize = 1280 * 720 * 2;
+    ASSERT_EQ(pictures.size(), 5 * frameSize);
+    bool firstBar = false;
+    for (size_t at = 0; at < pictures.size(); at += frameSize)
+        firstBar |= std::abs(static_cast<uint8_t>(pictures[at]) - 144) <= 4 && std::abs(static_cast<uint8_t>(pictures[at + 1]) - 16) <= 4;
+    EXPECT_TRUE(firstBar);
 }
 
 TEST(OrvaOnAnUnusableCamera, SaysWhyAndNeverFallsBackToTheVirtualCamera)

@@ -1,5 +1,7 @@
 // The system tests need umockdev's preload (a mocked /sys and uevents for libudev):
-// run outside it, the binary starts itself again under umockdev-wrapper.
+// run outside it, the binary starts itself again under umockdev-wrapper. A test that
+// shares a camera over PipeWire is run with ORVA_SYSTEM_TESTS_PIPEWIRE set: the binary
+// then first starts itself beside a private PipeWire daemon (with-pipewire.sh).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,6 +11,14 @@
 
 int main(int argc, char** argv)
 {
+    if (std::getenv("ORVA_SYSTEM_TESTS_PIPEWIRE") && !std::getenv("ORVA_TEST_PIPEWIRE_PID")) {
+        std::vector<char*> arguments{const_cast<char*>(ORVA_PIPEWIRE_FIXTURE)};
+        arguments.insert(arguments.end(), argv, argv + argc);
+        arguments.push_back(nullptr);
+        execv(ORVA_PIPEWIRE_FIXTURE, arguments.data());
+        perror("orva_system_tests: " ORVA_PIPEWIRE_FIXTURE);
+        return 1;
+    }
     if (!std::getenv("ORVA_UMOCKDEV_STARTED")) {
         setenv("ORVA_UMOCKDEV_STARTED", "1", 1);
         // AddressSanitizer wants to be first among the preloaded libraries; here it cannot be.
