@@ -184,7 +184,9 @@ int32_t OrvaRecordSession::startSession()
     if (microphone) microphone->addDelegate(self);
     const bool cameraRan = camera && camera->isCapturing(), microphoneRan = microphone && microphone->isCapturing();
     int32_t cameraResult = 0, microphoneResult = 0;
-    if (camera && !cameraRan) cameraResult = camera->startCapture();
+    // A camera that runs is started too: one a share runs for its consumers becomes the
+    // recording's, so that their leaving does not stop it.
+    if (camera) cameraResult = camera->startCapture();
     if (microphone && !microphoneRan) microphoneResult = microphone->startCapture();
     if (microphoneResult != 0 || cameraResult != 0) {
         // What this start began is stopped again, and the session stops being the

@@ -3,7 +3,7 @@
 #include <orva/NotificationCenter.h>
 #include <orva/OrvaDeviceInfo.h>
 #include <orva/OrvaStatus.h>
-#include <orva/OrvaVideoDevice.h>
+#include "devices/video/OrvaVideoDevicePrivate.h"
 #include "platform/foundation/SystemLog.h"
 #include <orva/FormatDescription.h>
 #include "platform/media/H264FrameDecoder.h"
@@ -46,8 +46,7 @@ public:
     bool mH264 = false;
     uint32_t mWidth = 0, mHeight = 0;
     uint64_t mSentBefore = 0, mDroppedBefore = 0; // by the nodes of earlier starts (under mLock)
-    std::atomic<bool> mStartedCamera{false}; // the share runs the camera for its consumers
-    std::mutex mCameraLock;                  // starting and stopping the camera for them
+    std::mutex mCameraLock; // starting and stopping the camera for them
 };
 
 
@@ -159,7 +158,7 @@ void OrvaCameraShare::stopSharing()
     if (auto self = weak_from_this().lock()) d->mCamera->removeDelegate(self);
     {
         std::lock_guard lock(d->mCameraLock);
-        if (d->mStartedCamera.exchange(false)) (void)d->mCamera->stopCapture();
+        if (d->mCamera->d().mRunForShare.exchange(false)) (void)d->mCamera->stopCapture();
     }
     {
         std::lock_guard lock(d->mLock); // the capture thread is done with the node: its counts are final
@@ -220,8 +219,8 @@ void OrvaCameraShare::Private::changed(OrvaCameraShare& share, PipeWireVideoSour
         std::lock_guard lock(mCameraLock);
         // A share being stopped (no node for the capture thread) starts nothing.
         if (!ended && consumers > 0 && mSourceForCapture.load() && !mCamera->isCapturing()) {
-            if (mCamera->startCapture() == kOrvaOK) mStartedCamera = true;
-        } else if ((ended || consumers == 0) && mStartedCamera.exchange(false)) {
+            if (mCamera->startCapture() == kOrvaOK) mCamera->d().mRunForShare = true;
+        } else if ((ended || consumers == 0) && mCamera->d().mRunForShare.exchange(false)) {
             (void)mCamera->stopCapture();
         }
     }

@@ -273,7 +273,10 @@ int32_t OrvaVideoDevice::Private::withdrawFrames()
 
 int32_t OrvaVideoDevice::startCapture()
 {
-    if (isCapturing()) return 0;
+    if (isCapturing()) {
+        d().mRunForShare = false; // the host runs it now, whoever started it
+        return 0;
+    }
     if (!isOpen()) return kStatusNotOpen;
     if (!d().mFormat) return kStatusNoFormat;
     (void)setCaptureFormat(*d().mFormat);
@@ -308,6 +311,7 @@ int32_t OrvaVideoDevice::stopCapture()
     if (VCI_Stop_Capture(d().mHandle.load(), d().mSubstream) != ZI_OK) return kStatusFailed;
     if (d().withdrawFrames() != ZI_OK) return kStatusFailed;
     d().mIsCapturing = false;
+    d().mRunForShare = false;
     return 0;
 }
 

@@ -40,6 +40,9 @@ public:
     uint32_t mSubstream = 0;
     std::shared_ptr<const FormatDescription> mFormat;
     std::shared_ptr<DispatchQueue> mMotionQueue; // the relative moves, one after another
+    // Capturing only for a share's consumers: the last one leaving stops it. A start by
+    // the host while it runs (a recording's included) makes the capture the host's.
+    std::atomic<bool> mRunForShare{false};
 };
 
 inline OrvaVideoDevice::Private& OrvaVideoDevice::d() const

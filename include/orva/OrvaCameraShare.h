@@ -4,8 +4,9 @@
 /// camera, which browsers, OBS and GStreamer's pipewiresrc take like any camera. Its
 /// frames are the camera's, handed on from the capture thread (2vuy as UYVY, H.264
 /// decoded to I420). When the host does not capture, the share starts the camera
-/// while a consumer is connected and stops it when the last one leaves. Controls and
-/// pan/tilt keep working on the camera as ever.
+/// while a consumer is connected and stops it when the last one leaves, unless the
+/// host started it meanwhile (startCapture, a recording): then it is the host's to
+/// stop. Controls and pan/tilt keep working on the camera as ever.
 ///
 /// Threads: create, startSharing and stopSharing on the host's thread (startSharing
 /// waits for the daemon, two seconds at most); the getters on any thread. The frames

@@ -246,6 +246,7 @@ public:
     class Private;
 
 private:
+    friend class OrvaCameraShare; // runs the camera for its consumers
     explicit OrvaVideoDevice(std::shared_ptr<OrvaDeviceInfo> deviceInfo);
     Private& d() const; // defined with the private part
 };

@@ -114,6 +114,18 @@ TEST_F(CameraShare, ConsumersGetTheCameraItselfWhichRunsOnlyWhileSomeoneWatches)
     // Both left: the camera the share started stops.
     EXPECT_TRUE(orvatest::waitUntil([&] { return !camera->isCapturing(); }));
     EXPECT_EQ(share->consumerCount(), 0u);
+
+    // One the host starts while the share runs it is the host's: the viewer's leaving
+    // does not stop it.
+    {
+        VideoConsumer viewer(share->nodeName());
+        ASSERT_TRUE(orvatest::waitUntil([&] { return viewer.frames() >= 5; }));
+        ASSERT_EQ(camera->startCapture(), kOrvaOK);
+    }
+    ASSERT_TRUE(orvatest::waitUntil([&] { return share->consumerCount() == 0; }));
+    EXPECT_TRUE(frames->waitFor(frames->count() + 10)) << "the host's capture goes on";
+    EXPECT_TRUE(camera->isCapturing());
+    ASSERT_EQ(camera->stopCapture(), kOrvaOK);
     share->stopSharing();
     EXPECT_FALSE(share->isSharing());
 }
