@@ -45,6 +45,7 @@ struct Command {
     bool json = false;     // takes --json
     bool progress = false; // shows progress (--progress, --quiet)
     int (*run)(Invocation&) = nullptr;
+    const std::vector<std::string>* keys = nullptr; // a window's keys, one line each
 };
 
 // The command table, in the order `orva --help` lists it.

@@ -24,5 +24,8 @@ int runProbe(Invocation&);
 int runOverlay(Invocation&);
 int runDoctor(Invocation&);
 int runShare(Invocation&);
+int runPreview(Invocation&);
+// The preview window's keys, as ? shows them in it and --help lists them.
+const std::vector<std::string>& previewKeys();
 
 } // namespace cli

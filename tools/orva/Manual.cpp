@@ -60,6 +60,11 @@ void printManPage(FILE* to)
                      roff(c.summary).c_str());
         for (const auto& o : c.options) std::fprintf(to, ".TP\n%s\n%s\n", optionSpelling(o).c_str(), roff(o.help).c_str());
         if (c.json) std::fprintf(to, ".TP\n\\fB\\-\\-json\\fR\nprint the result as JSON (see JSON below)\n");
+        if (c.keys) {
+            std::fprintf(to, ".PP\nKeys in the window:\n.RS\n.EX\n");
+            for (const auto& line : *c.keys) std::fprintf(to, "%s\n", roff(line).c_str());
+            std::fprintf(to, ".EE\n.RE\n");
+        }
         for (const char* e : c.examples) std::fprintf(to, ".PP\n.RS\n.EX\norva %s\n.EE\n.RE\n", roff(e).c_str());
     }
     std::fprintf(to, ".SH COMMON OPTIONS\n");

@@ -6,6 +6,7 @@
 #include "Commands.h"
 #include "UnplugWatch.h"
 #include "JsonWriter.h"
+#include "PeakHold.h"
 
 #include <orva/OrvaAudioDevice.h>
 #include <orva/RunLoop.h>
@@ -43,37 +44,22 @@ public:
 
 // One bar per channel from -60 to 0 dB full scale, with the peak of the last 1.5 s
 // held as a '|'.
-class Bars {
+class Bars : public PeakHold {
 public:
     static constexpr int kWidth = 40;
-    static constexpr double kFloor = -60, kHoldSeconds = 1.5;
 
-    void update(const std::vector<float>& levels, double now)
-    {
-        mPeaks.resize(levels.size(), kFloor);
-        mPeakTimes.resize(levels.size(), now);
-        for (size_t i = 0; i < levels.size(); ++i)
-            if (levels[i] >= mPeaks[i] || now - mPeakTimes[i] > kHoldSeconds) {
-                mPeaks[i] = std::max<double>(levels[i], kFloor);
-                mPeakTimes[i] = now;
-            }
-    }
-    const std::vector<double>& peaks() const { return mPeaks; }
     static int cells(double db) { return static_cast<int>(std::lround((std::clamp(db, kFloor, 0.0) - kFloor) / -kFloor * kWidth)); }
     std::string line(size_t channel, float level) const
     {
         std::string bar(static_cast<size_t>(cells(level)), '#');
         bar.resize(kWidth, '.');
-        const int peak = std::min(cells(mPeaks[channel]), kWidth - 1);
-        if (mPeaks[channel] > kFloor) bar[static_cast<size_t>(peak)] = '|';
+        const double held = peaks()[channel];
+        const int peak = std::min(cells(held), kWidth - 1);
+        if (held > kFloor) bar[static_cast<size_t>(peak)] = '|';
         char text[128];
-        std::snprintf(text, sizeof text, "  ch%zu %6.1f dBFS [%s] peak %6.1f", channel + 1, level, bar.c_str(),
-                      mPeaks[channel]);
+        std::snprintf(text, sizeof text, "  ch%zu %6.1f dBFS [%s] peak %6.1f", channel + 1, level, bar.c_str(), held);
         return text;
     }
-
-private:
-    std::vector<double> mPeaks, mPeakTimes;
 };
 
 } // namespace

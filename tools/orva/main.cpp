@@ -110,6 +110,21 @@ const std::vector<Command>& commands()
           {"seconds", 0, "SECONDS", "how long (default: until interrupted)"}},
          {"share", "share --format avc1:1280x720 --seconds 60"},
          0, 1, 1, true, false, runShare},
+        {"preview", "[CAMERA]",
+         "Show the camera live in a window, with its name, size and measured frame rate, the microphone's level "
+         "and REC while recording; keys move the head, zoom, stop the camera, record, save a snapshot and mute "
+         "(press ? in the window). The camera status image and a label show when there is no picture. Needs a "
+         "display (DISPLAY or WAYLAND_DISPLAY).",
+         {{"format", 0, "FORMAT", "CODEC:WIDTHxHEIGHT[@FPS] as orva formats lists it (default 2vuy:1280x720)"},
+          kFps, kMic,
+          {"audio", 0, "FORMAT", "the recordings' sound: lpcm:RATE:CHANNELS:16, aac:RATE:CHANNELS or none (no "
+                                 "microphone at all; default lpcm:48000:2:16)"},
+          {"out", 'o', "FOLDER", "where recordings (orva-DATE-TIME.mov) and snapshots go (default: here)"},
+          {"size", 0, "WIDTHxHEIGHT", "the window's size (default: the picture's, at most 1280 wide)"},
+          {"seconds", 0, "SECONDS", "close the window after this long (default: when q is pressed)"},
+          kSimulateUnplug},
+         {"preview", "preview --format avc1:1920x1080 --out ~/Videos"},
+         0, 1, 3, false, false, runPreview, &previewKeys()},
         {"repair", "WORKING [OUT.mov]",
          "Make a playable movie of a recording cut short by a crash, a kill, a full disk or a power loss (orva "
          "record names such files). Without OUT.mov a working file .NAME.recording is finished where it is and "
@@ -204,6 +219,10 @@ void commandHelp(FILE* to, const Command& c)
     std::fprintf(to, "usage: orva %s%s%s%s\n\n%s\n\noptions:\n", c.name, c.options.empty() && !c.json ? "" : " [OPTIONS]",
                  *c.operands ? " " : "", c.operands, c.summary);
     for (const auto& o : optionsOf(c)) printOption(to, o);
+    if (c.keys) {
+        std::fprintf(to, "\nkeys in the window:\n");
+        for (const auto& line : *c.keys) std::fprintf(to, "  %s\n", line.c_str());
+    }
     std::fprintf(to, "\nexample%s:\n", c.examples.size() == 1 ? "" : "s");
     for (const char* e : c.examples) std::fprintf(to, "  orva %s\n", e);
 }
