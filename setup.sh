@@ -15,7 +15,7 @@ packages=(
   libudev-dev libturbojpeg0-dev libpipewire-0.3-dev libspa-0.2-dev
   pipewire pipewire-bin wireplumber dbus-daemon umockdev libumockdev-dev
   gstreamer1.0-tools gstreamer1.0-pipewire
-  libsdl2-dev xvfb xdotool x11-apps
+  libsdl2-dev xvfb xauth xdotool x11-apps
   doxygen graphviz jq abigail-tools
 )
 missing=()

@@ -109,14 +109,17 @@ unsigned VideoPicture::texture(int index, int width, int height, bool packed)
     glActiveTexture(GL_TEXTURE0 + index);
     glBindTexture(GL_TEXTURE_2D, mTextures[index]);
     if (mTextureSize[index][0] != width || mTextureSize[index][1] != height) {
-        // Packed pixels must not be blended across pairs; planes may be.
-        const GLint filter = packed ? GL_NEAREST : GL_LINEAR;
+        // Nearest texels: packed pixels must not be blended across pairs, and on a
+        // software renderer (a desktop without a GPU, Xvfb) filtering the planes costs
+        // as much as the rest of the frame; shown at or below its size, nearest is near
+        // enough.
+        const GLint filter = GL_NEAREST;
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-        glTexImage2D(GL_TEXTURE_2D, 0, packed ? GL_RGBA8 : GL_LUMINANCE8, width, height, 0,
-                     packed ? GL_RGBA : GL_LUMINANCE, GL_UNSIGNED_BYTE, nullptr);
+        glTexImage2D(GL_TEXTURE_2D, 0, packed ? GL_RGBA8 : GL_R8, width, height, 0, packed ? GL_RGBA : GL_RED,
+                     GL_UNSIGNED_BYTE, nullptr);
         mTextureSize[index][0] = width;
         mTextureSize[index][1] = height;
     }
@@ -136,7 +139,7 @@ void VideoPicture::upload(Layout layout, const uint8_t* bytes, uint32_t width, u
         for (int i = 0; i < 3; ++i) {
             const int pw = i ? w / 2 : w, ph = i ? h / 2 : h;
             texture(i, pw, ph, false);
-            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, pw, ph, GL_LUMINANCE, GL_UNSIGNED_BYTE, planes[i]);
+            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, pw, ph, GL_RED, GL_UNSIGNED_BYTE, planes[i]);
         }
     }
     glActiveTexture(GL_TEXTURE0);

@@ -4,7 +4,7 @@
 #include "DeviceChoice.h"
 #include "FormatChoice.h"
 #include "PeakHold.h"
-#include "PreviewFeed.h"
+#include "platform/window/PreviewFeed.h"
 #include "Terminal.h"
 #include "UnplugWatch.h"
 
@@ -103,13 +103,13 @@ public:
         using Action = PreviewWindow::Action;
         const bool live = mCamera && !mUnplugged;
         switch (action) {
-        case Action::PanLeft: if (live) mCamera->panRelativeLeft(); break;
-        case Action::PanRight: if (live) mCamera->panRelativeRight(); break;
-        case Action::TiltUp: if (live) mCamera->tiltRelativeUp(); break;
-        case Action::TiltDown: if (live) mCamera->tiltRelativeDown(); break;
+        case Action::PanLeft: if (live) mCamera->panRelativeLeft(), notice("Head: a step left"); break;
+        case Action::PanRight: if (live) mCamera->panRelativeRight(), notice("Head: a step right"); break;
+        case Action::TiltUp: if (live) mCamera->tiltRelativeUp(), notice("Head: a step up"); break;
+        case Action::TiltDown: if (live) mCamera->tiltRelativeDown(), notice("Head: a step down"); break;
         case Action::ZoomIn: zoom(+1); break;
         case Action::ZoomOut: zoom(-1); break;
-        case Action::ResetHead: if (live) mCamera->resetPanTiltRel(); break;
+        case Action::ResetHead: if (live) mCamera->resetPanTiltRel(), notice("Head: back to its start"); break;
         case Action::StartStop: toggleCamera(); break;
         case Action::Record: mSession ? stopRecording("") : startRecording(); break;
         case Action::Snapshot: mSnapshotAsked = true; break;

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace cli {
+namespace orva {
 
 class LatestFrame {
 public:
@@ -39,4 +39,4 @@ private:
     uint32_t mBack = 0, mFront = 2;  // the writer's and the reader's own
 };
 
-} // namespace cli
+} // namespace orva

@@ -7,7 +7,7 @@
 // once the buffers have their size.
 #pragma once
 
-#include "LatestFrame.h"
+#include "platform/window/LatestFrame.h"
 
 #include <orva/OrvaAVDeviceDelegate.h>
 
@@ -21,12 +21,10 @@
 #include <vector>
 
 namespace orva {
+
 class H264FrameDecoder;
-}
 
-namespace cli {
-
-class PreviewFeed : public orva::OrvaAVDeviceDelegate {
+class PreviewFeed : public OrvaAVDeviceDelegate {
 public:
     PreviewFeed(bool h264, uint32_t width, uint32_t height);
     ~PreviewFeed() override; // the decoding thread ends here
@@ -34,7 +32,7 @@ public:
     PreviewFeed& operator=(const PreviewFeed&) = delete;
 
     void didCaptureFrame(const void* frame, uint32_t length, int64_t timestamp,
-                         const std::shared_ptr<orva::OrvaDeviceInfo>& device) override;
+                         const std::shared_ptr<OrvaDeviceInfo>& device) override;
 
     // The window's thread takes the newest picture from here.
     LatestFrame& pictures() { return mPictures; }
@@ -60,8 +58,8 @@ private:
     std::array<Queued, kQueue> mQueue;
     size_t mFirst = 0, mCount = 0; // the oldest queued frame, how many
     bool mStop = false;
-    std::unique_ptr<orva::H264FrameDecoder> mDecoder;
+    std::unique_ptr<H264FrameDecoder> mDecoder;
     std::thread mDecoding;
 };
 
-} // namespace cli
+} // namespace orva

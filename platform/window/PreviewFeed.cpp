@@ -1,12 +1,10 @@
-#include "PreviewFeed.h"
+#include "platform/window/PreviewFeed.h"
 
 #include "platform/media/H264FrameDecoder.h"
 
 #include <cstring>
 
-using namespace orva;
-
-namespace cli {
+namespace orva {
 
 PreviewFeed::PreviewFeed(bool h264, uint32_t width, uint32_t height) : mH264(h264), mWidth(width), mHeight(height)
 {
@@ -96,4 +94,4 @@ void PreviewFeed::decodeFrames()
     }
 }
 
-} // namespace cli
+} // namespace orva

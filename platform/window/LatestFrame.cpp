@@ -1,6 +1,6 @@
-#include "LatestFrame.h"
+#include "platform/window/LatestFrame.h"
 
-namespace cli {
+namespace orva {
 
 void LatestFrame::publish()
 {
@@ -15,4 +15,4 @@ const LatestFrame::Picture* LatestFrame::take()
     return &mPictures[mFront];
 }
 
-} // namespace cli
+} // namespace orva
