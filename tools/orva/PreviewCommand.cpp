@@ -315,6 +315,9 @@ int runPreview(Invocation& invocation)
     if ((!display || !*display) && (!wayland || !*wayland))
         return invocation.fail(kExitFailure, "no display: set DISPLAY or WAYLAND_DISPLAY; `orva overlay` draws without one");
 
+    // A camera that is there but cannot be opened leaves the window its status image.
+    const auto cameraInfo = chooseDevice(invocation, true, invocation.operand(0));
+    if (!cameraInfo) return kExitFailure;
     DeviceUse camera(openCamera(invocation, invocation.operand(0)));
     std::shared_ptr<PreviewFeed> feed;
     std::string formatText = "-";
@@ -346,7 +349,7 @@ int runPreview(Invocation& invocation)
         std::tie(windowWidth, windowHeight) = *windowSize;
     }
     std::string error;
-    const std::string title = "Orva preview: " + (camera ? camera->deviceInfo()->nameText() : std::string("no camera"));
+    const std::string title = "Orva preview: " + cameraInfo->nameText();
     auto window = PreviewWindow::open(title, static_cast<int>(windowWidth), static_cast<int>(windowHeight), &error);
     if (!window) return invocation.fail(kExitFailure, "cannot open a window: %s", error.c_str());
     const auto statusImage = Bundle::mainBundle()->pathForResource("CameraOff", "png");
@@ -361,7 +364,7 @@ int runPreview(Invocation& invocation)
     const bool running = preview.startCamera();
     if (mic) (void)mic->startVUMeter();
     std::fprintf(err(), "Previewing %s (%s) in a window (%s)%s%s. Press ? in it for the keys; q quits.\n",
-                 camera ? camera->deviceInfo()->nameText().c_str() : "no camera", formatText.c_str(),
+                 cameraInfo->nameText().c_str(), formatText.c_str(),
                  window->driver().c_str(), mic ? " with the level of " : "",
                  mic ? mic->deviceInfo()->nameText().c_str() : "");
     (void)running;
