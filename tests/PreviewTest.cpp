@@ -11,10 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 #include <set>
 
 using orvatest::Screenshot;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -63,15 +65,25 @@ std::string said(const orvatest::OrvaCommand& orva, const std::string& pattern)
 class OrvaPreview : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(x.running()) << orvatest::readFile(orva.path("xvfb.err")); }
+    void showsTheCameraLive(const char* format);
 
     orvatest::OrvaCommand orva{{}};
     orvatest::XServer x{orva.path("")};
 };
 
+// 2vuy drawn as it comes, H.264 decoded for the window.
 TEST_F(OrvaPreview, ShowsTheCameraLiveAndItsKeysRecordSnapAndStopIt)
 {
+    for (const char* format : {"2vuy:640x480", "avc1:640x480"}) {
+        SCOPED_TRACE(format);
+        showsTheCameraLive(format);
+    }
+}
+
+void OrvaPreview::showsTheCameraLive(const char* format)
+{
     orvatest::OrvaCommand run(x.environment());
-    auto preview = run.start({"--simulate", "preview", "--format", "2vuy:640x480", "--out", run.path("")});
+    auto preview = run.start({"--simulate", "preview", "--format", format, "--out", run.path("")});
     const auto window = x.waitForWindow("Orva preview");
     ASSERT_TRUE(window) << run.trace();
 
@@ -103,7 +115,13 @@ TEST_F(OrvaPreview, ShowsTheCameraLiveAndItsKeysRecordSnapAndStopIt)
     EXPECT_EQ(snapshot->height, 480);
     EXPECT_GE(barColours(snapshot->rgba, 4, snapshot->width, 240).size(), 7u);
 
-    // r again: the movie is finished, and plays.
+    // r again once frames were written: the movie is finished, and plays.
+    const auto working = fs::path(said(run, "Recording into (.*\\.mov)")).parent_path() /
+                         ("." + fs::path(said(run, "Recording into (.*\\.mov)")).filename().string() + ".recording");
+    ASSERT_TRUE(orvatest::waitUntil([&] {
+        std::error_code ec;
+        return fs::file_size(working, ec) > 200000 && !ec;
+    })) << working;
     ASSERT_TRUE(x.key(*window, "r"));
     ASSERT_TRUE(orvatest::waitUntil([&] { return !said(run, "Recorded (.*\\.mov)").empty(); })) << run.trace();
     const auto movie = orvatest::readMovie(said(run, "Recorded (.*\\.mov)"));

@@ -2,8 +2,31 @@
 
 #include <SDL2/SDL.h>
 #include <GL/gl.h>
+#include <dlfcn.h>
+#include <link.h>
+
+#include <cstring>
 
 namespace orva {
+
+namespace {
+
+// Keeps the OpenGL driver Mesa loaded for the window (its *_dri.so) for the rest of the
+// process. SDL unloads it with the last window, and the driver's few bytes of
+// process-long state would then be left with no owner (and, the module gone, no name
+// in a leak report); another window would load it again anyway.
+void keepDriverLoaded()
+{
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void*) {
+            if (info->dlpi_name && std::strstr(info->dlpi_name, "_dri.so"))
+                (void)dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+            return 0;
+        },
+        nullptr);
+}
+
+} // namespace
 
 struct PreviewWindow::State {
     SDL_Window* window = nullptr;
@@ -32,6 +55,7 @@ std::unique_ptr<PreviewWindow> PreviewWindow::open(const std::string& title, int
         return nullptr; // the destructor lets what was made go
     }
     SDL_GL_SetSwapInterval(0); // the camera paces the pictures, not the display
+    keepDriverLoaded();
     return window;
 }
 

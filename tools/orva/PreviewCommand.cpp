@@ -234,12 +234,18 @@ private:
 
     void stopRecording(const std::string& why)
     {
-        const double seconds = mNow - mRecordingSince;
         (void)mSession->stopSession();
+        const auto path = mSession->moviePath();
+        const double seconds = mSession->movieSeconds();
+        const std::string misplaced = mSession->placementError();
         mSession.reset();
+        if (!path) {
+            notice("Nothing was recorded into " + mRecordingPath + ": no frame arrived" + why);
+            return;
+        }
         char text[64];
         std::snprintf(text, sizeof text, " (%.1f s)", seconds);
-        notice("Recorded " + mRecordingPath + text + why);
+        notice("Recorded " + *path + text + why + (misplaced.empty() ? "" : " (" + misplaced + ")"));
     }
 
     void snapshot()
