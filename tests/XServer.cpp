@@ -20,9 +20,10 @@ uint32_t bigEndian(const std::string& bytes, size_t at)
 
 XServer::XServer(const std::string& folder) : mFolder(folder)
 {
-    // Xvfb picks a free display and writes its number on the descriptor given.
+    // Xvfb picks a free display and writes its number on the descriptor given; it does
+    // not reset when its last client leaves (a new one connecting then would fail).
     mServer = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1600x1000x24", "-nolisten", "tcp"},
+        std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1600x1000x24", "-nolisten", "tcp", "-noreset"},
         std::map<std::string, std::string>{}, folder + "/xvfb.out", folder + "/xvfb.err");
     if (!mServer->started()) return;
     std::string number;
@@ -49,11 +50,17 @@ int XServer::tool(const std::vector<std::string>& arguments, std::string* output
     return status;
 }
 
-std::optional<std::string> XServer::waitForWindow(const std::string& name)
+std::string XServer::lastError() const
+{
+    return readFile(mFolder + "/tool.err");
+}
+
+std::optional<std::string> XServer::waitForWindow(pid_t pid, const std::string& name)
 {
     std::string found;
     const bool seen = waitUntil([&] {
-        if (tool({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", name}, &found) != 0) return false;
+        if (tool({"/usr/bin/xdotool", "search", "--onlyvisible", "--pid", std::to_string(pid), "--name", name}, &found) != 0)
+            return false;
         return found.find('\n') != std::string::npos;
     });
     if (!seen) return std::nullopt;

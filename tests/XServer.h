@@ -42,10 +42,13 @@ public:
     // ":N", for DISPLAY.
     const std::string& display() const { return mDisplay; }
     std::map<std::string, std::string> environment() const { return {{"DISPLAY", mDisplay}}; }
-    // The id of the first window whose name contains `name`, once there is one.
-    std::optional<std::string> waitForWindow(const std::string& name);
+    // The id of the first window of process `pid` whose name contains `name`, once
+    // there is one (a window of a process that has just ended may linger a moment).
+    std::optional<std::string> waitForWindow(pid_t pid, const std::string& name);
     // Presses a key (an X key name: "r", "space", "Left", "question") in the window.
     bool key(const std::string& window, const std::string& keyName);
+    // What the last tool run said on its standard error (why a key was not sent).
+    std::string lastError() const;
     // The window's picture now (empty when it cannot be taken).
     Screenshot screenshot(const std::string& window);
 

@@ -38,6 +38,8 @@ std::unique_ptr<PreviewWindow> PreviewWindow::open(const std::string& title, int
     // EGL on X11 too: the overlay remembers and restores contexts through EGL.
     SDL_SetHint(SDL_HINT_VIDEO_X11_FORCE_EGL, "1");
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1"); // Ctrl-C stays the command's
+    // A desktop's display or none: never SDL's invisible offscreen or dummy drivers.
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11,wayland");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         if (error) *error = SDL_GetError();
         return nullptr;
