@@ -123,7 +123,7 @@ public:
     void tick(double elapsed, const std::optional<std::string>& gone)
     {
         for (const auto action : mWindow.poll()) act(action);
-        if (gone && !mUnplugged) unplugged(*gone);
+        if (gone && *gone != mGone) unplugged(mGone = *gone);
         bool fresh = false;
         if (const auto* picture = mFeed ? mFeed->pictures().take() : nullptr) {
             mScreen.upload(picture->planar ? VideoPicture::Layout::I420 : VideoPicture::Layout::UYVY,
@@ -264,19 +264,20 @@ private:
             notice("Cannot write " + path);
     }
 
+    // A device left: a recording ends there; a camera leaves its status image, a
+    // microphone its place on the screen (the camera goes on).
     void unplugged(const std::string& name)
     {
-        mUnplugged = true;
         if (mSession) stopRecording(": " + name + " was unplugged");
-        if (mCamera && name == mName) {
-            mState.status = "Camera unplugged";
-            notice(name + " was unplugged");
-        } else if (mMic) {
-            mMic = nullptr; // the microphone left: no more bars
+        notice(name + " was unplugged");
+        if (mMic && mMic->deviceInfo()->nameText() == name && name != mName) {
+            mMic = nullptr;
             mState.levels.clear();
-            notice(name + " was unplugged");
-            mUnplugged = false;
+            mState.peaks.clear();
+            return;
         }
+        mUnplugged = true;
+        mState.status = "Camera unplugged";
     }
 
     Invocation& mInvocation;
@@ -290,6 +291,7 @@ private:
     PeakHold mPeaks;
     std::shared_ptr<OrvaRecordSession> mSession;
     std::string mRecordingPath;
+    std::string mGone; // the device that left, once told
     double mNow = 0, mRecordingSince = 0, mNoticeSince = 0, mDrawnAt = -1, mRateSince = 0;
     uint64_t mRateFrames = 0, mShown = 0;
     bool mQuit = false, mSnapshotAsked = false, mUnplugged = false;
