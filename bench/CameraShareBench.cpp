@@ -60,14 +60,7 @@ void BM_PipeWireCameraShare_vs_NoSharing(benchmark::State& state)
     for (int i = 0; i < 300 && !source->wanted(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (!source->wanted()) return state.SkipWithError("the consumer did not link");
 
-    // Camera-like 2vuy: noise over a gradient, eight frames in turn.
-    std::vector<std::vector<uint8_t>> raw(8, std::vector<uint8_t>(size_t{1920} * 1080 * 2));
-    uint32_t seed = 1;
-    for (auto& frame : raw)
-        for (size_t i = 0; i < frame.size(); ++i) {
-            seed = seed * 1664525u + 1013904223u;
-            frame[i] = static_cast<uint8_t>((i / 64) + (seed >> 28));
-        }
+    const auto raw = orvabench::rawFrames();
     orva::H264FrameDecoder decoder, anchorDecoder;
     std::vector<uint8_t> picture(source->frameBytes()), copy(raw[0].size());
     int64_t ours = 0, anchor = 0, frames = 0;

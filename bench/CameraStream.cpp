@@ -161,4 +161,16 @@ std::vector<std::vector<uint8_t>> workingSet(const std::vector<std::vector<uint8
     return set;
 }
 
+std::vector<std::vector<uint8_t>> rawFrames(size_t count)
+{
+    std::vector<std::vector<uint8_t>> raw(count, std::vector<uint8_t>(size_t{1920} * 1080 * 2));
+    uint32_t seed = 1;
+    for (auto& frame : raw)
+        for (size_t i = 0; i < frame.size(); ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            frame[i] = static_cast<uint8_t>((i / 64) + (seed >> 28));
+        }
+    return raw;
+}
+
 } // namespace orvabench

@@ -26,6 +26,9 @@ const CameraStream& cameraStream(int megabitsPerSecond, int seconds = 5);
 // hands frames on; the code that converts start codes to lengths takes only those.
 std::vector<uint8_t> withFourByteStartCodes(const std::vector<uint8_t>& frame);
 
+// Camera-like 1080p 2vuy: noise over a gradient, `count` frames to take in turn.
+std::vector<std::vector<uint8_t>> rawFrames(size_t count = 8);
+
 // The last-level cache's size in bytes (from sysfs; 32 MiB when unknown).
 size_t lastLevelCacheBytes();
 

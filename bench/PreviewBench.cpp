@@ -35,19 +35,6 @@ int64_t processCpuNanoseconds()
     return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
 }
 
-// Camera-like 2vuy: noise over a gradient, eight frames in turn.
-std::vector<std::vector<uint8_t>> rawFrames()
-{
-    std::vector<std::vector<uint8_t>> raw(8, std::vector<uint8_t>(size_t{1920} * 1080 * 2));
-    uint32_t seed = 1;
-    for (auto& frame : raw)
-        for (size_t i = 0; i < frame.size(); ++i) {
-            seed = seed * 1664525u + 1013904223u;
-            frame[i] = static_cast<uint8_t>((i / 64) + (seed >> 28));
-        }
-    return raw;
-}
-
 orva::PreviewScreen::State overlayState()
 {
     orva::PreviewScreen::State state;
@@ -67,7 +54,7 @@ void BM_PreviewDisplayPath_vs_PlainUpload(benchmark::State& state)
     if (!gl) return state.SkipWithError(error.c_str());
     const auto& stream = orvabench::cameraStream(6);
     if (h264 && stream.frames.empty()) return state.SkipWithError("libx264 is not available");
-    const auto raw = rawFrames();
+    const auto raw = orvabench::rawFrames();
     orva::PreviewScreen screen("");
     if (!screen.ok()) return state.SkipWithError(screen.error().c_str());
     const auto overlay = overlayState();
@@ -128,7 +115,7 @@ void BM_PreviewWindow_1080p30_FramesShown(benchmark::State& state)
     if (!window) return state.SkipWithError(error.c_str());
     orva::PreviewScreen screen("");
     if (!screen.ok()) return state.SkipWithError(screen.error().c_str());
-    const auto raw = rawFrames();
+    const auto raw = orvabench::rawFrames();
     const auto overlay = overlayState();
     const double seconds = std::getenv("ORVA_BENCH_SHORT") ? 2 : 10;
     uint64_t shown = 0, delivered = 0;

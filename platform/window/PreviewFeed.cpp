@@ -18,11 +18,8 @@ PreviewFeed::PreviewFeed(bool h264, uint32_t width, uint32_t height) : mH264(h26
 
 PreviewFeed::~PreviewFeed()
 {
-    {
-        std::lock_guard lock(mQueueLock);
-        mStop = true;
-    }
-    mQueued.notify_one();
+    mStop = true;
+    mQueued.release();
     if (mDecoding.joinable()) mDecoding.join();
 }
 
@@ -42,49 +39,34 @@ void PreviewFeed::didCaptureFrame(const void* frame, uint32_t length, int64_t ti
         mPictures.publish();
         return;
     }
-    size_t slot = 0;
-    {
-        std::lock_guard lock(mQueueLock);
-        if (mCount == kQueue) {
-            mSkipped++;
-            return;
-        }
-        slot = (mFirst + mCount) % kQueue;
+    const uint64_t written = mWritten.load(std::memory_order_relaxed);
+    if (written - mRead.load(std::memory_order_acquire) == kQueue) {
+        mSkipped++;
+        return;
     }
     // The slot after the queued ones is the capture thread's until it is counted in.
-    auto& queued = mQueue[slot];
+    auto& queued = mQueue[written % kQueue];
     if (queued.bytes.size() < length) queued.bytes.resize(length); // a frame larger than any before
     std::memcpy(queued.bytes.data(), frame, length);
     queued.length = length;
     queued.timestamp = timestamp;
-    {
-        std::lock_guard lock(mQueueLock);
-        mCount++;
-    }
-    mQueued.notify_one();
+    mWritten.store(written + 1, std::memory_order_release);
+    mQueued.release();
 }
 
 void PreviewFeed::decodeFrames()
 {
     for (;;) {
-        size_t slot = 0;
-        {
-            std::unique_lock lock(mQueueLock);
-            mQueued.wait(lock, [&] { return mStop || mCount > 0; });
-            if (mStop) return;
-            slot = mFirst;
-        }
-        const auto& queued = mQueue[slot];
+        mQueued.acquire(); // the writer's release: its frame's bytes are there
+        if (mStop) return;
+        const uint64_t read = mRead.load(std::memory_order_relaxed);
+        const auto& queued = mQueue[read % kQueue];
         auto& picture = mPictures.back();
         picture.bytes.resize(size_t{mWidth} * mHeight * 3 / 2);
         const uint32_t written = mDecoder->decode(queued.bytes.data(), queued.length, mWidth, mHeight,
                                                   picture.bytes.data(), static_cast<uint32_t>(picture.bytes.size()));
         const int64_t timestamp = queued.timestamp;
-        {
-            std::lock_guard lock(mQueueLock);
-            mFirst = (mFirst + 1) % kQueue;
-            mCount--;
-        }
+        mRead.store(read + 1, std::memory_order_release); // the slot is the writer's again
         if (written == 0) continue;
         picture.width = mWidth;
         picture.height = mHeight;

@@ -3,8 +3,8 @@
 // frames at most, copied into buffers kept from the first frames) for a decoding
 // thread of its own, which decodes every frame in order (libavcodec) and puts each
 // picture, I420, into the slot. The capture thread never waits for the decoder or the
-// window: with the queue full a frame is skipped and counted. Neither side allocates
-// once the buffers have their size.
+// window, and takes no lock: with the queue full a frame is skipped and counted.
+// Neither side allocates once the buffers have their size.
 #pragma once
 
 #include "platform/window/LatestFrame.h"
@@ -13,10 +13,9 @@
 
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
+#include <semaphore>
 #include <thread>
 #include <vector>
 
@@ -53,11 +52,12 @@ private:
     LatestFrame mPictures;
     std::atomic<uint64_t> mCaptured{0}, mSkipped{0};
 
-    std::mutex mQueueLock; // the queue's indices; held for no copy or decode
-    std::condition_variable mQueued;
+    // One writer (the capture thread), one reader (the decoding thread): frame n is
+    // in slot n % kQueue; the semaphore counts the frames queued and wakes the reader.
     std::array<Queued, kQueue> mQueue;
-    size_t mFirst = 0, mCount = 0; // the oldest queued frame, how many
-    bool mStop = false;
+    std::atomic<uint64_t> mWritten{0}, mRead{0};
+    std::counting_semaphore<> mQueued{0};
+    std::atomic<bool> mStop{false};
     std::unique_ptr<H264FrameDecoder> mDecoder;
     std::thread mDecoding;
 };

@@ -68,9 +68,9 @@ std::string stampedName(const std::string& folder, const char* prefix, const cha
 // actions; the newest picture, the meter and the state onto the screen.
 class Preview {
 public:
-    Preview(Invocation& invocation, PreviewWindow& window, PreviewScreen& screen, std::shared_ptr<OrvaVideoDevice> camera,
+    Preview(PreviewWindow& window, PreviewScreen& screen, std::shared_ptr<OrvaVideoDevice> camera,
             std::shared_ptr<OrvaAudioDevice> mic, std::shared_ptr<PreviewFeed> feed, std::string folder)
-        : mInvocation(invocation), mWindow(window), mScreen(screen), mCamera(std::move(camera)), mMic(std::move(mic)),
+        : mWindow(window), mScreen(screen), mCamera(std::move(camera)), mMic(std::move(mic)),
           mFeed(std::move(feed)), mFolder(std::move(folder))
     {
         mState.helpLines = previewKeys();
@@ -280,7 +280,6 @@ private:
         mState.status = "Camera unplugged";
     }
 
-    Invocation& mInvocation;
     PreviewWindow& mWindow;
     PreviewScreen& mScreen;
     std::shared_ptr<OrvaVideoDevice> mCamera;
@@ -364,18 +363,17 @@ int runPreview(Invocation& invocation)
     PreviewScreen screen(statusImage.value_or(""));
     if (!screen.ok()) return invocation.fail(kExitFailure, "the window's OpenGL cannot draw video: %s", screen.error().c_str());
 
-    Preview preview(invocation, *window, screen, camera ? camera.get() : nullptr, mic ? mic.get() : nullptr, feed, folder);
+    Preview preview(*window, screen, camera ? camera.get() : nullptr, mic ? mic.get() : nullptr, feed, folder);
     std::vector<std::shared_ptr<OrvaDeviceInfo>> used;
     if (camera) used.push_back(camera->deviceInfo());
     if (mic) used.push_back(mic->deviceInfo());
     UnplugWatch unplug(invocation, used);
-    const bool running = preview.startCamera();
+    (void)preview.startCamera(); // when it does not start, the window says why
     if (mic) (void)mic->startVUMeter();
     std::fprintf(err(), "Previewing %s (%s) in a window (%s)%s%s. Press ? in it for the keys; q quits.\n",
                  cameraInfo->nameText().c_str(), formatText.c_str(),
                  window->driver().c_str(), mic ? " with the level of " : "",
                  mic ? mic->deviceInfo()->nameText().c_str() : "");
-    (void)running;
     const bool wasInterrupted = runFor(*seconds, 0.01, [&](double elapsed) { preview.tick(elapsed, unplug.gone()); },
                                        [&] { return preview.quitAsked(); });
     preview.finish();
