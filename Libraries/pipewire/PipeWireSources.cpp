@@ -573,7 +573,7 @@ void* PipeWireSources::openTap(const std::string& nodeName, TapCallback callback
     PipeWireConnection::Lock lock(*mConnection);
     if (!mConnection->connected()) return nullptr;
     pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture",
-                                             PW_KEY_NODE_LATENCY, "480/48000", PW_KEY_TARGET_OBJECT, nodeName.c_str(),
+                                             PW_KEY_NODE_LATENCY, kCaptureLatency, PW_KEY_TARGET_OBJECT, nodeName.c_str(),
                                              PW_KEY_NODE_DONT_RECONNECT, "true", nullptr);
     tap->stream = pw_stream_new(mConnection->core(), "orva-level-meter", props);
     static const pw_stream_events events = [] {

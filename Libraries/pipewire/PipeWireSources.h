@@ -35,6 +35,12 @@ struct spa_pod;
 
 namespace orva::pipewire {
 
+// The cycle a capture stream asks of the graph: the desktop's usual quantum. The graph
+// runs at the shortest cycle any stream asks for, so a recorder or a meter asking for
+// less would make every application on the desktop wake more often (and miss its
+// deadline sooner on a busy machine); the captures' rings absorb the longer cycle.
+inline constexpr const char* kCaptureLatency = "1024/48000";
+
 struct SourceInfo {
     uint32_t id = 0;          // the node's global id
     std::string nodeName;     // node.name: what a capture stream targets

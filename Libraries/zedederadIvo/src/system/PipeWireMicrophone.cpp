@@ -136,6 +136,7 @@ int32_t PipeWireMicrophone::startCapture()
     mLostFrames = 0;
     mHeld.assign(size_t{mRate} * kHeldSeconds * 2 * mChannels, 0);
     mHeldFrames = 0;
+    mSettling = false;
     mRing = std::make_unique<CaptureRing>(2 * mChannels, mRate * kRingSeconds, kRingChunks);
     mChunk.assign(size_t{mRate} * mChannels, 0); // a cycle is far shorter than a second
     mDeliveryRuns = true;
@@ -144,9 +145,9 @@ int32_t PipeWireMicrophone::startCapture()
     mDelivery = std::thread([self = shared_from_this()] { self->deliver(); });
 
     PipeWireConnection::Lock lock(*connection);
-    // A 10 ms quantum; the ring, not the server's buffers, absorbs a busy machine.
-    char latency[32];
-    std::snprintf(latency, sizeof latency, "%u/%u", mRate / 100, mRate);
+    // The ring, not the server's buffers, absorbs a busy machine: the stream asks for
+    // the desktop's usual cycle (a shorter one would shorten every application's).
+    const char* latency = orva::pipewire::kCaptureLatency;
     pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture",
                                              PW_KEY_MEDIA_ROLE, "Communication", PW_KEY_NODE_LATENCY, latency,
                                              PW_KEY_TARGET_OBJECT, mInfo.nodeName.c_str(), PW_KEY_NODE_DONT_RECONNECT,
@@ -297,10 +298,25 @@ void PipeWireMicrophone::take(const int16_t* frames, uint32_t count, int64_t tim
     // move it.)
     const uint64_t position = mFrames + mPendingFrames + mHeldFrames;
     if (mAnchor < 0 || position < uint64_t{mRate} / kSettlingParts) {
-        // The first cycles settle the line.
+        // The first cycles settle the line, and their frames wait until it is settled:
+        // a graph that is still choosing its quantum can date its first cycle a cycle
+        // early, and frames stamped on that word would be followed by a jump of a
+        // whole cycle, which a recording fills with silence.
         mAnchor = time - static_cast<int64_t>(position * 1000000 / mRate);
         mLatency = delay;
         mDrift = 0;
+        const uint64_t room = mHeld.size() / mChannels - mHeldFrames;
+        if (count <= room) {
+            std::memcpy(mHeld.data() + size_t{mHeldFrames} * mChannels, frames, size_t{count} * mChannels * 2);
+            mHeldFrames += count;
+            mSettling = true;
+            return;
+        }
+    }
+    if (mSettling) {
+        // Settled: the first frames go out on the line as it now stands.
+        mSettling = false;
+        releaseHeld();
     }
     const int64_t drift = time - (mAnchor + static_cast<int64_t>(position * 1000000 / mRate));
     const int64_t jump = drift - mDrift;

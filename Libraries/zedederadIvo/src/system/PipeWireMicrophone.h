@@ -108,6 +108,7 @@ private:
     // Frames held back while a jump of the clock may be a gap or only a late reading.
     std::vector<int16_t> mHeld;
     uint32_t mHeldFrames = 0;
+    bool mSettling = false;               // the held frames are the first, waiting for the line
     int64_t mHeldDrift = 0;               // the latest held chunk's drift
     std::unique_ptr<AacEncoder> mEncoder;
 };
