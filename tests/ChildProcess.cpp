@@ -47,12 +47,23 @@ void ChildProcess::signal(int number) const
 
 int ChildProcess::wait()
 {
-    if (mPid <= 0) return -1;
+    if (mPid <= 0) return mStatus;
     int status = 0;
     while (::waitpid(mPid, &status, 0) < 0 && errno == EINTR) {
     }
     mPid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    mStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return mStatus;
+}
+
+bool ChildProcess::ended()
+{
+    if (mPid <= 0) return true;
+    int status = 0;
+    if (::waitpid(mPid, &status, WNOHANG) != mPid) return false;
+    mPid = -1;
+    mStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return true;
 }
 
 int run(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment,

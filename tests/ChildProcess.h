@@ -25,9 +25,12 @@ public:
     void signal(int number) const;
     // Waits for the end: the exit status, or 128 + the signal that ended it.
     int wait();
+    // Whether it has ended, without waiting (wait() then answers at once).
+    bool ended();
 
 private:
     pid_t mPid = -1;
+    int mStatus = -1;
 };
 
 // Runs a program to its end; answers its exit status as ChildProcess::wait does.

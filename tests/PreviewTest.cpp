@@ -137,8 +137,10 @@ void OrvaPreview::showsTheCameraLive(const char* format)
     EXPECT_TRUE(orvatest::waitUntil([&] { return barColours(x.screenshot(*window)).size() >= 7; })) << "the bars again";
 
     // The window may be gone before the key's release is sent (xdotool then fails):
-    // the preview's own end says whether q was taken.
+    // the preview's own end says whether q was taken. A q that never arrives fails
+    // the test rather than hanging it.
     (void)x.key(*window, "q");
+    ASSERT_TRUE(orvatest::waitUntil([&] { return preview->ended(); })) << "q quits: " << run.trace();
     EXPECT_EQ(preview->wait(), 0) << run.trace();
     EXPECT_NE(run.output().find("Showed "), std::string::npos) << run.trace();
 }

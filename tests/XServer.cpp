@@ -69,7 +69,10 @@ std::optional<std::string> XServer::waitForWindow(pid_t pid, const std::string& 
 
 bool XServer::key(const std::string& window, const std::string& keyName)
 {
-    return tool({"/usr/bin/xdotool", "key", "--window", window, keyName}) == 0;
+    // Typed into the focused window (through the X server's test extension, as a
+    // keyboard types), not sent to it: SDL let about one in ten keys sent with
+    // XSendEvent go unseen.
+    return tool({"/usr/bin/xdotool", "windowfocus", "--sync", window, "key", keyName}) == 0;
 }
 
 Screenshot XServer::screenshot(const std::string& window)

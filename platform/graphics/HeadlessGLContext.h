@@ -21,6 +21,10 @@ public:
     HeadlessGLContext(const HeadlessGLContext&) = delete;
     HeadlessGLContext& operator=(const HeadlessGLContext&) = delete;
 
+    // The current context's viewport and projection set to pixels of a width x height
+    // surface, (0, 0) at the lower left: how the overlay draws (here and in a window).
+    static void usePixelCoordinates(int width, int height);
+
     int width() const { return mWidth; }
     int height() const { return mHeight; }
     void makeCurrent();

@@ -1,4 +1,5 @@
 #include "platform/window/PreviewScreen.h"
+#include "platform/graphics/HeadlessGLContext.h"
 
 #include <orva/CameraStatusDisplay.h>
 #include <orva/GLString.h>
@@ -20,16 +21,6 @@ constexpr double kMargin = 12, kBarWidth = 220, kBarHeight = 10, kFloorDb = -60;
 Color boxOf(LabelSlot slot)
 {
     return slot == kRecording ? Color{0.85, 0.1, 0.1, 0.9} : Color{0.05, 0.05, 0.05, 0.7};
-}
-
-void setProjection(int width, int height)
-{
-    glViewport(0, 0, width, height);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glOrtho(0, width, 0, height, -1, 1);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
 }
 
 void fill(double x, double y, double w, double h, float r, float g, float b, float a = 1)
@@ -118,7 +109,7 @@ void PreviewScreen::drawLevels(const State& state, int width)
 
 void PreviewScreen::draw(int width, int height, const State& state)
 {
-    setProjection(width, height);
+    HeadlessGLContext::usePixelCoordinates(width, height);
     if (state.status || !mVideo.hasPicture()) {
         // The overlay's status image, centred, and its label: the same drawing as orva overlay.
         mStatus->setViewSize({static_cast<double>(width), static_cast<double>(height)});
@@ -164,7 +155,7 @@ std::vector<uint8_t> PreviewScreen::pictureSnapshot(uint32_t* width, uint32_t* h
     glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, color);
     std::vector<uint8_t> rows;
     if (glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE) {
-        setProjection(w, h);
+        HeadlessGLContext::usePixelCoordinates(w, h);
         glClearColor(0, 0, 0, 1);
         glClear(GL_COLOR_BUFFER_BIT);
         mVideo.draw(w, h);
