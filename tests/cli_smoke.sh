@@ -168,9 +168,10 @@ if command -v ffprobe >/dev/null; then
     fail "x.h264 does not declare 30 fps"
   decoded=$(ffmpeg -nostdin -v error -i "$work/r.mov" -f null - 2>&1)
   [ -z "$decoded" ] || fail "ffmpeg reports errors decoding r.mov: $(head -c 600 <<<"$decoded")"
-  # A constant frame rate: every frame lasts whole periods of 1/30 s.
-  [ "$(ffprobe -v error -select_streams v -show_entries stream=r_frame_rate -of csv=p=0 "$work/r.mov")" = "30/1" ] ||
-    fail "r.mov does not read as 30/1"
+  # A constant frame rate: every frame lasts whole periods of 1/30 s. (ffprobe's
+  # r_frame_rate is a guess from the frames' spacing: a simulated camera starved by a
+  # sanitizer on a busy machine gives 3 to 9 frames in the half second, each lasting
+  # 2 to 6 periods, and the guess follows them: 15/1, 5/1.)
   odd=$(ffprobe -v error -select_streams v -show_entries packet=duration -of csv=p=0 "$work/r.mov" | awk '$1 % 3000' | head -3)
   [ -z "$odd" ] || fail "r.mov has frames that are not whole periods: $odd"
 fi
