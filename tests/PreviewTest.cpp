@@ -66,6 +66,16 @@ class OrvaPreview : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(x.running()) << orvatest::readFile(orva.path("xvfb.err")); }
     void showsTheCameraLive(const char* format);
+    // Presses a key that ends the preview and waits for its end (its exit status). The
+    // window may be gone before the key's release is sent (xdotool then fails), so the
+    // preview's own end says whether the key was taken; one never taken fails the
+    // test at the usual patience instead of hanging it.
+    int quitWith(const std::string& window, orvatest::ChildProcess& preview, const char* key)
+    {
+        (void)x.key(window, key);
+        if (!orvatest::waitUntil([&] { return preview.ended(); })) return -1;
+        return preview.wait();
+    }
 
     orvatest::OrvaCommand orva{{}};
     orvatest::XServer x{orva.path("")};
@@ -136,12 +146,7 @@ void OrvaPreview::showsTheCameraLive(const char* format)
     ASSERT_TRUE(x.key(*window, "space")) << x.lastError();
     EXPECT_TRUE(orvatest::waitUntil([&] { return barColours(x.screenshot(*window)).size() >= 7; })) << "the bars again";
 
-    // The window may be gone before the key's release is sent (xdotool then fails):
-    // the preview's own end says whether q was taken. A q that never arrives fails
-    // the test rather than hanging it.
-    (void)x.key(*window, "q");
-    ASSERT_TRUE(orvatest::waitUntil([&] { return preview->ended(); })) << "q quits: " << run.trace();
-    EXPECT_EQ(preview->wait(), 0) << run.trace();
+    EXPECT_EQ(quitWith(*window, *preview, "q"), 0) << run.trace();
     EXPECT_NE(run.output().find("Showed "), std::string::npos) << run.trace();
 }
 
@@ -161,8 +166,7 @@ TEST_F(OrvaPreview, AnUnpluggedCameraLeavesItsStatusImageAndNoDisplayIsAClearErr
         return colours.count(7) && colours.count(6) && !colours.count(1) && !colours.count(3) && !colours.count(5);
     })) << run.trace();
     ASSERT_TRUE(x.key(*window, "r")) << x.lastError(); // nothing to record from
-    (void)x.key(*window, "Escape"); // the window may be gone before the release
-    EXPECT_EQ(preview->wait(), 0) << run.trace();
+    EXPECT_EQ(quitWith(*window, *preview, "Escape"), 0) << run.trace();
     EXPECT_EQ(run.errors().find("Recording into"), std::string::npos) << run.trace();
 
     orvatest::OrvaCommand headless({{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});

@@ -147,9 +147,9 @@ int32_t PipeWireMicrophone::startCapture()
     PipeWireConnection::Lock lock(*connection);
     // The ring, not the server's buffers, absorbs a busy machine: the stream asks for
     // the desktop's usual cycle (a shorter one would shorten every application's).
-    const char* latency = orva::pipewire::kCaptureLatency;
     pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture",
-                                             PW_KEY_MEDIA_ROLE, "Communication", PW_KEY_NODE_LATENCY, latency,
+                                             PW_KEY_MEDIA_ROLE, "Communication", PW_KEY_NODE_LATENCY,
+                                             orva::pipewire::kCaptureLatency,
                                              PW_KEY_TARGET_OBJECT, mInfo.nodeName.c_str(), PW_KEY_NODE_DONT_RECONNECT,
                                              "true", nullptr);
     mStream = pw_stream_new(connection->core(), "orva-microphone", props);
