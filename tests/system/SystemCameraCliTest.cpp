@@ -184,12 +184,17 @@ TEST_F(OrvaOnASystemCamera, SharedOverPipeWireAViewerSeesItsPicture)
     })) << orva.trace();
 
     const std::string frames = orva.path("viewed.uyvy");
-    const int viewed = orvatest::run({"/usr/bin/gst-launch-1.0", "-q", "pipewiresrc", "target-object=" + node[1].str(),
-                                      "num-buffers=5", "!", "video/x-raw,format=UYVY,width=1280,height=720", "!",
-                                      "filesink", "location=" + frames},
-                                     {}, orva.path("gst.out"), orva.path("gst.err"));
-    EXPECT_EQ(viewed, 0) << readFile(orva.path("gst.err")) << orva.trace();
+    // Both ends are waited for at the usual patience: a viewer that never gets its
+    // frames, or a share that does not end, fails the test with what they said.
+    orvatest::ChildProcess viewer({"/usr/bin/gst-launch-1.0", "-q", "pipewiresrc", "target-object=" + node[1].str(),
+                                   "num-buffers=5", "!", "video/x-raw,format=UYVY,width=1280,height=720", "!",
+                                   "filesink", "location=" + frames},
+                                  {}, orva.path("gst.out"), orva.path("gst.err"));
+    ASSERT_TRUE(orvatest::waitUntil([&] { return viewer.ended(); }))
+        << "the viewer got its frames: " << readFile(orva.path("gst.err")) << orva.trace();
+    EXPECT_EQ(viewer.wait(), 0) << readFile(orva.path("gst.err")) << orva.trace();
     sharing->signal(SIGINT);
+    ASSERT_TRUE(orvatest::waitUntil([&] { return sharing->ended(); })) << "Ctrl-C ends the share: " << orva.trace();
     EXPECT_EQ(sharing->wait(), 130) << orva.trace();
 
     // The camera's JPEGs, decoded: its loop of four pictures of moving bars, one of which
